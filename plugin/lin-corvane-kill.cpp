@@ -1,0 +1,5 @@
+#include <csignal>
+
+#include "corvane-kill.h"
+
+int terminate_process(int pid) { return kill(pid, SIGTERM); }

@@ -1,0 +1,109 @@
+#include "fake_host.h"
+
+#include <dlfcn.h>
+#include <sys/types.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace fake {
+
+host_state& host() {
+  static host_state state;
+  return state;
+}
+
+std::vector<std::string> calls_of(const std::string& kind) {
+  std::vector<std::string> found;
+  const std::string prefix = kind + " ";
+  for (const std::string& call : host().calls) {
+    if (call.compare(0, prefix.size(), prefix) == 0) {
+      found.push_back(call.substr(prefix.size()));
+    }
+  }
+  return found;
+}
+
+namespace {
+
+void record(std::string call) {
+  host_state& state = host();
+  if (++state.call_count == state.throw_at_call) {
+    throw host_failure("host service failed at: " + call);
+  }
+  state.calls.push_back(std::move(call));
+}
+
+void expect_own_session(const session_t* session) {
+  if (session != &host().session) {
+    record("foreign session");
+  }
+}
+
+}  // namespace
+}  // namespace fake
+
+bool env_exists(session_t* session, const char* key) {
+  fake::expect_own_session(session);
+  fake::record(std::string("env_exists ") + key);
+  return session->values.count(key) != 0;
+}
+
+std::string env_get_string(session_t* session, const char* key) {
+  fake::expect_own_session(session);
+  fake::record(std::string("env_get_string ") + key);
+  const auto it = session->values.find(key);
+  return it == session->values.end() ? std::string() : it->second;
+}
+
+void env_set_string(session_t* session, const std::string& key, const std::string& value) {
+  fake::expect_own_session(session);
+  fake::record("env_set_string " + key + "=" + value);
+  session->values[key] = value;
+}
+
+void print_log(const char* format, ...) {
+  // Formatted twice, as printf would format it: once to measure, once to write.
+  va_list args;
+  va_start(args, format);
+  // clang-analyzer mistakes the va_list started just above for uninitialised.
+  const int length =
+      std::vsnprintf(nullptr, 0, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+  va_end(args);
+  std::string line(static_cast<std::size_t>(length), '\0');
+  va_start(args, format);
+  std::vsnprintf(line.data(), line.size() + 1, format, args);
+  va_end(args);
+  fake::record("log " + line);
+}
+
+proc_map_t get_process_list() {
+  fake::record("get_process_list");
+  return fake::host().processes;
+}
+
+std::string path(std::string p) {
+  fake::record("path " + p);
+  return fake::host().path(std::move(p));
+}
+
+std::string get_dirname(const std::string& p) {
+  fake::record("get_dirname " + p);
+  return fake::host().dirname(p);
+}
+
+// Interposes the C library's kill() for the plug-in, which binds to the
+// executable's definition first: every call is recorded, and its result can
+// be scripted; otherwise the real signal is sent.
+extern "C" int kill(pid_t pid, int signal) {
+  fake::record("kill " + std::to_string(pid) + " " + std::to_string(signal));
+  std::deque<int>& scripted = fake::host().kill_results;
+  if (!scripted.empty()) {
+    const int result = scripted.front();
+    scripted.pop_front();
+    return result;
+  }
+  using kill_fn = int (*)(pid_t, int);
+  static const auto real_kill = reinterpret_cast<kill_fn>(dlsym(RTLD_NEXT, "kill"));
+  return real_kill(pid, signal);
+}
