@@ -1,0 +1,81 @@
+// The host services, as the reference host offers them to the plug-in. These
+// are the only symbols the host exports (see services.dynamic-list).
+#include "services.h"
+
+#include <cstdarg>
+#include <string>
+
+#include "host-services.h"
+#include "paths.h"
+#include "proc_table.h"
+#include "session.h"
+
+namespace corvane_host {
+namespace {
+
+std::FILE*& log_stream() {
+  static std::FILE* stream = stderr;
+  return stream;
+}
+
+std::string one_line(const std::string& message) {
+  static const char hex[] = "0123456789abcdef";
+  std::string line;
+  line.reserve(message.size() + 1);
+  for (const char c : message) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      line += "\\x";
+      line += hex[byte >> 4];
+      line += hex[byte & 0xf];
+    } else {
+      line += c;
+    }
+  }
+  line += '\n';
+  return line;
+}
+
+}  // namespace
+
+void set_log_stream(std::FILE* stream) { log_stream() = stream; }
+
+}  // namespace corvane_host
+
+bool env_exists(session_t* session, const char* key) { return session->values.count(key) != 0; }
+
+std::string env_get_string(session_t* session, const char* key) {
+  const auto it = session->values.find(key);
+  return it == session->values.end() ? std::string() : it->second;
+}
+
+void env_set_string(session_t* session, const std::string& key, const std::string& value) {
+  session->values[key] = value;
+}
+
+void print_log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int length =
+      std::vsnprintf(nullptr, 0, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+  va_end(args);
+  if (length < 0) {
+    return;
+  }
+  std::string message(static_cast<std::size_t>(length), '\0');
+  va_start(args, format);
+  std::vsnprintf(message.data(), message.size() + 1, format, args);
+  va_end(args);
+  const std::string line = corvane_host::one_line(message);
+  std::fwrite(line.data(), 1, line.size(), corvane_host::log_stream());
+  std::fflush(corvane_host::log_stream());
+}
+
+proc_map_t get_process_list() { return corvane_host::scan_processes(); }
+
+// The by-value parameter is the installer's published signature.
+std::string path(std::string p) {  // NOLINT(performance-unnecessary-value-param)
+  return corvane_host::normal_path(p);
+}
+
+std::string get_dirname(const std::string& p) { return corvane_host::directory_of(p); }

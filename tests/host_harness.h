@@ -1,0 +1,64 @@
+// Drives the built corvane-host against real processes in a throwaway tree.
+#ifndef CORVANE_TESTS_HOST_HARNESS_H
+#define CORVANE_TESTS_HOST_HARNESS_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace harness {
+
+struct host_run {
+  int status = -1;  // exit status
+  std::string out;
+  std::string err;
+  [[nodiscard]] nlohmann::json json() const { return nlohmann::json::parse(out); }
+};
+
+// Runs corvane-host with `args` and waits for it.
+host_run run_host(const std::vector<std::string>& args);
+
+// A temporary directory, removed with everything in it.
+class temp_tree {
+ public:
+  temp_tree();
+  temp_tree(const temp_tree&) = delete;
+  temp_tree& operator=(const temp_tree&) = delete;
+  ~temp_tree();
+
+  [[nodiscard]] const std::string& path() const { return path_; }
+  // A copy of an idle program (sleep) at `relative`, directories made.
+  std::string add_program(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+// A running program, ended and reaped when this goes.
+class child {
+ public:
+  explicit child(const std::string& program, bool ignore_sigterm = false);
+  child(const child&) = delete;
+  child& operator=(const child&) = delete;
+  ~child();
+
+  [[nodiscard]] pid_t pid() const { return pid_; }
+  // Waits up to two seconds; true when SIGTERM ended it.
+  bool ended_by_sigterm();
+  // True while it runs (not even a zombie).
+  [[nodiscard]] bool running() const;
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+std::string read_file(const std::string& file);
+void write_file(const std::string& file, const std::string& text);
+
+}  // namespace harness
+
+#endif

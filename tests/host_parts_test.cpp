@@ -1,0 +1,59 @@
+// The reference host's session file format and path services.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "paths.h"
+#include "session.h"
+
+namespace {
+
+using corvane_host::decode_session;
+using corvane_host::encode_session;
+
+TEST(session_format, round_trips_every_byte) {
+  std::string all_bytes;
+  for (int byte = 0; byte < 256; ++byte) {
+    all_bytes += static_cast<char>(byte);
+  }
+  session_t session;
+  session.values = {{"", ""},
+                    {"A=B", "x=y%z"},
+                    {"corvane_killer_RUNNING_PROC_NAMES", "\n/opt/a;b\n/opt/c\n"},
+                    {all_bytes, all_bytes}};
+  const std::string text = encode_session(session);
+  EXPECT_EQ(decode_session(text).values, session.values);
+  // Each key is one line, whatever its bytes.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1 + 4);
+}
+
+TEST(session_format, rejects_what_it_did_not_write) {
+  for (const char* text :
+       {"", "other header\n", "corvane-host session 1\nA\n", "corvane-host session 1\nA=1",
+        "corvane-host session 1\nA=%4\n", "corvane-host session 1\nA=%zz\n",
+        "corvane-host session 1\nA=1\nA=2\n"}) {
+    EXPECT_THROW(decode_session(text), corvane_host::session_error) << testing::PrintToString(text);
+  }
+}
+
+TEST(paths, normal_path_is_absolute_and_lexically_normal) {
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  const std::string here = cwd;
+  for (const auto& [in, out] :
+       std::vector<std::pair<std::string, std::string>>{{"/opt/corvane/", "/opt/corvane"},
+                                                        {"/opt//corvane/./bin/..", "/opt/corvane"},
+                                                        {"/", "/"},
+                                                        {"/..", "/"},
+                                                        {"rel/x/", here + "/rel/x"}}) {
+    EXPECT_EQ(corvane_host::normal_path(in), out) << in;
+  }
+}
+
+TEST(paths, directory_of_keeps_a_directory_and_takes_a_files_parent) {
+  EXPECT_EQ(corvane_host::directory_of("/tmp"), "/tmp/");
+  EXPECT_EQ(corvane_host::directory_of("/bin/sh"), "/bin/");
+  EXPECT_EQ(corvane_host::directory_of("/nonexistent/corvane"), "/nonexistent/");
+  EXPECT_EQ(corvane_host::directory_of("/"), "/");
+}
+
+}  // namespace
