@@ -32,7 +32,7 @@ struct host_state {
   proc_map_t processes;
   std::function<std::string(std::string)> path = [](std::string p) { return p; };
   std::function<std::string(const std::string&)> dirname = [](const std::string& p) { return p; };
-  // The 1-based host call (kill() included) that throws host_failure; 0: none.
+  // The 1-based host service call that throws host_failure; 0: none.
   long throw_at_call = 0;
   long call_count = 0;
   // Results for the next kill() calls; when empty, kill() is the real one.
