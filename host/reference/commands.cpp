@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 
 #include "paths.h"
@@ -52,8 +53,7 @@ void validate_root(const std::string& root) {
   }
 }
 
-std::vector<std::string> warnings_for(pid_t pid) {
-  const auto status = read_status(pid);
+std::vector<std::string> warnings_for(const std::optional<process_status>& status) {
   if (!status) {
     return {"it has already ended"};
   }
@@ -77,9 +77,8 @@ std::vector<std::string> warnings_for(pid_t pid) {
   return warnings;
 }
 
-std::vector<process_view> recorded_processes(const session_t& session) {
-  const std::vector<pid_t> ids = recorded_ids(session);
-  // The names list is a line feed, then one command and a line feed per ID.
+// The names list is a line feed, then one command and a line feed per ID.
+std::vector<std::string> recorded_names(const session_t& session) {
   std::vector<std::string> names;
   const std::string list = value_of(session, "corvane_killer_RUNNING_PROC_NAMES");
   for (std::size_t start = 1; start < list.size();) {
@@ -87,11 +86,27 @@ std::vector<process_view> recorded_processes(const session_t& session) {
     names.push_back(list.substr(start, end - start));
     start = end == std::string::npos ? list.size() : end + 1;
   }
+  return names;
+}
+
+std::vector<process_view> recorded_processes(const session_t& session) {
+  const std::vector<pid_t> ids = recorded_ids(session);
+  const std::vector<std::string> names = recorded_names(session);
+  std::map<uid_t, std::string> users;
   std::vector<process_view> processes;
+  processes.reserve(ids.size());
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const auto status = read_status(ids[i]);
-    processes.push_back({ids[i], status ? user_name(status->real_uid) : "?",
-                         names.size() == ids.size() ? names[i] : "?", warnings_for(ids[i])});
+    std::string user = "?";
+    if (status) {
+      auto known = users.find(status->real_uid);
+      if (known == users.end()) {
+        known = users.emplace(status->real_uid, user_name(status->real_uid)).first;
+      }
+      user = known->second;
+    }
+    processes.push_back({ids[i], std::move(user), names.size() == ids.size() ? names[i] : "?",
+                         warnings_for(status)});
   }
   return processes;
 }

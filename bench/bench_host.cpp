@@ -1,0 +1,72 @@
+#include "bench_host.h"
+
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace bench {
+namespace {
+
+// Counting costs a malloc_usable_size() per call: only while measuring memory.
+bool counting = false;
+std::size_t live = 0;
+std::size_t peak = 0;
+
+}  // namespace
+
+proc_map_t& prepared_snapshot() {
+  static proc_map_t snapshot;
+  return snapshot;
+}
+
+std::size_t live_heap() { return live; }
+std::size_t peak_heap() { return peak; }
+void reset_peak() { peak = live; }
+void count_heap(bool on) { counting = on; }
+
+}  // namespace bench
+
+// Counting operator new and delete; the plug-in binds to these too.
+void* operator new(std::size_t size) {
+  void* memory = std::malloc(size == 0 ? 1 : size);
+  if (memory == nullptr) throw std::bad_alloc();
+  if (bench::counting) {
+    bench::live += malloc_usable_size(memory);
+    if (bench::live > bench::peak) bench::peak = bench::live;
+  }
+  return memory;
+}
+void operator delete(void* memory) noexcept {
+  if (memory != nullptr && bench::counting) bench::live -= malloc_usable_size(memory);
+  std::free(memory);
+}
+void operator delete(void* memory, std::size_t /*size*/) noexcept { operator delete(memory); }
+
+bool env_exists(session_t* session, const char* key) { return session->values.count(key) != 0; }
+
+std::string env_get_string(session_t* session, const char* key) {
+  const auto it = session->values.find(key);
+  return it == session->values.end() ? std::string() : it->second;
+}
+
+void env_set_string(session_t* session, const std::string& key, const std::string& value) {
+  session->values[key] = value;
+}
+
+void print_log(const char* format, ...) {
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+  va_end(args);
+}
+
+proc_map_t get_process_list() { return std::move(bench::prepared_snapshot()); }
+
+std::string path(std::string p) { return p; }  // NOLINT(performance-unnecessary-value-param)
+
+std::string get_dirname(const std::string& p) { return p + "/"; }
