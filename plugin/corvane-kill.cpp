@@ -17,6 +17,9 @@
 
 namespace {
 
+// The release, readable in the file; the version script keeps it local.
+[[maybe_unused]] __attribute__((used)) const char version[] = "corvane-kill " CORVANE_VERSION;
+
 // ---- Case folding and selection ---------------------------------------------
 
 // tolower() of every byte, looked up once per call instead of once per byte:
@@ -85,26 +88,27 @@ bool is_stream_space(char c) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// What `std::istringstream(token) >> int` yields: leading white space, an
-// optional sign, decimal digits, the rest ignored. A token that does not
-// convert, or does not fit an int, yields -1, which the termination step
-// skips: 0 or INT_MIN/INT_MAX there would signal whole process groups.
-int token_to_pid(std::string_view token) {
-  std::size_t start = 0;
-  while (start < token.size() && is_stream_space(token[start])) {
-    ++start;
+// Reads the token at `at` as `std::istringstream(token) >> int` reads it:
+// leading white space, an optional sign, decimal digits; `at` is left where
+// the number ends, and the rest of the token is the caller's to skip. A token
+// that does not convert, or does not fit an int, yields -1, which the
+// termination step skips: 0 or INT_MIN/INT_MAX there would signal whole
+// process groups.
+int read_pid(const char*& at, const char* end) {
+  while (at < end && is_stream_space(*at)) {
+    ++at;
   }
-  std::size_t digits = start;
-  if (digits < token.size() && (token[digits] == '+' || token[digits] == '-')) {
+  const char* digits = at;
+  if (digits < end && (*digits == '+' || *digits == '-')) {
     ++digits;
   }
-  if (digits == token.size() || !is_digit(token[digits])) {
+  if (digits == end || !is_digit(*digits)) {
     return -1;
   }
-  // from_chars takes a "-" but not a "+".
-  const char* first = token.data() + (token[start] == '+' ? digits : start);
   int value = 0;
-  const auto [ptr, error] = std::from_chars(first, token.data() + token.size(), value);
+  // from_chars takes a "-" but not a "+".
+  const auto [stop, error] = std::from_chars(*at == '+' ? digits : at, end, value);
+  at = stop;
   return error == std::errc{} ? value : -1;
 }
 
@@ -168,19 +172,20 @@ proc_map_t find_process(proc_map_t processes, std::string directory) {
 }
 
 // The by-value parameter is part of the published ABI.
-std::vector<int> proc_str_to_list(
-    std::string list) {  // NOLINT(performance-unnecessary-value-param)
-  // Split as std::getline(stream, token, ';') does: a ";" at the very end
-  // opens no further token, and an empty input holds none.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+std::vector<int> proc_str_to_list(std::string list) {
+  // Tokens as std::getline(stream, token, ';') splits them: a ";" at the very
+  // end opens no further token, and an empty input holds none.
   std::vector<int> ids;
-  std::string_view rest = list;
-  while (!rest.empty()) {
-    const std::size_t end = rest.find(';');
-    ids.push_back(token_to_pid(rest.substr(0, end)));
-    if (end == std::string_view::npos) {
+  const char* at = list.data();
+  const char* const end = at + list.size();
+  while (at < end) {
+    ids.push_back(read_pid(at, end));
+    at = std::find(at, end, ';');
+    if (at == end) {
       break;
     }
-    rest.remove_prefix(end + 1);
+    ++at;
   }
   return ids;
 }

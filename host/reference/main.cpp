@@ -4,13 +4,14 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "default_plugin.h"
 
 namespace {
 
 int parse_and_run(int argc, char** argv) {
   using namespace corvane_host;
   options options;
-  options.plugin = CORVANE_DEFAULT_PLUGIN;
+  options.plugin = default_plugin();
 
   CLI::App app{
       "Loads libcorvane-kill as an installer does and runs it on this machine's processes."};

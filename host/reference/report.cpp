@@ -109,9 +109,9 @@ std::string render_text(const std::optional<check_outcome>& check,
   return out.str();
 }
 
-std::string render_json(const std::optional<check_outcome>& check,
+std::string render_json(const std::string& plugin, const std::optional<check_outcome>& check,
                         const std::optional<kill_outcome>& kill) {
-  json document = json::object();
+  json document = {{"plugin", plugin}};
   if (check) {
     document["check"] = check_json(*check);
   }

@@ -35,7 +35,8 @@ struct kill_outcome {
 // One document per invocation; either part may be absent.
 std::string render_text(const std::optional<check_outcome>& check,
                         const std::optional<kill_outcome>& kill);
-std::string render_json(const std::optional<check_outcome>& check,
+// `plugin` names the file that was loaded.
+std::string render_json(const std::string& plugin, const std::optional<check_outcome>& check,
                         const std::optional<kill_outcome>& kill);
 
 }  // namespace corvane_host
