@@ -1,6 +1,8 @@
 #include "bench_host.h"
 
+#include <benchmark/benchmark.h>
 #include <malloc.h>
+#include "text.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -58,11 +60,11 @@ void env_set_string(session_t* session, const std::string& key, const std::strin
 }
 
 void print_log(const char* format, ...) {
-  char line[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+  const std::string message = corvane_host::vformat(format, args);
   va_end(args);
+  benchmark::DoNotOptimize(message.size());
 }
 
 proc_map_t get_process_list() { return std::move(bench::prepared_snapshot()); }

@@ -1,6 +1,7 @@
 #include "fuzz_host.h"
 
 #include <sys/types.h>
+#include "text.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -55,14 +56,9 @@ void env_set_string(session_t* session, const std::string& key, const std::strin
 void print_log(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int length =
-      std::vsnprintf(nullptr, 0, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+  const std::string message = corvane_host::vformat(format, args);
   va_end(args);
-  std::string line(static_cast<std::size_t>(length), '\0');
-  va_start(args, format);
-  std::vsnprintf(line.data(), line.size() + 1, format, args);
-  va_end(args);
-  fuzz_host::current().log.push_back(line);
+  fuzz_host::current().log.push_back(message);
 }
 
 proc_map_t get_process_list() { return fuzz_host::current().processes; }

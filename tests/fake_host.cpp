@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <sys/types.h>
+#include "text.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -64,18 +65,11 @@ void env_set_string(session_t* session, const std::string& key, const std::strin
 }
 
 void print_log(const char* format, ...) {
-  // Formatted twice, as printf would format it: once to measure, once to write.
   va_list args;
   va_start(args, format);
-  // clang-analyzer mistakes the va_list started just above for uninitialised.
-  const int length =
-      std::vsnprintf(nullptr, 0, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+  const std::string message = corvane_host::vformat(format, args);
   va_end(args);
-  std::string line(static_cast<std::size_t>(length), '\0');
-  va_start(args, format);
-  std::vsnprintf(line.data(), line.size() + 1, format, args);
-  va_end(args);
-  fake::record("log " + line);
+  fake::record("log " + message);
 }
 
 proc_map_t get_process_list() {

@@ -192,7 +192,8 @@ exit_status execute(const options& options) {
   }
   set_log_stream(stderr);
 
-  std::cout << (options.json ? render_json(options.plugin, checked, killed) : render_text(checked, killed));
+  std::cout << (options.json ? render_json(options.plugin, checked, killed)
+                             : render_text(checked, killed));
   return status_of(checked, killed);
 }
 

@@ -3,27 +3,12 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "text.h"
+
 namespace corvane_host {
 namespace {
 
 using nlohmann::json;
-
-// Commands may hold any byte; show control bytes so a line stays a line.
-std::string printable(const std::string& text) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      out += "\\x";
-      out += hex[byte >> 4];
-      out += hex[byte & 0xf];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 void check_text(std::ostream& out, const check_outcome& check) {
   if (check.processes.empty()) {

@@ -9,6 +9,7 @@
 #include "paths.h"
 #include "proc_table.h"
 #include "session.h"
+#include "text.h"
 
 namespace corvane_host {
 namespace {
@@ -16,24 +17,6 @@ namespace {
 std::FILE*& log_stream() {
   static std::FILE* stream = stderr;
   return stream;
-}
-
-std::string one_line(const std::string& message) {
-  static const char hex[] = "0123456789abcdef";
-  std::string line;
-  line.reserve(message.size() + 1);
-  for (const char c : message) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      line += "\\x";
-      line += hex[byte >> 4];
-      line += hex[byte & 0xf];
-    } else {
-      line += c;
-    }
-  }
-  line += '\n';
-  return line;
 }
 
 }  // namespace
@@ -56,17 +39,9 @@ void env_set_string(session_t* session, const std::string& key, const std::strin
 void print_log(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int length =
-      std::vsnprintf(nullptr, 0, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+  const std::string message = corvane_host::vformat(format, args);
   va_end(args);
-  if (length < 0) {
-    return;
-  }
-  std::string message(static_cast<std::size_t>(length), '\0');
-  va_start(args, format);
-  std::vsnprintf(message.data(), message.size() + 1, format, args);
-  va_end(args);
-  const std::string line = corvane_host::one_line(message);
+  const std::string line = corvane_host::printable(message) + "\n";
   std::fwrite(line.data(), 1, line.size(), corvane_host::log_stream());
   std::fflush(corvane_host::log_stream());
 }
