@@ -35,15 +35,21 @@ void count_heap(bool on) { counting = on; }
 // Counting operator new and delete; the plug-in binds to these too.
 void* operator new(std::size_t size) {
   void* memory = std::malloc(size == 0 ? 1 : size);
-  if (memory == nullptr) throw std::bad_alloc();
+  if (memory == nullptr) {
+    throw std::bad_alloc();
+  }
   if (bench::counting) {
     bench::live += malloc_usable_size(memory);
-    if (bench::live > bench::peak) bench::peak = bench::live;
+    if (bench::live > bench::peak) {
+      bench::peak = bench::live;
+    }
   }
   return memory;
 }
 void operator delete(void* memory) noexcept {
-  if (memory != nullptr && bench::counting) bench::live -= malloc_usable_size(memory);
+  if (memory != nullptr && bench::counting) {
+    bench::live -= malloc_usable_size(memory);
+  }
   std::free(memory);
 }
 void operator delete(void* memory, std::size_t /*size*/) noexcept { operator delete(memory); }

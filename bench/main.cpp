@@ -11,7 +11,7 @@ namespace {
 
 class ratio_reporter : public benchmark::ConsoleReporter {
  public:
-  ratio_reporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+  ratio_reporter() : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_ColorTabular : OO_Tabular) {}
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
@@ -31,7 +31,9 @@ class ratio_reporter : public benchmark::ConsoleReporter {
       const std::size_t slash = name.find('/');
       const std::string baseline = name.substr(0, slash) + "_baseline" + name.substr(slash);
       const auto it = times_.find(baseline);
-      if (it != times_.end()) std::printf("%-40s %10.2f\n", name.c_str(), time / it->second);
+      if (it != times_.end()) {
+        std::printf("%-40s %10.2f\n", name.c_str(), time / it->second);
+      }
     }
   }
 
@@ -39,7 +41,9 @@ class ratio_reporter : public benchmark::ConsoleReporter {
   // "name/size" without the "/manual_time" mark.
   static std::string key_of(std::string name) {
     const std::size_t mark = name.find("/manual_time");
-    if (mark != std::string::npos) name.erase(mark);
+    if (mark != std::string::npos) {
+      name.erase(mark);
+    }
     return name;
   }
 
@@ -50,7 +54,9 @@ class ratio_reporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
   ratio_reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -12,7 +12,9 @@ namespace {
 std::string id_list(std::size_t ids) {
   std::string list;
   for (std::size_t i = 0; i < ids; ++i) {
-    if (!list.empty()) list += ';';
+    if (!list.empty()) {
+      list += ';';
+    }
     list += std::to_string(1000 + (i * 7919) % 4000000);
   }
   return list;
@@ -26,7 +28,7 @@ std::vector<int> from_chars_all(const std::string& list) {
     int value = -1;
     at = std::from_chars(at, end, value).ptr;
     ids.push_back(value);
-    at += at < end;  // the ";"
+    at += static_cast<int>(at < end);  // the ";"
   }
   return ids;
 }

@@ -18,7 +18,9 @@ using clock_type = std::chrono::steady_clock;
 const proc_map_t& snapshot_of(std::size_t entries) {
   static std::map<std::size_t, proc_map_t> snapshots;
   auto it = snapshots.find(entries);
-  if (it == snapshots.end()) it = snapshots.emplace(entries, bench::make_snapshot(entries)).first;
+  if (it == snapshots.end()) {
+    it = snapshots.emplace(entries, bench::make_snapshot(entries)).first;
+  }
   return it->second;
 }
 
@@ -26,11 +28,12 @@ std::size_t folded_prefix_walk(const proc_map_t& snapshot, std::string_view fold
   std::size_t matches = 0;
   for (const auto& entry : snapshot) {
     const std::string& command = entry.second;
-    matches += command.size() >= folded_directory.size() &&
-               std::equal(folded_directory.begin(), folded_directory.end(), command.begin(),
-                          [](char folded, char c) {
-                            return folded == std::tolower(static_cast<unsigned char>(c));
-                          });
+    matches += static_cast<std::size_t>(
+        command.size() >= folded_directory.size() &&
+        std::equal(folded_directory.begin(), folded_directory.end(), command.begin(),
+                   [](char folded, char c) {
+                     return folded == std::tolower(static_cast<unsigned char>(c));
+                   }));
   }
   return matches;
 }

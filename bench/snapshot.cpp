@@ -22,7 +22,9 @@ std::string random_path(std::mt19937& random, std::size_t length) {
 
 std::string mixed_case(std::mt19937& random, std::string text) {
   for (char& c : text) {
-    if (c >= 'a' && c <= 'z' && random() % 3 == 0) c = static_cast<char>(c - 'a' + 'A');
+    if (c >= 'a' && c <= 'z' && random() % 3 == 0) {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
   }
   return text;
 }
@@ -38,7 +40,9 @@ proc_map_t make_snapshot(std::size_t entries) {
     const unsigned kind = random() % 200;
     if (kind < 2) {  // 1 %: a corvane program, a tenth of them installers
       command = mixed_case(random, corvane_directory) + random_path(random, length - 13);
-      if (random() % 10 == 0) command += random() % 2 ? "/Install.sh" : "/setupinstall.exe";
+      if (random() % 10 == 0) {
+        command += random() % 2 == 0 ? "/Install.sh" : "/setupinstall.exe";
+      }
     } else if (kind < 3) {  // a sibling installation: same start, not selected
       command = "/opt/corvane-old" + random_path(random, length - 16);
     } else {
