@@ -9,10 +9,7 @@
 #include <string>
 
 #include "host-services.h"
-
-struct session_t {
-  std::map<std::string, std::string> values;
-};
+#include "session.h"
 
 namespace bench {
 

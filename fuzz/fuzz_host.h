@@ -11,10 +11,7 @@
 #include <vector>
 
 #include "host-services.h"
-
-struct session_t {
-  std::map<std::string, std::string> values;
-};
+#include "session.h"
 
 namespace fuzz_host {
 

@@ -25,17 +25,6 @@ void set_log_stream(std::FILE* stream) { log_stream() = stream; }
 
 }  // namespace corvane_host
 
-bool env_exists(session_t* session, const char* key) { return session->values.count(key) != 0; }
-
-std::string env_get_string(session_t* session, const char* key) {
-  const auto it = session->values.find(key);
-  return it == session->values.end() ? std::string() : it->second;
-}
-
-void env_set_string(session_t* session, const std::string& key, const std::string& value) {
-  session->values[key] = value;
-}
-
 void print_log(const char* format, ...) {
   va_list args;
   va_start(args, format);
