@@ -24,11 +24,6 @@ struct usage_error : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-std::string value_of(const session_t& session, const std::string& key) {
-  const auto it = session.values.find(key);
-  return it == session.values.end() ? std::string() : it->second;
-}
-
 // A root that names nothing, or whose processes would be every process on the
 // machine, is refused before anything is loaded or changed.
 void validate_root(const std::string& root) {
@@ -153,6 +148,26 @@ struct file_closer {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// The plug-in logs to --log, if given, for as long as this lives.
+class log_redirect {
+ public:
+  explicit log_redirect(const std::optional<std::string>& file) {
+    if (file) {
+      log_.reset(std::fopen(file->c_str(), "a"));
+      if (!log_) {
+        throw std::runtime_error("cannot open the log " + *file);
+      }
+      set_log_stream(log_.get());
+    }
+  }
+  log_redirect(const log_redirect&) = delete;
+  log_redirect& operator=(const log_redirect&) = delete;
+  ~log_redirect() { set_log_stream(stderr); }
+
+ private:
+  std::unique_ptr<std::FILE, file_closer> log_;
+};
+
 exit_status execute(const options& options) {
   const bool checks = options.command != "kill";
   const bool kills = options.command != "check";
@@ -163,14 +178,7 @@ exit_status execute(const options& options) {
     throw usage_error("kill needs --session FILE: it ends what a check recorded there");
   }
 
-  std::unique_ptr<std::FILE, file_closer> log;
-  if (options.log_file) {
-    log.reset(std::fopen(options.log_file->c_str(), "a"));
-    if (!log) {
-      throw std::runtime_error("cannot open the log " + *options.log_file);
-    }
-  }
-  set_log_stream(log ? log.get() : stderr);
+  const log_redirect log(options.log_file);
   const loaded_plugin plugin(options.plugin);
 
   std::optional<session_file> file;
@@ -190,7 +198,6 @@ exit_status execute(const options& options) {
   if (file) {
     file->save(session);
   }
-  set_log_stream(stderr);
 
   std::cout << (options.json ? render_json(options.plugin, checked, killed)
                              : render_text(checked, killed));
@@ -206,7 +213,6 @@ exit_status run_command(const options& options) {
     std::cerr << "corvane-host: " << error.what() << "\n";
     return exit_usage;
   } catch (const std::exception& error) {
-    set_log_stream(stderr);
     std::cerr << "corvane-host: " << error.what() << "\n";
     return exit_error;
   }

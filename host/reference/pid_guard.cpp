@@ -36,11 +36,6 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
   return parts;
 }
 
-std::string value_of(const session_t& session, const std::string& key) {
-  const auto it = session.values.find(key);
-  return it == session.values.end() ? std::string() : it->second;
-}
-
 std::map<pid_t, std::uint64_t> recorded_start_times(const session_t& session) {
   std::map<pid_t, std::uint64_t> times;
   const std::string text = value_of(session, start_times_key);

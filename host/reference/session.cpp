@@ -89,6 +89,11 @@ std::string directory_of_file(const std::string& file) {
 
 }  // namespace
 
+std::string value_of(const session_t& session, const std::string& key) {
+  const auto it = session.values.find(key);
+  return it == session.values.end() ? std::string() : it->second;
+}
+
 std::string encode_session(const session_t& session) {
   std::string out = header;
   out += '\n';

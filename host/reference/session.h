@@ -19,6 +19,9 @@ struct session_error : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The value of `key`; "" for a key never set.
+std::string value_of(const session_t& session, const std::string& key);
+
 // The file format: a header line, then one KEY=VALUE line per key, in which
 // every byte that is not printable ASCII, and "%" and "=", stand as %XX.
 std::string encode_session(const session_t& session);
