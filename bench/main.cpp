@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the benchmarks, then prints each one's time against its baseline.
 #include <benchmark/benchmark.h>
 

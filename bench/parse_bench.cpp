@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // proc_str_to_list beside std::from_chars over the same text.
 #include <benchmark/benchmark.h>
 

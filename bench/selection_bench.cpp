@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // find_process and the whole check, each beside the practical limit: one
 // walk over the same map comparing each command's folded prefix.
 #include <benchmark/benchmark.h>
@@ -7,8 +8,9 @@
 #include <chrono>
 #include <string_view>
 
-#include "bench_host.h"
 #include "corvane-kill.h"
+#include "fake_host.h"
+#include "heap_counter.h"
 #include "snapshot.h"
 
 namespace {
@@ -75,16 +77,23 @@ void find_process_bench(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// A host whose get_process_list() hands over `snapshot`, ready for a check.
+void prepare_check(const proc_map_t& snapshot) {
+  fake::host_state& host = fake::host() = {};
+  host.hand_over_processes = true;
+  host.dirname = [](const std::string& root) { return root + "/"; };
+  host.session.values["CORVANE_PATH"] = "/opt/CorVane";
+  host.processes = snapshot;
+}
+
 // The whole check, the release of the snapshot it is handed included.
 void check_bench(benchmark::State& state) {
   const proc_map_t& snapshot = snapshot_of(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     state.PauseTiming();
-    bench::prepared_snapshot() = snapshot;
-    session_t session;
-    session.values["CORVANE_PATH"] = "/opt/CorVane";
+    prepare_check(snapshot);
     state.ResumeTiming();
-    check_running_corvane(&session);
+    check_running_corvane(&fake::host().session);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -109,14 +118,14 @@ void check_peak_memory(benchmark::State& state) {
   const proc_map_t& snapshot = snapshot_of(static_cast<std::size_t>(state.range(0)));
   double ratio = 0;
   for (auto _ : state) {
-    session_t session;
-    session.values["CORVANE_PATH"] = "/opt/CorVane";
+    prepare_check({});
     bench::count_heap(true);
-    bench::prepared_snapshot() = snapshot;
-    const std::size_t snapshot_bytes = bench::live_heap();
+    const std::size_t before = bench::live_heap();
+    fake::host().processes = snapshot;
+    const std::size_t snapshot_bytes = bench::live_heap() - before;
     bench::reset_peak();
-    check_running_corvane(&session);
-    ratio = static_cast<double>(bench::peak_heap()) / static_cast<double>(snapshot_bytes);
+    check_running_corvane(&fake::host().session);
+    ratio = static_cast<double>(bench::peak_heap() - before) / static_cast<double>(snapshot_bytes);
     bench::count_heap(false);
   }
   state.counters["peak/snapshot"] = ratio;

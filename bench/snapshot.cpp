@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "snapshot.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Realistic process snapshots for the benchmarks: commands of 40 to 200
 // bytes in mixed case, 1 % of them under the corvane directory (some of
 // those installer programs), a few more under a sibling directory.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation and Debian packages.
 #   cmake --install BUILD [--prefix P]     (DESTDIR honoured)
 #   cpack -G DEB --config BUILD/CPackConfig.cmake
@@ -11,6 +12,33 @@ install(TARGETS corvane-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONE
 
 # Debian names a shared-library package after its SONAME: libcorvane-kill.so.1n.
 set(library_package libcorvane-kill1n)
+
+# Each package carries the licence as a machine-readable copyright file,
+# made from LICENSE: its text indented, blank lines as " .".
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
+list(SUBLIST license_lines 4 -1 license_lines)
+set(copyright "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: corvane-kill
+
+Files: *
+Copyright: 2026 The corvane-kill authors
+License: Expat
+")
+foreach(line IN LISTS license_lines)
+  if(line STREQUAL "")
+    string(APPEND copyright " .\n")
+  else()
+    string(APPEND copyright " ${line}\n")
+  endif()
+endforeach()
+file(WRITE ${PROJECT_BINARY_DIR}/copyright "${copyright}")
+foreach(component_package IN ITEMS "library;${library_package}" "development;libcorvane-kill-dev"
+                                   "host;corvane-host")
+  list(GET component_package 0 component)
+  list(GET component_package 1 package)
+  install(FILES ${PROJECT_BINARY_DIR}/copyright
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+endforeach()
 set(CPACK_PACKAGE_NAME corvane-kill)
 set(CPACK_PACKAGE_VENDOR "corvane-kill")
 set(CPACK_PACKAGE_CONTACT "corvane-kill maintainers <maintainers@corvane-kill.invalid>")

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds a process snapshot from fuzz input. Commands often start with the
 // directory in another case, so the selection's deeper paths are reached.
 #ifndef CORVANE_FUZZ_INPUT_H

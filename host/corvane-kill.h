@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the corvane-kill plug-in exports to an installer host.
 //
 // The two entry points have plain C symbol names so a host can find them with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The services an installer host supplies to the corvane-kill plug-in.
 //
 // The plug-in is built against these declarations and leaves them undefined;

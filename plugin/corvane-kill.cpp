@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform-independent part of the plug-in: selecting the corvane
 // processes, recording them in the installer session, and ending the recorded
 // ones through the platform's terminate_process().

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <csignal>
 
 #include "corvane-kill.h"

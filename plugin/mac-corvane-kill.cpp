@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // macOS: the same POSIX call as on Linux. Not part of the Linux build.
 #include <signal.h>
 

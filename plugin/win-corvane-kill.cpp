@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows: there is no SIGTERM, so the process is ended outright.
 // Not part of the Linux build.
 #include <windows.h>

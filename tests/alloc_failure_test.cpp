@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Memory runs out at every allocation an entry point reaches, in turn: the
 // std::bad_alloc must reach the host with nothing leaked. This binary replaces
 // the global operator new, which the plug-in binds to as well.
@@ -65,7 +66,7 @@ TEST(allocation_failure, find_process_passes_bad_alloc_on_at_every_allocation) {
   const proc_map_t snapshot = {
       {1, "/d/a-long-command-beyond-the-small-string-buffer"}, {2, "/d/install.sh"}, {3, "/d/b"}};
   proc_map_t selected;
-  const long allocations = sweep([] {}, [&] { selected = plugin().find_process(snapshot, "/D"); });
+  const long allocations = sweep([] {}, [&] { selected = find_process(snapshot, "/D"); });
   EXPECT_GT(allocations, 3);
   EXPECT_EQ(selected.size(), 2U);
 }
@@ -86,7 +87,7 @@ TEST(allocation_failure, proc_str_to_list_passes_bad_alloc_on_at_every_allocatio
     list += std::to_string(id) + ";";
   }
   std::vector<int> ids;
-  const long allocations = sweep([] {}, [&] { ids = plugin().proc_str_to_list(list); });
+  const long allocations = sweep([] {}, [&] { ids = proc_str_to_list(list); });
   EXPECT_GT(allocations, 1);
   EXPECT_EQ(ids.size(), 100U);
 }

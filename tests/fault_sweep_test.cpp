@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every host call an entry point makes is made to throw in turn: the
 // exception must reach the host at once, with nothing of the plug-in's leaked
 // (LeakSanitizer and valgrind watch this suite).

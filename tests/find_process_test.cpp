@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
 #include "fake_host.h"
@@ -84,7 +85,7 @@ class find_process_test : public testing::TestWithParam<selection_case> {
 
 TEST_P(find_process_test, selects_folds_and_logs) {
   const selection_case& c = GetParam();
-  const proc_map_t selected = plugin().find_process(c.processes, c.directory);
+  const proc_map_t selected = find_process(c.processes, c.directory);
   EXPECT_EQ(selected, c.selected);
   EXPECT_EQ(fake::log_lines(), kill_announcements(c.selected));
   // Logging is its only call out.

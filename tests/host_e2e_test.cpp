@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // corvane-host end to end: the built host, the built plug-in, real processes,
 // the real /proc and real signals.
 #include <gtest/gtest.h>

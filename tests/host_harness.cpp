@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host_harness.h"
 
 #include <fcntl.h>

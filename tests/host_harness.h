@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives the built corvane-host against real processes in a throwaway tree.
 #ifndef CORVANE_TESTS_HOST_HARNESS_H
 #define CORVANE_TESTS_HOST_HARNESS_H

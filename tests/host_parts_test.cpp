@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reference host's session file format and path services.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -177,7 +178,7 @@ TEST_F(kill_test, real_child_receives_sigterm) {
   EXPECT_EQ(kill_recorded(std::to_string(child.pid())), 0);
   child.expect_report('T');
   EXPECT_EQ(fake::log_lines().back(), succeeded);
-  EXPECT_EQ(plugin().terminate_process(child.pid()), 0);
+  EXPECT_EQ(terminate_process(child.pid()), 0);
   child.expect_report('T');
 }
 
@@ -189,7 +190,7 @@ TEST_F(kill_test, reaped_child_fails_with_minus_one) {
   ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
   EXPECT_EQ(kill_recorded(std::to_string(gone)), -1);
   EXPECT_EQ(fake::log_lines().back(), failed);
-  EXPECT_EQ(plugin().terminate_process(gone), -1);
+  EXPECT_EQ(terminate_process(gone), -1);
 }
 
 }  // namespace

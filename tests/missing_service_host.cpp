@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host that offers every service but get_dirname(): loading the plug-in
 // must fail, naming the missing service. Exits 0 when it does.
 #include <dlfcn.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The packages from scripts/package, unpacked into a scratch root: their names
 # and dependencies, one version everywhere, and the installed host loading
 # the installed library to find a real process.
@@ -20,7 +21,12 @@ dev_deb=$(ls "$packages"/libcorvane-kill-dev_"$version"_*.deb) || fail "no libco
 dpkg-deb -f "$host_deb" Depends | grep -q "libcorvane-kill1n (= $version)" ||
   fail "corvane-host does not depend on libcorvane-kill1n (= $version)"
 dpkg-deb -f "$library_deb" Depends | grep -q "libstdc++6" || fail "the library lacks its C++ runtime"
-for deb in "$library_deb" "$host_deb" "$dev_deb"; do dpkg -x "$deb" "$scratch/root"; done
+for deb in "$library_deb" "$host_deb" "$dev_deb"; do
+  package=$(dpkg-deb -f "$deb" Package)
+  dpkg-deb -c "$deb" | grep -q "./usr/share/doc/$package/copyright$" || fail "$package has no copyright file"
+  dpkg -x "$deb" "$scratch/root"
+done
+grep -q '^License: Expat$' "$scratch/root/usr/share/doc/corvane-host/copyright" || fail "copyright names no licence"
 
 library=$(ls "$scratch"/root/usr/lib/*/libcorvane-kill.so.1n) || fail "the library is not installed"
 host=$scratch/root/usr/bin/corvane-host

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "plugin.h"
 
 #include <dlfcn.h>
@@ -7,44 +8,30 @@
 
 namespace {
 
-void* load_or_die() {
-  void* handle = dlopen(CORVANE_PLUGIN_FILE, RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    std::fprintf(stderr, "cannot load the plug-in: %s\n", dlerror());
-    std::abort();
-  }
-  return handle;
-}
+using entry_point = int (*)(session_t*);
 
-template <typename Function>
-void bind(void* handle, const char* symbol, Function*& out) {
+entry_point bind_or_die(void* handle, const char* symbol) {
   void* address = dlsym(handle, symbol);
   if (address == nullptr) {
     std::fprintf(stderr, "the plug-in lacks %s\n", symbol);
     std::abort();
   }
-  out = reinterpret_cast<Function*>(address);
+  return reinterpret_cast<entry_point>(address);
 }
 
-plugin_library load() {
+plugin_entry_points load() {
   // Stays loaded until the process exits, as in an installer.
-  void* handle = load_or_die();
-  plugin_library library{};
-  bind(handle, "check_running_corvane", library.check_running_corvane);
-  bind(handle, "kill_corvane", library.kill_corvane);
-  bind(handle,
-       "_Z12find_processSt3mapIiNSt7__cxx1112basic_stringIcSt11char_"
-       "traitsIcESaIcEEESt4lessIiESaISt4pairIKiS5_EEES5_",
-       library.find_process);
-  bind(handle, "_Z16proc_str_to_listNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE",
-       library.proc_str_to_list);
-  bind(handle, "_Z17terminate_processi", library.terminate_process);
-  return library;
+  void* handle = dlopen(CORVANE_PLUGIN_FILE, RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    std::fprintf(stderr, "cannot load the plug-in: %s\n", dlerror());
+    std::abort();
+  }
+  return {bind_or_die(handle, "check_running_corvane"), bind_or_die(handle, "kill_corvane")};
 }
 
 }  // namespace
 
-const plugin_library& plugin() {
-  static const plugin_library library = load();
-  return library;
+const plugin_entry_points& plugin() {
+  static const plugin_entry_points entry_points = load();
+  return entry_points;
 }

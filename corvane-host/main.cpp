@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+// corvane-host: loads libcorvane-kill as an installer does and runs it
+// against the live process table.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "commands.h"
+#include "default_plugin.h"
+
+namespace {
+
+int parse_and_run(int argc, char** argv) {
+  using namespace corvane_host;
+  options options;
+  options.plugin = default_plugin();
+
+  CLI::App app{
+      "Loads libcorvane-kill as an installer does and runs it on this machine's processes."};
+  app.set_version_flag("--version", CORVANE_VERSION);
+  app.require_subcommand(1);
+  app.add_option("--plugin", options.plugin, "the plug-in to load")->capture_default_str();
+  app.add_option("--session", options.session_file,
+                 "keep the installer session in FILE between invocations");
+  app.add_option("--log", options.log_file, "append the plug-in's log to FILE (default: stderr)");
+  app.add_flag("--json", options.json, "print the result as JSON");
+
+  CLI::App* check = app.add_subcommand("check", "record the corvane processes running from --root");
+  CLI::App* kill = app.add_subcommand("kill", "send SIGTERM to the processes a check recorded");
+  CLI::App* run = app.add_subcommand("run", "check, then kill");
+  for (CLI::App* root_taker : {check, run}) {
+    root_taker->add_option("--root", options.root, "the corvane installation")->required();
+  }
+  run->add_option("--wait", options.wait_seconds,
+                  "wait up to SECONDS for the signalled processes to end")
+      ->check(CLI::Range(0.0, 3600.0));
+  for (CLI::App* command : {check, kill, run}) {
+    command->fallthrough();
+  }
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? exit_clear : exit_usage;
+  }
+  options.command = check->parsed()  ? command::check
+                    : kill->parsed() ? command::kill
+                                     : command::run;
+  return run_command(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return parse_and_run(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "corvane-host: %s\n", error.what());
+    return corvane_host::exit_error;
+  }
+}

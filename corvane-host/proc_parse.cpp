@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+#include "proc_parse.h"
+
+#include <algorithm>
+#include <charconv>
+#include <csignal>
+
+namespace corvane_host {
+namespace {
+
+// The next blank-separated word of `text`, which loses it and the blanks
+// before it.
+std::string_view next_word(std::string_view& text) {
+  const std::size_t start = text.find_first_not_of(" \t");
+  if (start == std::string_view::npos) {
+    text = {};
+    return {};
+  }
+  text.remove_prefix(start);
+  const std::size_t end = std::min(text.find_first_of(" \t\n"), text.size());
+  const std::string_view word = text.substr(0, end);
+  text.remove_prefix(end);
+  return word;
+}
+
+template <typename Number>
+bool parse_number(std::string_view word, Number& value, int base = 10) {
+  const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value, base);
+  return !word.empty() && error == std::errc{} && end == word.data() + word.size();
+}
+
+constexpr std::string_view deleted_mark = " (deleted)";
+
+}  // namespace
+
+std::optional<stat_fields> parse_stat(std::string_view text) {
+  const std::size_t close = text.rfind(')');
+  if (close == std::string_view::npos) {
+    return std::nullopt;
+  }
+  text.remove_prefix(close + 1);
+  stat_fields fields;
+  const std::string_view state = next_word(text);
+  if (state.size() != 1 || !parse_number(next_word(text), fields.parent)) {
+    return std::nullopt;
+  }
+  fields.state = state[0];
+  // Fields 5 to 21 lie between the parent and the start time.
+  for (int field = 5; field < 22; ++field) {
+    next_word(text);
+  }
+  if (!parse_number(next_word(text), fields.start_time)) {
+    return std::nullopt;
+  }
+  return fields;
+}
+
+std::optional<process_status> parse_status(std::string_view text) {
+  constexpr std::uint64_t sigterm_bit = std::uint64_t{1} << (SIGTERM - 1);
+  process_status status;
+  bool has_state = false;
+  bool has_uid = false;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    const std::string_view name = next_word(line);
+    if (name == "State:") {
+      const std::string_view state = next_word(line);
+      has_state = state.size() == 1;
+      status.state = has_state ? state[0] : '?';
+    } else if (name == "SigIgn:" || name == "SigBlk:") {
+      std::uint64_t mask = 0;
+      parse_number(next_word(line), mask, 16);
+      (name == "SigIgn:" ? status.ignores_sigterm : status.blocks_sigterm) =
+          (mask & sigterm_bit) != 0;
+    } else if (name == "Uid:") {
+      has_uid = parse_number(next_word(line), status.real_uid) &&
+                parse_number(next_word(line), status.effective_uid) &&
+                parse_number(next_word(line), status.saved_uid);
+    }
+  }
+  if (!has_state || !has_uid) {
+    return std::nullopt;
+  }
+  return status;
+}
+
+std::vector<std::string> parse_cmdline(std::string_view text) {
+  std::vector<std::string> arguments;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\0'), text.size());
+    arguments.emplace_back(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return arguments;
+}
+
+exe_target parse_exe_link(std::string_view target) {
+  const bool deleted = target.size() > deleted_mark.size() &&
+                       target.substr(target.size() - deleted_mark.size()) == deleted_mark;
+  if (deleted) {
+    target.remove_suffix(deleted_mark.size());
+  }
+  return {std::string(target), deleted};
+}
+
+std::string parse_cgroup(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    const std::string_view line = text.substr(0, end);
+    if (line.substr(0, 3) == "0::") {
+      return std::string(line.substr(3));
+    }
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return {};
+}
+
+}  // namespace corvane_host

@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+// Understanding what /proc shows, apart from reading it: each function takes
+// the text of one file (or link) and returns values, so it can be tested on
+// captured text. What a process shows there is its own to choose: these
+// functions only read it.
+#ifndef CORVANE_HOST_PROC_PARSE_H
+#define CORVANE_HOST_PROC_PARSE_H
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane_host {
+
+// The fields of /proc/PID/stat that the host uses.
+struct stat_fields {
+  char state = '?';              // R, S, D, T (stopped), t (traced), Z, ...
+  pid_t parent = 0;              // field 4
+  std::uint64_t start_time = 0;  // field 22: clock ticks after boot
+};
+
+// nullopt when `text` is not such a line. The command name in parentheses may
+// hold anything, ")" and blanks included: the fields follow its last ")".
+std::optional<stat_fields> parse_stat(std::string_view text);
+
+// The lines of /proc/PID/status that tell whether one SIGTERM can end it.
+struct process_status {
+  char state = '?';
+  bool ignores_sigterm = false;
+  bool blocks_sigterm = false;
+  uid_t real_uid = 0;
+  uid_t effective_uid = 0;
+  uid_t saved_uid = 0;
+};
+
+// nullopt when the State: or the Uid: line is missing or unreadable.
+std::optional<process_status> parse_status(std::string_view text);
+
+// /proc/PID/cmdline: the arguments, each ended by a NUL (the last one may
+// lack it). Empty for a kernel thread or a zombie.
+std::vector<std::string> parse_cmdline(std::string_view text);
+
+// The target of /proc/PID/exe. The kernel marks a file that was deleted, or
+// replaced by a rename as upgrades do, with " (deleted)".
+struct exe_target {
+  std::string path;
+  bool deleted = false;
+};
+exe_target parse_exe_link(std::string_view target);
+
+// /proc/PID/cgroup: the process's path in the unified (v2) hierarchy, from
+// its "0::PATH" line; empty when it has none.
+std::string parse_cgroup(std::string_view text);
+
+}  // namespace corvane_host
+
+#endif

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+// What the reference host reads from /proc. Reading is kept apart from
+// understanding (proc_parse.h). A file that cannot be read does not mean the
+// process has gone: whether it has is asked of the process itself.
+#ifndef CORVANE_HOST_PROC_TABLE_H
+#define CORVANE_HOST_PROC_TABLE_H
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "host-services.h"
+#include "proc_parse.h"
+
+namespace corvane_host {
+
+// One value read about a live process: the value; or no value and error 0,
+// the process has gone; or no value and the errno that kept it from being
+// read (EACCES, EMFILE, ...).
+template <typename Value>
+struct proc_result {
+  std::optional<Value> value;
+  int error = 0;
+
+  [[nodiscard]] bool gone() const { return !value && error == 0; }
+};
+
+// Whether no process has the ID `pid` any more (kill(pid, 0) answers ESRCH).
+bool process_gone(pid_t pid);
+
+// Every process, ID to command: the absolute path of its executable (the
+// kernel's " (deleted)" mark removed, so programs whose file an upgrade
+// replaced are still found); where that cannot be read, the first element of
+// its command line; where that is empty, "[comm]". Processes that end during
+// the scan are left out.
+proc_map_t scan_processes();
+
+proc_result<stat_fields> read_stat(pid_t pid);
+proc_result<process_status> read_status(pid_t pid);
+
+// The user's name, or the number when it has none.
+std::string user_name(uid_t uid);
+
+}  // namespace corvane_host
+
+#endif

@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: MIT
+#include "report.h"
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "text.h"
+
+namespace corvane_host {
+namespace {
+
+using nlohmann::json;
+
+void check_text(std::ostream& out, const check_outcome& check) {
+  if (check.processes.empty()) {
+    out << "No corvane process is running from " << printable(check.root) << ".\n";
+  } else {
+    out << check.processes.size() << " corvane process(es) running from " << printable(check.root)
+        << ":\n";
+    for (const process_view& process : check.processes) {
+      out << "  " << process.pid << "  " << process.user << "  " << printable(process.command)
+          << "\n";
+      for (const std::string& warning : process.warnings) {
+        out << "    warning: " << warning << "\n";
+      }
+    }
+  }
+  out << "Critical prerequisite raised: " << (check.prerequisite_raised ? "yes" : "no") << "\n";
+}
+
+void kill_text(std::ostream& out, const kill_outcome& kill) {
+  if (kill.signalled.empty()) {
+    out << "No process to end.\n";
+  } else {
+    out << "Sent SIGTERM to " << kill.signalled.size() << " process(es):";
+    for (const pid_t pid : kill.signalled) {
+      out << " " << pid;
+    }
+    out << "\n";
+  }
+  for (const skipped_id& skipped : kill.skipped) {
+    out << "  not signalled: " << printable(skipped.id) << " (" << skipped.reason << ")\n";
+  }
+  out << "kill_corvane returned " << kill.result << "\n";
+  if (!kill.survivors) {
+    return;
+  }
+  if (kill.survivors->empty()) {
+    out << "Every signalled process has ended.\n";
+    return;
+  }
+  out << "Still running after the wait:";
+  for (const pid_t pid : *kill.survivors) {
+    out << " " << pid;
+  }
+  out << "\n";
+}
+
+json check_json(const check_outcome& check) {
+  json processes = json::array();
+  for (const process_view& process : check.processes) {
+    processes.push_back({{"pid", process.pid},
+                         {"user", process.user},
+                         {"command", process.command},
+                         {"warnings", process.warnings}});
+  }
+  return {{"root", check.root},
+          {"processes", processes},
+          {"prerequisite_raised", check.prerequisite_raised}};
+}
+
+json kill_json(const kill_outcome& kill) {
+  json skipped = json::array();
+  for (const skipped_id& id : kill.skipped) {
+    skipped.push_back({{"id", id.id}, {"reason", id.reason}});
+  }
+  json out = {{"result", kill.result}, {"signalled", kill.signalled}, {"skipped", skipped}};
+  if (kill.survivors) {
+    out["survivors"] = *kill.survivors;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string render_text(const std::optional<check_outcome>& check,
+                        const std::optional<kill_outcome>& kill) {
+  std::ostringstream out;
+  if (check) {
+    check_text(out, *check);
+  }
+  if (kill) {
+    kill_text(out, *kill);
+  }
+  return out.str();
+}
+
+std::string render_json(const std::string& plugin, const std::optional<check_outcome>& check,
+                        const std::optional<kill_outcome>& kill) {
+  json document = {{"plugin", plugin}};
+  if (check) {
+    document["check"] = check_json(*check);
+  }
+  if (kill) {
+    document["kill"] = kill_json(*kill);
+  }
+  // Bytes that are not UTF-8 become U+FFFD rather than an error.
+  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace corvane_host

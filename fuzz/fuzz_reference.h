@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: MIT
+// What the fuzz targets hold the plug-in against: plain references built
+// from the standard library, and a failure that libFuzzer reports with its
+// input.
+#ifndef CORVANE_FUZZ_REFERENCE_H
+#define CORVANE_FUZZ_REFERENCE_H
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fuzz_reference {
+
+// tolower() of each byte, as unsigned.
+inline std::string lowered(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+// std::getline on ";" and operator>> per token, -1 where that fails.
+inline std::vector<int> stream_parse(const std::string& list) {
+  std::vector<int> ids;
+  std::istringstream stream(list);
+  for (std::string token; std::getline(stream, token, ';');) {
+    std::istringstream one(token);
+    int value = 0;
+    ids.push_back(one >> value ? value : -1);
+  }
+  return ids;
+}
+
+[[noreturn]] inline void fail(const char* what) {
+  std::fprintf(stderr, "property violated: %s\n", what);
+  std::abort();
+}
+
+}  // namespace fuzz_reference
+
+#endif
