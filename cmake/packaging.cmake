@@ -1,8 +1,11 @@
 # SPDX-License-Identifier: MIT
-# Installation and Debian packages.
-#   cmake --install BUILD [--prefix P]     (DESTDIR honoured)
-#   cpack -G DEB --config BUILD/CPackConfig.cmake
+# Installation: the library, the boundary headers, corvane-host with its
+# manual page, and for each Debian package its copyright file and changelog.
+#   cmake --install BUILD [--prefix P] [--component C]   (DESTDIR honoured)
+# scripts/package turns each component into a Debian package.
 include(GNUInstallDirs)
+
+set(CORVANE_MAINTAINER "corvane-kill maintainers <maintainers@corvane-kill.invalid>")
 
 install(TARGETS corvane-kill
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development)
@@ -10,11 +13,22 @@ install(FILES host/host-services.h host/corvane-kill.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/corvane-kill COMPONENT development)
 install(TARGETS corvane-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT host)
 
-# Debian names a shared-library package after its SONAME: libcorvane-kill.so.1n.
-set(library_package libcorvane-kill1n)
+# The manual page: help2man reads corvane-host --help-all and --version, so
+# the options cannot drift from the program; corvane-host.h2m adds the rest.
+set(manual_page ${PROJECT_BINARY_DIR}/corvane-host.1.gz)
+set(manual_include ${PROJECT_SOURCE_DIR}/corvane-host/corvane-host.h2m)
+add_custom_command(OUTPUT ${manual_page}
+  COMMAND help2man --no-info --section=1 --help-option=--help-all --include=${manual_include}
+          "--name=find and end the corvane programs running from an installation"
+          --output=corvane-host.1 $<TARGET_FILE:corvane-host>
+  COMMAND gzip -9nf corvane-host.1
+  DEPENDS corvane-host ${manual_include}
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR} VERBATIM)
+add_custom_target(manual-page ALL DEPENDS ${manual_page})
+install(FILES ${manual_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT host)
 
-# Each package carries the licence as a machine-readable copyright file,
-# made from LICENSE: its text indented, blank lines as " .".
+# The licence as Debian's machine-readable copyright file, made from
+# LICENSE: its text indented, blank lines as " .".
 file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
 list(SUBLIST license_lines 4 -1 license_lines)
 set(copyright "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
@@ -32,41 +46,23 @@ foreach(line IN LISTS license_lines)
   endif()
 endforeach()
 file(WRITE ${PROJECT_BINARY_DIR}/copyright "${copyright}")
-foreach(component_package IN ITEMS "library;${library_package}" "development;libcorvane-kill-dev"
-                                   "host;corvane-host")
-  list(GET component_package 0 component)
-  list(GET component_package 1 package)
-  install(FILES ${PROJECT_BINARY_DIR}/copyright
+
+# CHANGELOG.md as a compressed Debian changelog.
+set(changelog ${PROJECT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${changelog}
+  COMMAND awk -v source=${PROJECT_NAME} -v maintainer=${CORVANE_MAINTAINER}
+          -f ${PROJECT_SOURCE_DIR}/cmake/debian-changelog.awk ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+          > changelog
+  COMMAND gzip -9nf changelog
+  DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/cmake/debian-changelog.awk
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR} VERBATIM)
+add_custom_target(debian-changelog ALL DEPENDS ${changelog})
+
+# Debian names a shared-library package after its SONAME: libcorvane-kill.so.1n.
+foreach(pair IN ITEMS library:libcorvane-kill1n development:libcorvane-kill-dev host:corvane-host)
+  string(REPLACE ":" ";" pair "${pair}")
+  list(GET pair 0 component)
+  list(GET pair 1 package)
+  install(FILES ${PROJECT_BINARY_DIR}/copyright ${changelog}
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
 endforeach()
-set(CPACK_PACKAGE_NAME corvane-kill)
-set(CPACK_PACKAGE_VENDOR "corvane-kill")
-set(CPACK_PACKAGE_CONTACT "corvane-kill maintainers <maintainers@corvane-kill.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL library development host)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${library_package})
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
-  "Installer plug-in that finds and ends running corvane programs\n The plug-in an installer host loads to learn which corvane programs still run\n from an installation and to end them, one SIGTERM each.")
-
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libcorvane-kill-dev)
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${library_package} (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
-  "Headers of the corvane-kill installer plug-in\n The host services an installer host supplies and the plug-in's exports.")
-
-set(CPACK_DEBIAN_HOST_PACKAGE_NAME corvane-host)
-set(CPACK_DEBIAN_HOST_PACKAGE_SECTION admin)
-set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${library_package} (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_HOST_DESCRIPTION
-  "Reference installer host for the corvane-kill plug-in\n Loads libcorvane-kill as an installer does and runs it against the live\n process table: check, kill, or both.")
-
-include(CPack)

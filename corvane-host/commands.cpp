@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 
+#include "default_plugin.h"
 #include "paths.h"
 #include "pid_guard.h"
 #include "plugin_loader.h"
@@ -186,7 +187,8 @@ exit_status execute(const options& options) {
   }
 
   const log_redirect log(options.log_file);
-  const loaded_plugin plugin(options.plugin);
+  const std::string plugin_file = options.plugin.empty() ? default_plugin() : options.plugin;
+  const loaded_plugin plugin(plugin_file);
 
   std::optional<session_file> file;
   session_t session;
@@ -206,7 +208,7 @@ exit_status execute(const options& options) {
     file->save(session);
   }
 
-  std::cout << (options.json ? render_json(options.plugin, checked, killed)
+  std::cout << (options.json ? render_json(plugin_file, checked, killed)
                              : render_text(checked, killed));
   return status_of(checked, killed);
 }

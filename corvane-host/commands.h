@@ -25,7 +25,7 @@ enum class command {
 
 struct options {
   corvane_host::command command = command::check;
-  std::string plugin;
+  std::string plugin;  // empty: default_plugin()
   std::optional<std::string> session_file;
   std::optional<std::string> log_file;
   bool json = false;

@@ -6,8 +6,12 @@
 
 namespace corvane_host {
 
-// The installed plug-in beside this program (bin/../lib/...), else the one in
-// the build tree it was built in, else the SONAME for the dynamic linker.
+// The plug-in this program loads unless told otherwise, found relative to
+// the program itself and nowhere else: an installed host (in a bin
+// directory) loads the library installed with it, a host in the build tree
+// the library built beside it. A library that is not there is an error
+// (plugin_error), never a search: a host run as root must not load code from
+// wherever a build happened.
 std::string default_plugin();
 
 }  // namespace corvane_host

@@ -5,33 +5,40 @@
 #include <cstdio>
 
 #include "commands.h"
-#include "default_plugin.h"
 
 namespace {
 
 int parse_and_run(int argc, char** argv) {
   using namespace corvane_host;
   options options;
-  options.plugin = default_plugin();
 
   CLI::App app{
-      "Loads libcorvane-kill as an installer does and runs it on this machine's processes."};
+      "Loads libcorvane-kill as an installer does and runs it on this machine's processes.",
+      "corvane-host"};
   app.set_version_flag("--version", CORVANE_VERSION);
+  app.set_help_all_flag("--help-all", "Print the help of every command and exit");
   app.require_subcommand(1);
-  app.add_option("--plugin", options.plugin, "the plug-in to load")->capture_default_str();
+  app.add_option("--plugin", options.plugin,
+                 "the plug-in to load (default: the library installed with this program)")
+      ->type_name("FILE");
   app.add_option("--session", options.session_file,
-                 "keep the installer session in FILE between invocations");
-  app.add_option("--log", options.log_file, "append the plug-in's log to FILE (default: stderr)");
+                 "keep the installer session in FILE between invocations")
+      ->type_name("FILE");
+  app.add_option("--log", options.log_file, "append the plug-in's log to FILE (default: stderr)")
+      ->type_name("FILE");
   app.add_flag("--json", options.json, "print the result as JSON");
 
   CLI::App* check = app.add_subcommand("check", "record the corvane processes running from --root");
   CLI::App* kill = app.add_subcommand("kill", "send SIGTERM to the processes a check recorded");
   CLI::App* run = app.add_subcommand("run", "check, then kill");
   for (CLI::App* root_taker : {check, run}) {
-    root_taker->add_option("--root", options.root, "the corvane installation")->required();
+    root_taker->add_option("--root", options.root, "the corvane installation")
+        ->type_name("DIR")
+        ->required();
   }
   run->add_option("--wait", options.wait_seconds,
                   "wait up to SECONDS for the signalled processes to end")
+      ->type_name("SECONDS")
       ->check(CLI::Range(0.0, 3600.0));
   for (CLI::App* command : {check, kill, run}) {
     command->fallthrough();
