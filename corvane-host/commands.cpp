@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "report.h"
 #include "services.h"
 #include "session.h"
+#include "session_file.h"
 #include "waiter.h"
 
 namespace corvane_host {
@@ -49,6 +51,11 @@ void validate_root(const std::string& root) {
   if (directory_of(normal_path(root)) == "/") {
     throw usage_error("--root " + root + " would select every process on this machine");
   }
+}
+
+// The command line has checked that `seconds` is a plain number in range.
+std::chrono::milliseconds milliseconds_of(double seconds) {
+  return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
 
 std::vector<std::string> warnings_for(const proc_result<process_status>& read) {
@@ -132,8 +139,7 @@ kill_outcome kill(const loaded_plugin& plugin, session_t& session,
   }
   outcome.result = plugin.kill_corvane(&session);
   if (wait_seconds) {
-    const auto timeout = std::chrono::milliseconds(static_cast<long long>(*wait_seconds * 1000));
-    outcome.survivors = wait_for_exit(guard.to_signal, timeout);
+    outcome.survivors = wait_for_exit(guard.to_signal, milliseconds_of(*wait_seconds));
   }
   return outcome;
 }
@@ -193,8 +199,13 @@ exit_status execute(const options& options) {
   std::optional<session_file> file;
   session_t session;
   if (options.session_file) {
-    file.emplace(*options.session_file);
+    file.emplace(*options.session_file, milliseconds_of(options.lock_timeout_seconds),
+                 options.command == command::kill);
     session = file->load();
+    if (options.command == command::kill && session.values.count("RUNNING_PROC_LIST") == 0) {
+      throw session_error("the session " + file->path() +
+                          " holds no check's records: run check with it first");
+    }
   }
   std::optional<check_outcome> checked;
   std::optional<kill_outcome> killed;

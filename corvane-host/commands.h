@@ -31,6 +31,7 @@ struct options {
   bool json = false;
   std::string root;
   std::optional<double> wait_seconds;
+  double lock_timeout_seconds = 60;
 };
 
 // Runs one command and prints its report; errors go to standard error.

@@ -5,8 +5,17 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "seconds.h"
 
 namespace {
+
+// Plain decimal seconds from 0 to `most`; CLI11's own Range takes NaN and
+// hexadecimal, and calls anything else "not in range".
+CLI::Validator seconds_from_0_to(double most) {
+  return CLI::Validator(
+      [most](const std::string& text) { return corvane_host::seconds_error(text, most); },
+      "0 to " + std::to_string(static_cast<int>(most)));
+}
 
 int parse_and_run(int argc, char** argv) {
   using namespace corvane_host;
@@ -27,6 +36,11 @@ int parse_and_run(int argc, char** argv) {
   app.add_option("--log", options.log_file, "append the plug-in's log to FILE (default: stderr)")
       ->type_name("FILE");
   app.add_flag("--json", options.json, "print the result as JSON");
+  app.add_option("--lock-timeout", options.lock_timeout_seconds,
+                 "wait at most SECONDS for another corvane-host's lock on the session")
+      ->type_name("SECONDS")
+      ->check(seconds_from_0_to(86400))
+      ->capture_default_str();
 
   CLI::App* check = app.add_subcommand("check", "record the corvane processes running from --root");
   CLI::App* kill = app.add_subcommand("kill", "send SIGTERM to the processes a check recorded");
@@ -39,7 +53,7 @@ int parse_and_run(int argc, char** argv) {
   run->add_option("--wait", options.wait_seconds,
                   "wait up to SECONDS for the signalled processes to end")
       ->type_name("SECONDS")
-      ->check(CLI::Range(0.0, 3600.0));
+      ->check(seconds_from_0_to(3600));
   for (CLI::App* command : {check, kill, run}) {
     command->fallthrough();
   }

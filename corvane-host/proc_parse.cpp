@@ -117,4 +117,36 @@ std::string parse_cgroup(std::string_view text) {
   return {};
 }
 
+std::optional<pid_t> parse_lock_holder(std::string_view text, unsigned device_major,
+                                       unsigned device_minor, std::uint64_t inode) {
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    // "1: FLOCK  ADVISORY  WRITE 1234 fd:01:5678 0 EOF"
+    next_word(line);
+    if (next_word(line) == "->") {
+      continue;
+    }
+    next_word(line);
+    next_word(line);
+    pid_t holder = 0;
+    const bool has_holder = parse_number(next_word(line), holder);
+    const std::string_view file = next_word(line);
+    const std::size_t first = file.find(':');
+    const std::size_t second = file.find(':', first + 1);
+    unsigned major = 0;
+    unsigned minor = 0;
+    std::uint64_t number = 0;
+    if (has_holder && second != std::string_view::npos &&
+        parse_number(file.substr(0, first), major, 16) &&
+        parse_number(file.substr(first + 1, second - first - 1), minor, 16) &&
+        parse_number(file.substr(second + 1), number) && major == device_major &&
+        minor == device_minor && number == inode) {
+      return holder;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace corvane_host

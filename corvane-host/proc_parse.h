@@ -56,6 +56,11 @@ exe_target parse_exe_link(std::string_view target);
 // its "0::PATH" line; empty when it has none.
 std::string parse_cgroup(std::string_view text);
 
+// /proc/locks: the process that holds a lock on the file with this device
+// and inode; nullopt when no line names it (waiters, "->", are skipped).
+std::optional<pid_t> parse_lock_holder(std::string_view text, unsigned device_major,
+                                       unsigned device_minor, std::uint64_t inode);
+
 }  // namespace corvane_host
 
 #endif

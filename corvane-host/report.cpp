@@ -11,6 +11,40 @@ namespace {
 
 using nlohmann::json;
 
+// The version of the JSON document's layout; it changes when a field does.
+constexpr int schema_version = 1;
+
+bool is_utf8(const std::string& text) {
+  try {
+    (void)json(text).dump();
+    return true;
+  } catch (const json::type_error&) {
+    return false;
+  }
+}
+
+std::string hex_of(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    hex += digits[byte >> 4];
+    hex += digits[byte & 0xf];
+  }
+  return hex;
+}
+
+// Text a process or a user chose: as JSON text where it is UTF-8; otherwise
+// with U+FFFD in place of the stray bytes, and every byte, in hexadecimal,
+// under KEY_hex beside it.
+void put_text(json& object, const std::string& key, const std::string& text) {
+  object[key] = text;
+  if (!is_utf8(text)) {
+    object[key + "_hex"] = hex_of(text);
+  }
+}
+
 void check_text(std::ostream& out, const check_outcome& check) {
   if (check.processes.empty()) {
     out << "No corvane process is running from " << printable(check.root) << ".\n";
@@ -59,20 +93,21 @@ void kill_text(std::ostream& out, const kill_outcome& kill) {
 json check_json(const check_outcome& check) {
   json processes = json::array();
   for (const process_view& process : check.processes) {
-    processes.push_back({{"pid", process.pid},
-                         {"user", process.user},
-                         {"command", process.command},
-                         {"warnings", process.warnings}});
+    json entry = {{"pid", process.pid}, {"user", process.user}, {"warnings", process.warnings}};
+    put_text(entry, "command", process.command);
+    processes.push_back(std::move(entry));
   }
-  return {{"root", check.root},
-          {"processes", processes},
-          {"prerequisite_raised", check.prerequisite_raised}};
+  json out = {{"processes", processes}, {"prerequisite_raised", check.prerequisite_raised}};
+  put_text(out, "root", check.root);
+  return out;
 }
 
 json kill_json(const kill_outcome& kill) {
   json skipped = json::array();
   for (const skipped_id& id : kill.skipped) {
-    skipped.push_back({{"id", id.id}, {"reason", id.reason}});
+    json entry = {{"reason", id.reason}};
+    put_text(entry, "id", id.id);
+    skipped.push_back(std::move(entry));
   }
   json out = {{"result", kill.result}, {"signalled", kill.signalled}, {"skipped", skipped}};
   if (kill.survivors) {
@@ -97,14 +132,16 @@ std::string render_text(const std::optional<check_outcome>& check,
 
 std::string render_json(const std::string& plugin, const std::optional<check_outcome>& check,
                         const std::optional<kill_outcome>& kill) {
-  json document = {{"plugin", plugin}};
+  json document = {{"schema_version", schema_version}};
+  put_text(document, "plugin", plugin);
   if (check) {
     document["check"] = check_json(*check);
   }
   if (kill) {
     document["kill"] = kill_json(*kill);
   }
-  // Bytes that are not UTF-8 become U+FFFD rather than an error.
+  // Bytes that are not UTF-8 become U+FFFD rather than an error; put_text
+  // has kept them in hexadecimal.
   return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 

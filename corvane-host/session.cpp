@@ -1,17 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "session.h"
 
-#include "unique_fd.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <vector>
 
 namespace corvane_host {
 namespace {
@@ -62,32 +52,6 @@ std::string unescape(const std::string& text, std::size_t line) {
   return out;
 }
 
-std::string system_error_text(const std::string& what) {
-  return what + ": " + std::strerror(errno);
-}
-
-void write_all(int fd, const std::string& data, const std::string& file) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      throw session_error(system_error_text("cannot write " + file));
-    }
-    done += static_cast<std::size_t>(n);
-  }
-}
-
-std::string directory_of_file(const std::string& file) {
-  const auto slash = file.rfind('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : file.substr(0, slash);
-}
-
 }  // namespace
 
 std::string value_of(const session_t& session, const std::string& key) {
@@ -133,64 +97,6 @@ session_t decode_session(const std::string& text) {
     start = end + 1;
   }
   return session;
-}
-
-session_file::session_file(std::string file) : file_(std::move(file)) {
-  const std::string lock = file_ + ".lock";
-  lock_ = unique_fd(open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (!lock_) {
-    throw session_error(system_error_text("cannot open the lock " + lock));
-  }
-  while (flock(lock_.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      throw session_error(system_error_text("cannot lock " + lock));
-    }
-  }
-}
-
-session_t session_file::load() const {
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) {
-    if (errno == ENOENT) {
-      return {};
-    }
-    throw session_error(system_error_text("cannot read the session " + file_));
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    throw session_error("cannot read the session " + file_);
-  }
-  try {
-    return decode_session(text.str());
-  } catch (const session_error& error) {
-    throw session_error("the session " + file_ + " is malformed: " + error.what());
-  }
-}
-
-void session_file::save(const session_t& session) const {
-  std::string temporary = file_ + ".XXXXXX";
-  const unique_fd out(mkstemp(temporary.data()));
-  if (!out) {
-    throw session_error(system_error_text("cannot create a file beside " + file_));
-  }
-  try {
-    write_all(out.get(), encode_session(session), temporary);
-    if (fsync(out.get()) != 0) {
-      throw session_error(system_error_text("cannot sync " + temporary));
-    }
-    if (rename(temporary.c_str(), file_.c_str()) != 0) {
-      throw session_error(system_error_text("cannot replace " + file_));
-    }
-  } catch (...) {
-    unlink(temporary.c_str());
-    throw;
-  }
-  // The rename itself is durable once the directory is.
-  const unique_fd directory(open(directory_of_file(file_).c_str(), O_RDONLY | O_DIRECTORY));
-  if (directory) {
-    fsync(directory.get());
-  }
 }
 
 }  // namespace corvane_host

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The reference host's installer session: keys to byte strings, kept in a
-// file between invocations so that check and kill can be separate commands.
+// The reference host's installer session: keys to byte strings, and the text
+// form in which session_file keeps them between invocations.
 #ifndef CORVANE_HOST_SESSION_H
 #define CORVANE_HOST_SESSION_H
 
@@ -9,7 +9,6 @@
 #include <string>
 
 #include "host-services.h"
-#include "unique_fd.h"
 
 struct session_t {
   std::map<std::string, std::string> values;
@@ -29,22 +28,6 @@ std::string value_of(const session_t& session, const std::string& key);
 std::string encode_session(const session_t& session);
 // Throws session_error, naming the line, for text that is not such a file.
 session_t decode_session(const std::string& text);
-
-// A session file held under an exclusive lock (on FILE.lock beside it) for
-// the whole life of this object, so that concurrent hosts never lose updates.
-class session_file {
- public:
-  explicit session_file(std::string file);
-
-  // An absent file is an empty session; an unreadable or malformed one throws.
-  [[nodiscard]] session_t load() const;
-  // Replaces the file atomically: a reader sees the old or the new session.
-  void save(const session_t& session) const;
-
- private:
-  std::string file_;
-  unique_fd lock_;
-};
 
 }  // namespace corvane_host
 

@@ -10,7 +10,7 @@
 
 #include "host_harness.h"
 #include "pid_guard.h"
-#include "session.h"
+#include "session_file.h"
 
 namespace {
 
@@ -97,7 +97,7 @@ TEST(host, never_signals_an_ended_process_or_a_reused_id) {
 
   // The live process's ID now stands for one that started at another time.
   {
-    const corvane_host::session_file file(session);
+    const corvane_host::session_file file(session, std::chrono::seconds(5));
     session_t values = file.load();
     std::string& times = values.values[corvane_host::start_times_key];
     const std::string id = std::to_string(reused.pid()) + ":";
@@ -149,9 +149,30 @@ TEST(host, concurrent_checks_on_one_session_lose_no_update) {
     waitpid(pid, &status, 0);
     EXPECT_EQ(WEXITSTATUS(status), 3);
   }
-  const corvane_host::session_file file(session);
+  const corvane_host::session_file file(session, std::chrono::seconds(5));
   const std::string desc = file.load().values.at("SHORT_DESC");
   EXPECT_EQ(std::count(desc.begin(), desc.end(), ';'), runs);
+}
+
+std::string bytes_of_hex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+TEST(host, json_keeps_a_latin1_path_byte_for_byte) {
+  const temp_tree tree;
+  const std::string root = tree.path() + "/caf\xe9";
+  const child corvane(tree.add_program("caf\xe9/bin/corvane"));
+  const auto run = run_host({"--json", "check", "--root", root});
+  ASSERT_EQ(run.status, 3) << run.err;
+  const auto check = run.json()["check"];
+  EXPECT_EQ(run.json()["schema_version"], 1);
+  EXPECT_EQ(bytes_of_hex(check["root_hex"]), root);
+  EXPECT_EQ(bytes_of_hex(check["processes"][0]["command_hex"]), lowered(root + "/bin/corvane"));
+  EXPECT_FALSE(run.json().contains("plugin_hex"));
 }
 
 struct bad_input {
@@ -199,6 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
         bad_input{"root_with_line_feed", {"check", "--root", "ROOT\nx"}, "control character"},
         bad_input{"root_selects_everything", {"run", "--root", "/"}, "every process"},
         bad_input{"unknown_option", {"check", "--root", "ROOT", "--frobnicate"}, "frobnicate"},
+        bad_input{"wait_nan", {"run", "--root", "ROOT", "--wait", "nan"}, "NaN is not"},
+        bad_input{"lock_timeout_hexadecimal", {"--lock-timeout", "0x10", "kill"}, "hexadecimal"},
         bad_input{"no_command", {}, "subcommand"}),
     [](const auto& info) { return std::string(info.param.name); });
 

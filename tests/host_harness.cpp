@@ -2,7 +2,8 @@
 #include "host_harness.h"
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
@@ -29,15 +30,9 @@ void write_file(const std::string& file, const std::string& text) {
   std::ofstream(file, std::ios::binary) << text;
 }
 
-host_run run_host(const std::vector<std::string>& args) {
-  const temp_tree outputs;
-  const std::string out = outputs.path() + "/out";
-  const std::string err = outputs.path() + "/err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
-  std::vector<std::string> words = {CORVANE_HOST_FILE};
+pid_t start_host(const std::vector<std::string>& args, const std::string& out,
+                 const std::string& err, std::optional<uid_t> user, const std::string& program) {
+  std::vector<std::string> words = {program.empty() ? CORVANE_HOST_FILE : program};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   argv.reserve(words.size() + 1);
@@ -45,16 +40,58 @@ host_run run_host(const std::vector<std::string>& args) {
     argv.push_back(word.data());
   }
   argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out_fd < 0 || err_fd < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
+      _exit(126);
+    }
+    if (user) {
+      const passwd* entry = getpwuid(*user);
+      if (entry == nullptr || setgroups(0, nullptr) != 0 || setgid(entry->pw_gid) != 0 ||
+          setuid(*user) != 0) {
+        _exit(126);
+      }
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  if (pid < 0) {
     throw std::runtime_error("cannot start corvane-host");
   }
+  return pid;
+}
+
+int exit_status_of(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(out),
-          read_file(err)};
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+host_run run_host(const std::vector<std::string>& args, std::optional<uid_t> user,
+                  const std::string& program) {
+  const temp_tree outputs;
+  const std::string out = outputs.path() + "/out";
+  const std::string err = outputs.path() + "/err";
+  const int status = exit_status_of(start_host(args, out, err, user, program));
+  return {status, read_file(out), read_file(err)};
+}
+
+std::string copy_built_host(const std::string& directory) {
+  const fs::path host = fs::path(directory) / "corvane-host" / "corvane-host";
+  const fs::path plugin = fs::path(directory) / "plugin" / "libcorvane-kill.so.1n";
+  for (const auto& [from, to] :
+       {std::pair{CORVANE_HOST_FILE, host}, {CORVANE_PLUGIN_FILE, plugin}}) {
+    fs::create_directories(to.parent_path());
+    fs::copy_file(from, to);
+    fs::permissions(to.parent_path(), fs::perms::owner_all | fs::perms::group_read |
+                                          fs::perms::group_exec | fs::perms::others_read |
+                                          fs::perms::others_exec);
+  }
+  fs::permissions(directory, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+  return host.string();
 }
 
 temp_tree::temp_tree() {

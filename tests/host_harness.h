@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,21 @@ struct host_run {
   [[nodiscard]] nlohmann::json json() const { return nlohmann::json::parse(out); }
 };
 
-// Runs corvane-host with `args` and waits for it.
-host_run run_host(const std::vector<std::string>& args);
+// Runs corvane-host (the built one, or `program`) with `args`, as `user`
+// when given, and waits for it.
+host_run run_host(const std::vector<std::string>& args, std::optional<uid_t> user = std::nullopt,
+                  const std::string& program = "");
+
+// Starts corvane-host with `args`, its output going to the files `out` and
+// `err`; exit_status_of() waits for it.
+pid_t start_host(const std::vector<std::string>& args, const std::string& out,
+                 const std::string& err, std::optional<uid_t> user = std::nullopt,
+                 const std::string& program = "");
+
+// A copy of the built host and plug-in in the build tree's layout under
+// `directory`, which any user may run; returns the host's path.
+std::string copy_built_host(const std::string& directory);
+int exit_status_of(pid_t pid);
 
 // A temporary directory, removed with everything in it.
 class temp_tree {

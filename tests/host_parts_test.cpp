@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "paths.h"
+#include "seconds.h"
 #include "session.h"
 
 namespace {
@@ -55,6 +56,36 @@ TEST(paths, directory_of_keeps_a_directory_and_takes_a_files_parent) {
   EXPECT_EQ(corvane_host::directory_of("/bin/sh"), "/bin/");
   EXPECT_EQ(corvane_host::directory_of("/nonexistent/corvane"), "/nonexistent/");
   EXPECT_EQ(corvane_host::directory_of("/"), "/");
+}
+
+TEST(seconds, plain_decimal_seconds_in_range_or_a_message_that_says_what_is_wrong) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"0", ""},
+      {"30", ""},
+      {"0.5", ""},
+      {"3600", ""},
+      {"3600.5", "is more than 3600 seconds"},
+      {"nan", "NaN is not"},
+      {"-NaN", "NaN is not"},
+      {"inf", "endless"},
+      {"Infinity", "endless"},
+      {"0x10", "hexadecimal"},
+      {"-1", "negative"},
+      {"10s", "\"s\" after the number"},
+      {"1e3", "\"e3\" after the number"},
+      {"1.", "\".\" after the number"},
+      {".5", "is not a number"},
+      {"+5", "is not a number"},
+      {"", "empty"},
+      {"ten", "is not a number"}};
+  for (const auto& [text, message] : cases) {
+    const std::string error = corvane_host::seconds_error(text, 3600);
+    if (message.empty()) {
+      EXPECT_EQ(error, "") << text;
+    } else {
+      EXPECT_NE(error.find(message), std::string::npos) << text << ": " << error;
+    }
+  }
 }
 
 }  // namespace

@@ -94,4 +94,15 @@ TEST(parse_cgroup, takes_the_unified_hierarchy_line) {
   EXPECT_EQ(parse_cgroup("4:memory:/a\n"), "");
 }
 
+TEST(parse_lock_holder, finds_the_holder_of_this_file_and_skips_waiters) {
+  const std::string locks =
+      "1: POSIX  ADVISORY  WRITE 900 fd:01:5678 0 EOF\n"
+      "2: FLOCK  ADVISORY  WRITE 1234 00:2f:5678 0 EOF\n"
+      "2: -> FLOCK  ADVISORY  WRITE 4321 00:2f:5678 0 EOF\n";
+  EXPECT_EQ(corvane_host::parse_lock_holder(locks, 0, 0x2f, 5678), 1234);
+  EXPECT_EQ(corvane_host::parse_lock_holder(locks, 0xfd, 1, 5678), 900);
+  EXPECT_EQ(corvane_host::parse_lock_holder(locks, 0, 0x2f, 5679), std::nullopt);
+  EXPECT_EQ(corvane_host::parse_lock_holder("", 0, 0, 0), std::nullopt);
+}
+
 }  // namespace
