@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "commands.h"
 
+#include <pwd.h>
 #include <unistd.h>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -12,10 +14,12 @@
 #include <memory>
 
 #include "default_plugin.h"
+#include "installation.h"
 #include "paths.h"
 #include "pid_guard.h"
 #include "plugin_loader.h"
 #include "proc_table.h"
+#include "process_scan.h"
 #include "report.h"
 #include "services.h"
 #include "session.h"
@@ -28,6 +32,22 @@ namespace {
 struct usage_error : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// The home directories of the user who runs this host, and of the user
+// behind sudo, resolved as roots are.
+std::vector<std::string> calling_users_homes() {
+  std::vector<std::string> homes;
+  const auto add_home = [&homes](const passwd* user) {
+    if (user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
+      homes.push_back(directory_of(normal_path(user->pw_dir)));
+    }
+  };
+  add_home(getpwuid(getuid()));
+  if (const char* sudo_user = std::getenv("SUDO_USER")) {
+    add_home(getpwnam(sudo_user));
+  }
+  return homes;
+}
 
 // A root that names nothing, or whose processes would be every process on the
 // machine, is refused before anything is loaded or changed.
@@ -48,8 +68,11 @@ void validate_root(const std::string& root) {
   if (!std::filesystem::exists(root, error)) {
     throw usage_error("--root " + root + ": no such file or directory");
   }
-  if (directory_of(normal_path(root)) == "/") {
-    throw usage_error("--root " + root + " would select every process on this machine");
+  const std::string directory = directory_of(normal_path(root));
+  const std::string reason = broad_root_reason(directory, calling_users_homes());
+  if (!reason.empty()) {
+    throw usage_error("--root " + root + " (" + directory +
+                      ") cannot be an installation: " + reason);
   }
 }
 
@@ -76,6 +99,11 @@ std::vector<std::string> warnings_for(const proc_result<process_status>& read) {
   if (status->state == 'T' || status->state == 't') {
     warnings.emplace_back("it is stopped: SIGTERM ends it only once it continues");
   }
+  if (status->namespace_init && !status->handles_sigterm) {
+    warnings.emplace_back(
+        "it is the first process of its pid namespace (a container's init), which SIGTERM "
+        "ends only if it handles it, and it does not");
+  }
   const bool may_signal = geteuid() == 0 || status->real_uid == getuid() ||
                           status->real_uid == geteuid() || status->saved_uid == getuid() ||
                           status->saved_uid == geteuid();
@@ -86,21 +114,10 @@ std::vector<std::string> warnings_for(const proc_result<process_status>& read) {
   return warnings;
 }
 
-// The names list is a line feed, then one command and a line feed per ID.
-std::vector<std::string> recorded_names(const session_t& session) {
-  std::vector<std::string> names;
-  const std::string list = value_of(session, "corvane_killer_RUNNING_PROC_NAMES");
-  for (std::size_t start = 1; start < list.size();) {
-    const std::size_t end = list.find('\n', start);
-    names.push_back(list.substr(start, end - start));
-    start = end == std::string::npos ? list.size() : end + 1;
-  }
-  return names;
-}
-
-std::vector<process_view> recorded_processes(const session_t& session) {
+// Each recorded process, its command as the host read it (the plug-in's
+// names list is lower-cased, and one odd name there would shift the rest).
+std::vector<process_view> recorded_processes(const session_t& session, const proc_map_t& commands) {
   const std::vector<pid_t> ids = recorded_ids(session);
-  const std::vector<std::string> names = recorded_names(session);
   std::map<uid_t, std::string> users;
   std::vector<process_view> processes;
   processes.reserve(ids.size());
@@ -115,18 +132,32 @@ std::vector<process_view> recorded_processes(const session_t& session) {
       }
       user = known->second;
     }
-    processes.push_back({ids[i], std::move(user), names.size() == ids.size() ? names[i] : "?",
+    const auto command = commands.find(ids[i]);
+    processes.push_back({ids[i], std::move(user),
+                         command != commands.end() ? command->second : std::string("?"),
                          warnings_for(status)});
   }
   return processes;
 }
 
-check_outcome check(const loaded_plugin& plugin, session_t& session, const std::string& root) {
-  session.values["CORVANE_PATH"] = root;
+check_outcome check(const loaded_plugin& plugin, session_t& session, const options& options) {
+  const std::string directory = directory_of(normal_path(options.root));
+  scan_for(installation_at(directory), options.files_in_use);
+  session.values["CORVANE_PATH"] = options.root;
   const std::string before = value_of(session, "SHORT_DESC");
   plugin.check_running_corvane(&session);
   record_start_times(session);
-  return {root, recorded_processes(session), value_of(session, "SHORT_DESC") != before};
+  const installation_scan& scan = last_scan();
+  check_outcome outcome;
+  outcome.root = directory;
+  outcome.processes = recorded_processes(session, scan.ours);
+  outcome.prerequisite_raised = value_of(session, "SHORT_DESC") != before;
+  outcome.spared = scan.spared;
+  outcome.uninspected = scan.uninspected;
+  if (options.files_in_use) {
+    outcome.using_files = scan.using_files;
+  }
+  return outcome;
 }
 
 kill_outcome kill(const loaded_plugin& plugin, session_t& session,
@@ -146,11 +177,15 @@ kill_outcome kill(const loaded_plugin& plugin, session_t& session,
 
 exit_status status_of(const std::optional<check_outcome>& checked,
                       const std::optional<kill_outcome>& killed) {
+  const bool partial = checked && checked->uninspected_count() > 0;
   if (!killed) {
-    return checked->processes.empty() ? exit_clear : exit_detected;
+    if (!checked->processes.empty()) {
+      return exit_detected;
+    }
+    return partial ? exit_incomplete : exit_clear;
   }
   if (killed->signalled.empty()) {
-    return exit_clear;
+    return partial ? exit_incomplete : exit_clear;
   }
   if (killed->survivors) {
     return killed->survivors->empty() ? exit_clear : exit_not_all_ended;
@@ -185,6 +220,7 @@ class log_redirect {
 exit_status execute(const options& options) {
   const bool checks = options.command != command::kill;
   const bool kills = options.command != command::check;
+  ensure_own_proc();
   if (checks) {
     validate_root(options.root);
   }
@@ -210,7 +246,7 @@ exit_status execute(const options& options) {
   std::optional<check_outcome> checked;
   std::optional<kill_outcome> killed;
   if (checks) {
-    checked = check(plugin, session, options.root);
+    checked = check(plugin, session, options);
   }
   if (kills) {
     killed = kill(plugin, session, options.wait_seconds);

@@ -50,6 +50,11 @@ int parse_and_run(int argc, char** argv) {
         ->type_name("DIR")
         ->required();
   }
+  for (CLI::App* root_taker : {check, run}) {
+    root_taker->add_flag("--files-in-use", options.files_in_use,
+                         "also list, without signalling them, the other processes that map or "
+                         "hold open files of the installation");
+  }
   run->add_option("--wait", options.wait_seconds,
                   "wait up to SECONDS for the signalled processes to end")
       ->type_name("SECONDS")

@@ -45,8 +45,13 @@ std::optional<stat_fields> parse_stat(std::string_view text) {
     return std::nullopt;
   }
   fields.state = state[0];
-  // Fields 5 to 21 lie between the parent and the start time.
-  for (int field = 5; field < 22; ++field) {
+  for (int field = 5; field < 9; ++field) {
+    next_word(text);
+  }
+  if (!parse_number(next_word(text), fields.flags)) {
+    return std::nullopt;
+  }
+  for (int field = 10; field < 22; ++field) {
     next_word(text);
   }
   if (!parse_number(next_word(text), fields.start_time)) {
@@ -69,11 +74,19 @@ std::optional<process_status> parse_status(std::string_view text) {
       const std::string_view state = next_word(line);
       has_state = state.size() == 1;
       status.state = has_state ? state[0] : '?';
-    } else if (name == "SigIgn:" || name == "SigBlk:") {
+    } else if (name == "SigIgn:" || name == "SigBlk:" || name == "SigCgt:") {
       std::uint64_t mask = 0;
       parse_number(next_word(line), mask, 16);
-      (name == "SigIgn:" ? status.ignores_sigterm : status.blocks_sigterm) =
-          (mask & sigterm_bit) != 0;
+      bool& flag = name == "SigIgn:"   ? status.ignores_sigterm
+                   : name == "SigBlk:" ? status.blocks_sigterm
+                                       : status.handles_sigterm;
+      flag = (mask & sigterm_bit) != 0;
+    } else if (name == "NSpid:") {
+      std::string_view last;
+      for (std::string_view word = next_word(line); !word.empty(); word = next_word(line)) {
+        last = word;
+      }
+      status.namespace_init = last == "1";
     } else if (name == "Uid:") {
       has_uid = parse_number(next_word(line), status.real_uid) &&
                 parse_number(next_word(line), status.effective_uid) &&
@@ -103,6 +116,28 @@ exe_target parse_exe_link(std::string_view target) {
     target.remove_suffix(deleted_mark.size());
   }
   return {std::string(target), deleted};
+}
+
+std::vector<std::string> parse_maps_files(std::string_view text) {
+  std::vector<std::string> files;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    // "ADDRESS PERMS OFFSET DEVICE INODE        PATH": the path may hold blanks.
+    for (int field = 0; field < 5; ++field) {
+      next_word(line);
+    }
+    const std::size_t start = line.find_first_not_of(' ');
+    if (start == std::string_view::npos || line[start] != '/') {
+      continue;
+    }
+    std::string file = parse_exe_link(line.substr(start)).path;
+    if (std::find(files.begin(), files.end(), file) == files.end()) {
+      files.push_back(std::move(file));
+    }
+  }
+  return files;
 }
 
 std::string parse_cgroup(std::string_view text) {

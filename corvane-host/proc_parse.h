@@ -20,7 +20,11 @@ namespace corvane_host {
 struct stat_fields {
   char state = '?';              // R, S, D, T (stopped), t (traced), Z, ...
   pid_t parent = 0;              // field 4
+  unsigned flags = 0;            // field 9: PF_* flags
   std::uint64_t start_time = 0;  // field 22: clock ticks after boot
+
+  // A kernel thread runs no program and could run none of the installation.
+  [[nodiscard]] bool kernel_thread() const { return (flags & 0x00200000U) != 0; }
 };
 
 // nullopt when `text` is not such a line. The command name in parentheses may
@@ -32,6 +36,8 @@ struct process_status {
   char state = '?';
   bool ignores_sigterm = false;
   bool blocks_sigterm = false;
+  bool handles_sigterm = false;
+  bool namespace_init = false;  // the first process of its pid namespace (NSpid ends in 1)
   uid_t real_uid = 0;
   uid_t effective_uid = 0;
   uid_t saved_uid = 0;
@@ -51,6 +57,11 @@ struct exe_target {
   bool deleted = false;
 };
 exe_target parse_exe_link(std::string_view target);
+
+// /proc/PID/maps: the file of each mapping that names one, the kernel's
+// " (deleted)" mark removed; anonymous and special mappings ("[heap]") are
+// left out. A file mapped several times stands once.
+std::vector<std::string> parse_maps_files(std::string_view text);
 
 // /proc/PID/cgroup: the process's path in the unified (v2) hierarchy, from
 // its "0::PATH" line; empty when it has none.

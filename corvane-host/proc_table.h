@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 
-#include "host-services.h"
 #include "proc_parse.h"
 
 namespace corvane_host {
@@ -29,13 +28,6 @@ struct proc_result {
 
 // Whether no process has the ID `pid` any more (kill(pid, 0) answers ESRCH).
 bool process_gone(pid_t pid);
-
-// Every process, ID to command: the absolute path of its executable (the
-// kernel's " (deleted)" mark removed, so programs whose file an upgrade
-// replaced are still found); where that cannot be read, the first element of
-// its command line; where that is empty, "[comm]". Processes that end during
-// the scan are left out.
-proc_map_t scan_processes();
 
 proc_result<stat_fields> read_stat(pid_t pid);
 proc_result<process_status> read_status(pid_t pid);

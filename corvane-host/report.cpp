@@ -45,6 +45,30 @@ void put_text(json& object, const std::string& key, const std::string& text) {
   }
 }
 
+void uninspected_text(std::ostream& out, const check_outcome& check) {
+  out << "Could not inspect " << check.uninspected_count() << " process(es) (";
+  const char* separator = "";
+  for (const auto& [reason, count] : check.uninspected) {
+    out << separator << reason << ": " << count;
+    separator = ", ";
+  }
+  out << "): their programs are unknown; a complete check needs root.\n";
+}
+
+void using_files_text(std::ostream& out, const std::vector<files_user>& users) {
+  if (users.empty()) {
+    out << "No other process uses files of the installation.\n";
+    return;
+  }
+  out << users.size() << " other process(es) using files of the installation (not signalled):\n";
+  for (const files_user& user : users) {
+    out << "  " << user.pid << "  " << printable(user.program) << "\n";
+    for (const std::string& file : user.files) {
+      out << "    " << printable(file) << "\n";
+    }
+  }
+}
+
 void check_text(std::ostream& out, const check_outcome& check) {
   if (check.processes.empty()) {
     out << "No corvane process is running from " << printable(check.root) << ".\n";
@@ -58,6 +82,16 @@ void check_text(std::ostream& out, const check_outcome& check) {
         out << "    warning: " << warning << "\n";
       }
     }
+  }
+  for (const spared_process& spared : check.spared) {
+    out << "Left alone: " << spared.pid << "  " << printable(spared.command) << " ("
+        << spared.reason << ")\n";
+  }
+  if (check.uninspected_count() > 0) {
+    uninspected_text(out, check);
+  }
+  if (check.using_files) {
+    using_files_text(out, *check.using_files);
   }
   out << "Critical prerequisite raised: " << (check.prerequisite_raised ? "yes" : "no") << "\n";
 }
@@ -97,8 +131,34 @@ json check_json(const check_outcome& check) {
     put_text(entry, "command", process.command);
     processes.push_back(std::move(entry));
   }
-  json out = {{"processes", processes}, {"prerequisite_raised", check.prerequisite_raised}};
+  json spared = json::array();
+  for (const spared_process& process : check.spared) {
+    json entry = {{"pid", process.pid}, {"reason", process.reason}};
+    put_text(entry, "command", process.command);
+    spared.push_back(std::move(entry));
+  }
+  json out = {
+      {"processes", processes},
+      {"prerequisite_raised", check.prerequisite_raised},
+      {"left_alone", spared},
+      {"uninspected", {{"count", check.uninspected_count()}, {"reasons", check.uninspected}}}};
   put_text(out, "root", check.root);
+  if (check.using_files) {
+    json users = json::array();
+    for (const files_user& user : *check.using_files) {
+      json entry = {{"pid", user.pid}};
+      put_text(entry, "program", user.program);
+      json files = json::array();
+      for (const std::string& file : user.files) {
+        json one;
+        put_text(one, "path", file);
+        files.push_back(std::move(one));
+      }
+      entry["files"] = std::move(files);
+      users.push_back(std::move(entry));
+    }
+    out["using_files"] = std::move(users);
+  }
   return out;
 }
 
@@ -117,6 +177,14 @@ json kill_json(const kill_outcome& kill) {
 }
 
 }  // namespace
+
+int check_outcome::uninspected_count() const {
+  int count = 0;
+  for (const auto& reason : uninspected) {
+    count += reason.second;
+  }
+  return count;
+}
 
 std::string render_text(const std::optional<check_outcome>& check,
                         const std::optional<kill_outcome>& kill) {

@@ -5,11 +5,13 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "pid_guard.h"
+#include "process_scan.h"
 
 namespace corvane_host {
 
@@ -21,9 +23,14 @@ struct process_view {
 };
 
 struct check_outcome {
-  std::string root;
+  std::string root;  // the installation's directory, resolved
   std::vector<process_view> processes;
   bool prerequisite_raised = false;
+  std::vector<spared_process> spared;
+  std::map<std::string, int> uninspected;
+  std::optional<std::vector<files_user>> using_files;  // set when asked for
+
+  [[nodiscard]] int uninspected_count() const;
 };
 
 struct kill_outcome {

@@ -4,11 +4,11 @@
 #include "services.h"
 
 #include <cstdarg>
+#include <optional>
 #include <string>
 
 #include "host-services.h"
 #include "paths.h"
-#include "proc_table.h"
 #include "session.h"
 #include "text.h"
 
@@ -20,9 +20,24 @@ std::FILE*& log_stream() {
   return stream;
 }
 
+struct scan_state {
+  std::optional<installation> where;
+  bool files_in_use = false;
+  installation_scan last;
+};
+
+scan_state& scans() {
+  static scan_state state;
+  return state;
+}
+
 }  // namespace
 
 void set_log_stream(std::FILE* stream) { log_stream() = stream; }
+
+void scan_for(const installation& where, bool files_in_use) { scans() = {where, files_in_use, {}}; }
+
+const installation_scan& last_scan() { return scans().last; }
 
 }  // namespace corvane_host
 
@@ -47,7 +62,14 @@ void print_log(const char* format, ...) {
   std::fflush(corvane_host::log_stream());
 }
 
-proc_map_t get_process_list() { return corvane_host::scan_processes(); }
+proc_map_t get_process_list() {
+  corvane_host::scan_state& state = corvane_host::scans();
+  if (!state.where) {
+    return {};  // no installation was named: nothing belongs to it
+  }
+  state.last = corvane_host::scan_installation(*state.where, state.files_in_use);
+  return state.last.ours;
+}
 
 // The by-value parameter is the installer's published signature.
 std::string path(std::string p) {  // NOLINT(performance-unnecessary-value-param)

@@ -114,33 +114,46 @@ std::string temp_tree::add_program(const std::string& relative) const {
   return program.string();
 }
 
-child::child(const std::string& program, bool ignore_sigterm) {
+child::child(const launch& what) {
+  std::vector<std::string> words = what.argv;
+  std::vector<char*> argv;
+  for (std::string& word : words) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
-    if (ignore_sigterm) {
+    setpgid(0, 0);  // its own group, which the destructor ends whole
+    if (what.ignore_sigterm) {
       signal(SIGTERM, SIG_IGN);
     }
-    execl(program.c_str(), program.c_str(), "1000", static_cast<char*>(nullptr));
+    for (const std::string& variable : what.environment) {
+      putenv(const_cast<char*>(variable.c_str()));
+    }
+    if (!what.directory.empty() && chdir(what.directory.c_str()) != 0) {
+      _exit(126);
+    }
+    execv(argv[0], argv.data());
     _exit(127);
   }
-  // Running the program once /proc shows it, not the test's copy before exec.
-  const std::string exe = "/proc/" + std::to_string(pid_) + "/exe";
-  for (int i = 0; i < 200; ++i) {
-    std::error_code error;
-    if (fs::read_symlink(exe, error).string().rfind(program, 0) == 0) {
+  // Running once its command line is the program's, not the test's copy before exec.
+  const std::string ready = what.ready_argv0.empty() ? what.argv.front() : what.ready_argv0;
+  const std::string cmdline = "/proc/" + std::to_string(pid_) + "/cmdline";
+  for (int i = 0; i < 400; ++i) {
+    const std::string text = read_file(cmdline);
+    if (text.compare(0, ready.size() + 1, ready + '\0') == 0) {
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  throw std::runtime_error("the program did not start: " + program);
+  throw std::runtime_error("the program did not start: " + ready);
 }
 
 child::~child() {
-  if (reaped_) {
-    return;
+  if (!reaped_) {
+    kill(-pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
   }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
 }
 
 bool child::ended_by_sigterm() {
@@ -148,6 +161,7 @@ bool child::ended_by_sigterm() {
   for (int i = 0; i < 400; ++i) {
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       reaped_ = true;
+      kill(-pid_, SIGKILL);  // what it started, kept from reuse by its group
       return WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

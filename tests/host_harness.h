@@ -52,15 +52,29 @@ class temp_tree {
   std::string path_;
 };
 
-// A running program, ended and reaped when this goes.
+// What to run as a child: the file argv[0] with its arguments.
+struct launch {
+  std::vector<std::string> argv;
+  std::string ready_argv0;               // its argv[0] once it runs, when it execs again
+  std::vector<std::string> environment;  // NAME=VALUE, added
+  std::string directory;                 // its working directory, when not this one
+  bool ignore_sigterm = false;
+};
+
+// A running program in a process group of its own, ended with the whole
+// group and reaped when this goes.
 class child {
  public:
-  explicit child(const std::string& program, bool ignore_sigterm = false);
+  explicit child(const launch& what);
+  explicit child(const std::string& program, bool ignore_sigterm = false)
+      : child(launch{{program, "1000"}, "", {}, "", ignore_sigterm}) {}  // NOLINT
   child(const child&) = delete;
   child& operator=(const child&) = delete;
   ~child();
 
   [[nodiscard]] pid_t pid() const { return pid_; }
+  // Reaped elsewhere: nothing is left to end.
+  void forget() { reaped_ = true; }
   // Waits up to two seconds; true when SIGTERM ended it.
   bool ended_by_sigterm();
   // True while it runs (not even a zombie).

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <optional>
+#include <tuple>
+
+#include "interpreters.h"
 #include "paths.h"
 #include "seconds.h"
 #include "session.h"
@@ -85,6 +89,44 @@ TEST(seconds, plain_decimal_seconds_in_range_or_a_message_that_says_what_is_wron
     } else {
       EXPECT_NE(error.find(message), std::string::npos) << text << ": " << error;
     }
+  }
+}
+
+TEST(paths, broad_roots_are_refused_and_installations_under_them_allowed) {
+  const std::vector<std::string> homes = {"/home/ann/"};
+  for (const char* refused : {"/", "/usr/", "/opt/", "/tmp/", "/lib64/", "/usr/bin/", "/usr/lib/",
+                              "/usr/local/", "/usr/local/bin/", "/var/lib/", "/home/ann/"}) {
+    EXPECT_NE(corvane_host::broad_root_reason(refused, homes), "") << refused;
+  }
+  for (const char* allowed : {"/opt/corvane/", "/usr/lib/corvane/", "/usr/local/lib/corvane/",
+                              "/var/lib/corvane/", "/home/ann/corvane/", "/home/bob/", "/usrx/"}) {
+    EXPECT_EQ(corvane_host::broad_root_reason(allowed, homes), "") << allowed;
+  }
+}
+
+TEST(interpreters, the_file_an_interpreter_runs) {
+  using args = std::vector<std::string>;
+  const std::vector<std::tuple<std::string, args, std::optional<std::string>>> cases = {
+      {"sh", {"/bin/sh", "/opt/c/run"}, "/opt/c/run"},
+      {"bash", {"bash", "-e", "-o", "pipefail", "./run", "x"}, "./run"},
+      {"dash", {"sh", "-c", "/opt/c/run"}, std::nullopt},
+      {"bash", {"bash", "-ec", "/opt/c/run"}, std::nullopt},
+      {"sh", {"sh"}, std::nullopt},
+      {"python3.11", {"python3", "-u", "-W", "ignore", "/opt/c/agent.py"}, "/opt/c/agent.py"},
+      {"python3", {"python3", "-m", "http.server"}, std::nullopt},
+      {"perl", {"perl", "-w", "--", "/opt/c/x.pl"}, "/opt/c/x.pl"},
+      {"perl", {"perl", "-e", "sleep 9"}, std::nullopt},
+      {"node", {"node", "--require", "m", "/opt/c/app.js"}, "/opt/c/app.js"},
+      {"java", {"java", "-Xmx1g", "-cp", "/x", "-jar", "/opt/c/app.jar", "a"}, "/opt/c/app.jar"},
+      {"java", {"java", "-cp", "/opt/c/app.jar", "Main"}, std::nullopt},
+      {"ld-linux-x86-64.so.2",
+       {"/lib64/ld-linux-x86-64.so.2", "--library-path", "/x", "/opt/c/bin/c", "1"},
+       "/opt/c/bin/c"},
+      {"sleep", {"sleep", "/opt/c/run"}, std::nullopt},
+      {"pythonista", {"pythonista", "/opt/c/run"}, std::nullopt}};
+  for (const auto& [name, arguments, file] : cases) {
+    EXPECT_EQ(corvane_host::script_argument(name, arguments), file)
+        << name << " " << testing::PrintToString(arguments);
   }
 }
 

@@ -27,7 +27,16 @@ TEST(parse_stat, reads_state_parent_and_start_time_after_the_last_parenthesis) {
     EXPECT_EQ(fields->state, 'T') << name;
     EXPECT_EQ(fields->parent, 3390) << name;
     EXPECT_EQ(fields->start_time, 41774U) << name;
+    EXPECT_EQ(fields->flags, 4194304U) << name;
+    EXPECT_FALSE(fields->kernel_thread()) << name;
   }
+}
+
+TEST(parse_stat, tells_a_kernel_thread_by_its_flags) {
+  const auto kthread =
+      parse_stat("2 (kthreadd) S 0 0 0 0 -1 2129984 0 0 0 0 0 0 0 0 20 0 1 0 5 0 0\n");
+  ASSERT_TRUE(kthread);
+  EXPECT_TRUE(kthread->kernel_thread());
 }
 
 TEST(parse_stat, refuses_what_is_not_a_stat_line) {
@@ -40,7 +49,8 @@ TEST(parse_stat, refuses_what_is_not_a_stat_line) {
 
 TEST(parse_status, reads_state_sigterm_masks_and_the_uid_line_only) {
   const std::string text =
-      "Name:\tcorvane\nUmask:\t0022\nState:\tT (stopped)\nTgid:\t77\nPid:\t77\nPPid:\t1\n"
+      "Name:\tcorvane\nUmask:\t0022\nState:\tT "
+      "(stopped)\nTgid:\t77\nPid:\t77\nPPid:\t1\nNSpid:\t77\n"
       "Uid:\t1000\t1001\t1002\t1003\nGid:\t2000\t2001\t2002\t2003\nSigQ:\t0/96367\n"
       "SigPnd:\t0000000000004000\nShdPnd:\t0000000000004000\nSigBlk:\t0000000000000000\n"
       "SigIgn:\t0000000000004000\nSigCgt:\t0000000000000000\n";
@@ -51,12 +61,16 @@ TEST(parse_status, reads_state_sigterm_masks_and_the_uid_line_only) {
   EXPECT_EQ(status->effective_uid, 1001U);
   EXPECT_EQ(status->saved_uid, 1002U);
   EXPECT_TRUE(status->ignores_sigterm);  // bit 15 of SigIgn
+  EXPECT_FALSE(status->namespace_init);
   EXPECT_FALSE(status->blocks_sigterm);  // pending, not blocked
 
-  const auto blocking = parse_status("State:\tS (sleeping)\nUid:\t0\t0\t0\t0\nSigBlk:\t4000\n");
+  const auto blocking = parse_status(
+      "State:\tS (sleeping)\nUid:\t0\t0\t0\t0\nSigBlk:\t4000\nSigCgt:\t4000\nNSpid:\t812\t1\n");
   ASSERT_TRUE(blocking);
   EXPECT_TRUE(blocking->blocks_sigterm);
   EXPECT_FALSE(blocking->ignores_sigterm);
+  EXPECT_TRUE(blocking->handles_sigterm);
+  EXPECT_TRUE(blocking->namespace_init);
   EXPECT_FALSE(parse_status("State:\tS (sleeping)\nSigBlk:\t0000000000002000\nUid:\t0\t0\t0\t0\n")
                    ->blocks_sigterm);  // bit 14: SIGALRM
 
@@ -103,6 +117,18 @@ TEST(parse_lock_holder, finds_the_holder_of_this_file_and_skips_waiters) {
   EXPECT_EQ(corvane_host::parse_lock_holder(locks, 0xfd, 1, 5678), 900);
   EXPECT_EQ(corvane_host::parse_lock_holder(locks, 0, 0x2f, 5679), std::nullopt);
   EXPECT_EQ(corvane_host::parse_lock_holder("", 0, 0, 0), std::nullopt);
+}
+
+TEST(parse_maps_files, names_each_mapped_file_once) {
+  const std::string maps =
+      "55d0c000-55d0d000 r--p 00000000 fd:01 1234  /opt/corvane/bin/corvane\n"
+      "55d0d000-55d0e000 r-xp 00001000 fd:01 1234  /opt/corvane/bin/corvane\n"
+      "7f00-7f01 rw-p 00000000 00:00 0 \n"
+      "7f01-7f02 r--p 00000000 fd:01 99   /opt/corvane/lib/with blank.so (deleted)\n"
+      "7ffd-7ffe rw-p 00000000 00:00 0    [stack]\n";
+  EXPECT_EQ(
+      corvane_host::parse_maps_files(maps),
+      (std::vector<std::string>{"/opt/corvane/bin/corvane", "/opt/corvane/lib/with blank.so"}));
 }
 
 }  // namespace
