@@ -24,7 +24,7 @@
 #include "services.h"
 #include "session.h"
 #include "session_file.h"
-#include "waiter.h"
+#include "termination.h"
 
 namespace corvane_host {
 namespace {
@@ -133,9 +133,16 @@ std::vector<process_view> recorded_processes(const session_t& session, const pro
       user = known->second;
     }
     const auto command = commands.find(ids[i]);
+    const std::string unit = service_of_cgroup(read_cgroup(ids[i]).value.value_or(""));
+    std::vector<std::string> warnings = warnings_for(status);
+    if (!unit.empty()) {
+      warnings.push_back("it belongs to the systemd service " + unit +
+                         ", whose manager may start it again: stopping the unit is the way to end "
+                         "it");
+    }
     processes.push_back({ids[i], std::move(user),
                          command != commands.end() ? command->second : std::string("?"),
-                         warnings_for(status)});
+                         std::move(warnings), unit});
   }
   return processes;
 }
@@ -146,7 +153,7 @@ check_outcome check(const loaded_plugin& plugin, session_t& session, const optio
   session.values["CORVANE_PATH"] = options.root;
   const std::string before = value_of(session, "SHORT_DESC");
   plugin.check_running_corvane(&session);
-  record_start_times(session);
+  record_identities(session, last_scan().ours);
   const installation_scan& scan = last_scan();
   check_outcome outcome;
   outcome.root = directory;
@@ -160,21 +167,6 @@ check_outcome check(const loaded_plugin& plugin, session_t& session, const optio
   return outcome;
 }
 
-kill_outcome kill(const loaded_plugin& plugin, session_t& session,
-                  std::optional<double> wait_seconds) {
-  const guard_result guard = guard_recorded(session);
-  kill_outcome outcome;
-  outcome.skipped = guard.skipped;
-  for (const tracked_process& process : guard.to_signal) {
-    outcome.signalled.push_back(process.pid);
-  }
-  outcome.result = plugin.kill_corvane(&session);
-  if (wait_seconds) {
-    outcome.survivors = wait_for_exit(guard.to_signal, milliseconds_of(*wait_seconds));
-  }
-  return outcome;
-}
-
 exit_status status_of(const std::optional<check_outcome>& checked,
                       const std::optional<kill_outcome>& killed) {
   const bool partial = checked && checked->uninspected_count() > 0;
@@ -184,13 +176,11 @@ exit_status status_of(const std::optional<check_outcome>& checked,
     }
     return partial ? exit_incomplete : exit_clear;
   }
-  if (killed->signalled.empty()) {
-    return partial ? exit_incomplete : exit_clear;
+  if (killed->has(fate::not_permitted) || killed->has(fate::still_running) ||
+      killed->has(fate::started_again)) {
+    return exit_not_all_ended;
   }
-  if (killed->survivors) {
-    return killed->survivors->empty() ? exit_clear : exit_not_all_ended;
-  }
-  return killed->result == 0 ? exit_clear : exit_not_all_ended;
+  return killed->sent == 0 && partial ? exit_incomplete : exit_clear;
 }
 
 struct file_closer {
@@ -249,14 +239,32 @@ exit_status execute(const options& options) {
     checked = check(plugin, session, options);
   }
   if (kills) {
-    killed = kill(plugin, session, options.wait_seconds);
+    ending how;
+    if (options.wait_seconds) {
+      how.wait = milliseconds_of(*options.wait_seconds);
+    }
+    how.force = options.force;
+    killed = end_recorded(plugin, session, how);
   }
+  const auto report = [&] {
+    std::cout << (options.json ? render_json(plugin_file, checked, killed)
+                               : render_text(checked, killed));
+  };
   if (file) {
-    file->save(session);
+    try {
+      file->save(session);
+    } catch (const std::exception& error) {
+      if (!killed || killed->sent == 0) {
+        throw;
+      }
+      // The signals went out: say what became of the processes, then why the session was not saved.
+      report();
+      std::cout.flush();
+      std::cerr << "corvane-host: " << error.what() << "\n";
+      return exit_signalled_unsaved;
+    }
   }
-
-  std::cout << (options.json ? render_json(plugin_file, checked, killed)
-                             : render_text(checked, killed));
+  report();
   return status_of(checked, killed);
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // corvane-host: loads libcorvane-kill as an installer does and runs it
 // against the live process table.
+#include <sys/resource.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
@@ -55,10 +57,16 @@ int parse_and_run(int argc, char** argv) {
                          "also list, without signalling them, the other processes that map or "
                          "hold open files of the installation");
   }
-  run->add_option("--wait", options.wait_seconds,
-                  "wait up to SECONDS for the signalled processes to end")
-      ->type_name("SECONDS")
-      ->check(seconds_from_0_to(3600));
+  for (CLI::App* ender : {kill, run}) {
+    ender
+        ->add_option("--wait", options.wait_seconds,
+                     "wait up to SECONDS for the signalled processes to end, then look again for "
+                     "programs that came back")
+        ->type_name("SECONDS")
+        ->check(seconds_from_0_to(3600));
+    ender->add_flag("--force", options.force,
+                    "send SIGKILL to what outlives --wait, through the same verified pidfds");
+  }
   for (CLI::App* command : {check, kill, run}) {
     command->fallthrough();
   }
@@ -77,6 +85,12 @@ int parse_and_run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Descriptors are no scarce resource here: take the whole hard limit.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   try {
     return parse_and_run(argc, argv);
   } catch (const std::exception& error) {

@@ -152,6 +152,16 @@ std::string parse_cgroup(std::string_view text) {
   return {};
 }
 
+std::string service_of_cgroup(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string_view unit = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  constexpr std::string_view suffix = ".service";
+  const bool service = unit.size() > suffix.size() &&
+                       unit.substr(unit.size() - suffix.size()) == suffix &&
+                       unit.substr(0, 5) != "user@";
+  return service ? std::string(unit) : std::string();
+}
+
 std::optional<pid_t> parse_lock_holder(std::string_view text, unsigned device_major,
                                        unsigned device_minor, std::uint64_t inode) {
   while (!text.empty()) {

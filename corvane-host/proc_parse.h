@@ -72,6 +72,12 @@ std::string parse_cgroup(std::string_view text);
 std::optional<pid_t> parse_lock_holder(std::string_view text, unsigned device_major,
                                        unsigned device_minor, std::uint64_t inode);
 
+// The systemd service whose cgroup `path` (from parse_cgroup) is, of the
+// system's manager or of a user's ("…/user@1000.service/app.slice/x.service");
+// empty for session scopes, containers' scopes, slices and a user manager
+// itself, whose processes no unit restarts.
+std::string service_of_cgroup(std::string_view path);
+
 }  // namespace corvane_host
 
 #endif

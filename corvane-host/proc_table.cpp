@@ -71,6 +71,11 @@ proc_result<process_status> read_status(pid_t pid) {
   return read_parsed<process_status>(pid, "status", parse_status);
 }
 
+proc_result<std::string> read_cgroup(pid_t pid) {
+  return read_parsed<std::string>(
+      pid, "cgroup", [](std::string_view text) { return std::optional(parse_cgroup(text)); });
+}
+
 std::string user_name(uid_t uid) {
   std::vector<char> buffer(16384);
   passwd entry{};

@@ -31,6 +31,8 @@ bool process_gone(pid_t pid);
 
 proc_result<stat_fields> read_stat(pid_t pid);
 proc_result<process_status> read_status(pid_t pid);
+// The process's path in the unified cgroup hierarchy.
+proc_result<std::string> read_cgroup(pid_t pid);
 
 // The user's name, or the number when it has none.
 std::string user_name(uid_t uid);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "report.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -97,31 +98,20 @@ void check_text(std::ostream& out, const check_outcome& check) {
 }
 
 void kill_text(std::ostream& out, const kill_outcome& kill) {
-  if (kill.signalled.empty()) {
+  if (kill.processes.empty()) {
     out << "No process to end.\n";
   } else {
-    out << "Sent SIGTERM to " << kill.signalled.size() << " process(es):";
-    for (const pid_t pid : kill.signalled) {
-      out << " " << pid;
+    out << "Sent SIGTERM to " << kill.sent << " process(es).\n";
+  }
+  for (const process_fate& process : kill.processes) {
+    out << "  " << process.pid << "  " << printable(process.command) << ": "
+        << words_of(process.what);
+    if (!process.reason.empty()) {
+      out << " (" << process.reason << ")";
     }
     out << "\n";
   }
-  for (const skipped_id& skipped : kill.skipped) {
-    out << "  not signalled: " << printable(skipped.id) << " (" << skipped.reason << ")\n";
-  }
   out << "kill_corvane returned " << kill.result << "\n";
-  if (!kill.survivors) {
-    return;
-  }
-  if (kill.survivors->empty()) {
-    out << "Every signalled process has ended.\n";
-    return;
-  }
-  out << "Still running after the wait:";
-  for (const pid_t pid : *kill.survivors) {
-    out << " " << pid;
-  }
-  out << "\n";
 }
 
 json check_json(const check_outcome& check) {
@@ -129,6 +119,9 @@ json check_json(const check_outcome& check) {
   for (const process_view& process : check.processes) {
     json entry = {{"pid", process.pid}, {"user", process.user}, {"warnings", process.warnings}};
     put_text(entry, "command", process.command);
+    if (!process.unit.empty()) {
+      entry["unit"] = process.unit;
+    }
     processes.push_back(std::move(entry));
   }
   json spared = json::array();
@@ -163,20 +156,46 @@ json check_json(const check_outcome& check) {
 }
 
 json kill_json(const kill_outcome& kill) {
-  json skipped = json::array();
-  for (const skipped_id& id : kill.skipped) {
-    json entry = {{"reason", id.reason}};
-    put_text(entry, "id", id.id);
-    skipped.push_back(std::move(entry));
+  json processes = json::array();
+  for (const process_fate& process : kill.processes) {
+    json entry = {{"pid", process.pid}, {"outcome", words_of(process.what)}};
+    put_text(entry, "command", process.command);
+    if (!process.reason.empty()) {
+      entry["reason"] = process.reason;
+    }
+    processes.push_back(std::move(entry));
   }
-  json out = {{"result", kill.result}, {"signalled", kill.signalled}, {"skipped", skipped}};
-  if (kill.survivors) {
-    out["survivors"] = *kill.survivors;
-  }
-  return out;
+  return {{"result", kill.result}, {"sent", kill.sent}, {"processes", processes}};
 }
 
 }  // namespace
+
+const char* words_of(fate what) {
+  switch (what) {
+    case fate::signalled:
+      return "sent SIGTERM";
+    case fate::ended_on_sigterm:
+      return "ended on SIGTERM";
+    case fate::ended_on_sigkill:
+      return "ended on SIGKILL";
+    case fate::still_running:
+      return "still running";
+    case fate::started_again:
+      return "started again";
+    case fate::left_alone:
+      return "left alone";
+    case fate::already_gone:
+      return "already gone";
+    case fate::not_permitted:
+      return "not permitted";
+  }
+  return "?";
+}
+
+bool kill_outcome::has(fate what) const {
+  return std::any_of(processes.begin(), processes.end(),
+                     [what](const process_fate& process) { return process.what == what; });
+}
 
 int check_outcome::uninspected_count() const {
   int count = 0;

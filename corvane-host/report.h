@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "pid_guard.h"
 #include "process_scan.h"
 
 namespace corvane_host {
@@ -20,6 +19,7 @@ struct process_view {
   std::string user;
   std::string command;
   std::vector<std::string> warnings;  // why SIGTERM may not end it
+  std::string unit;                   // the systemd service it belongs to, if any
 };
 
 struct check_outcome {
@@ -33,11 +33,34 @@ struct check_outcome {
   [[nodiscard]] int uninspected_count() const;
 };
 
+// What became of one recorded process, or of one that came back.
+enum class fate {
+  signalled,         // SIGTERM went out; the host did not wait
+  ended_on_sigterm,  // it ended after SIGTERM, within the wait
+  ended_on_sigkill,  // it outlived the wait and ended after SIGKILL (--force)
+  still_running,     // it outlived the wait (and SIGKILL)
+  started_again,     // a program of the installation running again under a new ID
+  left_alone,        // not signalled, with the reason
+  already_gone,      // it had ended before the signal
+  not_permitted      // the signal could not be sent, with the reason
+};
+
+// The words for each fate, in the text and the JSON.
+const char* words_of(fate what);
+
+struct process_fate {
+  pid_t pid = 0;
+  std::string command;
+  fate what = fate::signalled;
+  std::string reason;
+};
+
 struct kill_outcome {
-  int result = -1;
-  std::vector<pid_t> signalled;
-  std::vector<skipped_id> skipped;
-  std::optional<std::vector<pid_t>> survivors;  // set when the host waited
+  int result = -1;  // what kill_corvane returned
+  int sent = 0;     // SIGTERMs that went out
+  std::vector<process_fate> processes;
+
+  [[nodiscard]] bool has(fate what) const;
 };
 
 // One document per invocation; either part may be absent.

@@ -2,81 +2,81 @@
 #include "waiter.h"
 
 #include <poll.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <thread>
-
-#include "proc_table.h"
 
 namespace corvane_host {
 namespace {
 
 using clock = std::chrono::steady_clock;
 
-bool still_running(const tracked_process& process) {
-  if (process.pidfd) {
-    pollfd one{process.pidfd.get(), POLLIN, 0};
-    return poll(&one, 1, 0) == 0;
-  }
-  // Where the process cannot be read, it is not known to have ended.
-  const proc_result<stat_fields> stat = read_stat(process.pid);
-  if (!stat.value) {
-    return !stat.gone();
-  }
-  return stat.value->state != 'Z' && stat.value->start_time == process.start;
+// Descriptors a batch may hold: half the limit, the rest left to the host.
+std::size_t batch_size() {
+  rlimit limit{};
+  const rlim_t files = getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 64;
+  return std::max<std::size_t>(1, static_cast<std::size_t>(std::min<rlim_t>(files, 65536)) / 2);
 }
 
-std::vector<const tracked_process*> running_of(const std::vector<const tracked_process*>& all) {
-  std::vector<const tracked_process*> running;
-  for (const tracked_process* process : all) {
-    if (still_running(*process)) {
-      running.push_back(process);
-    }
-  }
-  return running;
-}
+struct watched {
+  const process_identity* who;
+  unique_fd pidfd;
+};
 
-// Sleeps until one pidfd becomes readable (its process ended) or the deadline.
-void wait_a_while(const std::vector<const tracked_process*>& running, clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
-  if (left.count() <= 0) {
-    return;
-  }
-  std::vector<pollfd> fds;
-  for (const tracked_process* process : running) {
-    if (process->pidfd) {
-      fds.push_back({process->pidfd.get(), POLLIN, 0});
+// Waits for the batch until all have ended or the deadline; returns those still running.
+std::vector<const process_identity*> wait_for_batch(std::vector<watched> batch,
+                                                    clock::time_point deadline) {
+  for (;;) {
+    std::vector<pollfd> fds;
+    for (const watched& one : batch) {
+      fds.push_back({one.pidfd.get(), POLLIN, 0});
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+    if (poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(0, left))) < 0 &&
+        errno != EINTR) {
+      break;
+    }
+    std::vector<watched> running;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      if ((fds[i].revents & (POLLIN | POLLHUP)) == 0) {
+        running.push_back(std::move(batch[i]));
+      }
+    }
+    batch = std::move(running);
+    if (batch.empty() || clock::now() >= deadline) {
+      break;
     }
   }
-  if (fds.size() != running.size()) {
-    // Some cannot be polled: look again soon.
-    std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(20)));
-    return;
+  std::vector<const process_identity*> still;
+  for (const watched& one : batch) {
+    still.push_back(one.who);
   }
-  poll(fds.data(), fds.size(), static_cast<int>(left.count()));
+  return still;
 }
 
 }  // namespace
 
-std::vector<pid_t> wait_for_exit(const std::vector<tracked_process>& processes,
-                                 std::chrono::milliseconds timeout) {
-  const clock::time_point deadline = clock::now() + timeout;
-  std::vector<const tracked_process*> running;
-  running.reserve(processes.size());
-  for (const tracked_process& process : processes) {
-    running.push_back(&process);
+std::vector<process_identity> wait_for_exit(const std::vector<process_identity>& processes,
+                                            std::chrono::steady_clock::time_point deadline) {
+  std::vector<process_identity> still_running;
+  const std::size_t size = batch_size();
+  for (std::size_t start = 0; start < processes.size(); start += size) {
+    std::vector<watched> batch;
+    for (std::size_t i = start; i < std::min(start + size, processes.size()); ++i) {
+      verified_pidfd verified = open_verified(processes[i]);
+      if (verified.pidfd) {
+        batch.push_back({&processes[i], std::move(verified.pidfd)});
+      } else if (verified.error != ESRCH && verified.error != ESTALE) {
+        still_running.push_back(processes[i]);  // not known to have ended
+      }
+    }
+    for (const process_identity* who : wait_for_batch(std::move(batch), deadline)) {
+      still_running.push_back(*who);
+    }
   }
-  running = running_of(running);
-  while (!running.empty() && clock::now() < deadline) {
-    wait_a_while(running, deadline);
-    running = running_of(running);
-  }
-  std::vector<pid_t> survivors;
-  survivors.reserve(running.size());
-  for (const tracked_process* process : running) {
-    survivors.push_back(process->pid);
-  }
-  return survivors;
+  return still_running;
 }
 
 }  // namespace corvane_host

@@ -11,10 +11,12 @@
 
 namespace corvane_host {
 
-// The processes still running after at most `timeout`: on their pidfds with
-// poll() where the kernel has them, otherwise by their start times in /proc.
-std::vector<pid_t> wait_for_exit(const std::vector<tracked_process>& processes,
-                                 std::chrono::milliseconds timeout);
+// The processes still running when they have all ended or `deadline` has
+// come. Each is watched on a pidfd verified to name it, in batches that fit
+// the descriptor limit. A process has ended when its pidfd says so or it has
+// gone (ESRCH); a leader whose main thread exited while others run has not.
+std::vector<process_identity> wait_for_exit(const std::vector<process_identity>& processes,
+                                            std::chrono::steady_clock::time_point deadline);
 
 }  // namespace corvane_host
 

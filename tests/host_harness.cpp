@@ -30,9 +30,22 @@ void write_file(const std::string& file, const std::string& text) {
   std::ofstream(file, std::ios::binary) << text;
 }
 
+namespace {
+
+// In a forked child: become `user`, or _exit(126).
+void become(uid_t user) {
+  const passwd* entry = getpwuid(user);
+  if (entry == nullptr || setgroups(0, nullptr) != 0 || setgid(entry->pw_gid) != 0 ||
+      setuid(user) != 0) {
+    _exit(126);
+  }
+}
+
+}  // namespace
+
 pid_t start_host(const std::vector<std::string>& args, const std::string& out,
-                 const std::string& err, std::optional<uid_t> user, const std::string& program) {
-  std::vector<std::string> words = {program.empty() ? CORVANE_HOST_FILE : program};
+                 const std::string& err, const host_options& how) {
+  std::vector<std::string> words = {how.program.empty() ? CORVANE_HOST_FILE : how.program};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   argv.reserve(words.size() + 1);
@@ -47,12 +60,15 @@ pid_t start_host(const std::vector<std::string>& args, const std::string& out,
     if (out_fd < 0 || err_fd < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
       _exit(126);
     }
-    if (user) {
-      const passwd* entry = getpwuid(*user);
-      if (entry == nullptr || setgroups(0, nullptr) != 0 || setgid(entry->pw_gid) != 0 ||
-          setuid(*user) != 0) {
+    for (const auto& [resource, value] : how.limits) {
+      const rlimit limit{value, value};
+      if (setrlimit(resource, &limit) != 0) {
         _exit(126);
       }
+    }
+    signal(SIGXFSZ, SIG_IGN);  // past RLIMIT_FSIZE a write fails instead
+    if (how.user) {
+      become(*how.user);
     }
     execv(argv[0], argv.data());
     _exit(127);
@@ -69,12 +85,11 @@ int exit_status_of(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-host_run run_host(const std::vector<std::string>& args, std::optional<uid_t> user,
-                  const std::string& program) {
+host_run run_host(const std::vector<std::string>& args, const host_options& how) {
   const temp_tree outputs;
   const std::string out = outputs.path() + "/out";
   const std::string err = outputs.path() + "/err";
-  const int status = exit_status_of(start_host(args, out, err, user, program));
+  const int status = exit_status_of(start_host(args, out, err, how));
   return {status, read_file(out), read_file(err)};
 }
 
@@ -126,6 +141,9 @@ child::child(const launch& what) {
     setpgid(0, 0);  // its own group, which the destructor ends whole
     if (what.ignore_sigterm) {
       signal(SIGTERM, SIG_IGN);
+    }
+    if (what.user) {
+      become(*what.user);
     }
     for (const std::string& variable : what.environment) {
       putenv(const_cast<char*>(variable.c_str()));

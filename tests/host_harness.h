@@ -3,6 +3,7 @@
 #ifndef CORVANE_TESTS_HOST_HARNESS_H
 #define CORVANE_TESTS_HOST_HARNESS_H
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <optional>
@@ -20,16 +21,20 @@ struct host_run {
   [[nodiscard]] nlohmann::json json() const { return nlohmann::json::parse(out); }
 };
 
-// Runs corvane-host (the built one, or `program`) with `args`, as `user`
-// when given, and waits for it.
-host_run run_host(const std::vector<std::string>& args, std::optional<uid_t> user = std::nullopt,
-                  const std::string& program = "");
+// How corvane-host is started.
+struct host_options {
+  std::optional<uid_t> user;                   // as this user
+  std::string program;                         // this host, not the built one
+  std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(), soft and hard
+};
+
+// Runs corvane-host with `args` and waits for it.
+host_run run_host(const std::vector<std::string>& args, const host_options& how = {});
 
 // Starts corvane-host with `args`, its output going to the files `out` and
 // `err`; exit_status_of() waits for it.
 pid_t start_host(const std::vector<std::string>& args, const std::string& out,
-                 const std::string& err, std::optional<uid_t> user = std::nullopt,
-                 const std::string& program = "");
+                 const std::string& err, const host_options& how = {});
 
 // A copy of the built host and plug-in in the build tree's layout under
 // `directory`, which any user may run; returns the host's path.
@@ -59,6 +64,7 @@ struct launch {
   std::vector<std::string> environment;  // NAME=VALUE, added
   std::string directory;                 // its working directory, when not this one
   bool ignore_sigterm = false;
+  std::optional<uid_t> user;  // as this user
 };
 
 // A running program in a process group of its own, ended with the whole
@@ -67,7 +73,7 @@ class child {
  public:
   explicit child(const launch& what);
   explicit child(const std::string& program, bool ignore_sigterm = false)
-      : child(launch{{program, "1000"}, "", {}, "", ignore_sigterm}) {}  // NOLINT
+      : child(launch{{program, "1000"}, "", {}, "", ignore_sigterm, std::nullopt}) {}
   child(const child&) = delete;
   child& operator=(const child&) = delete;
   ~child();

@@ -203,7 +203,8 @@ TEST(installation, an_ordinary_user_is_told_what_it_could_not_inspect) {
   const child roots(tree.add_program("elsewhere/daemon"));
   const passwd* nobody = getpwnam("nobody");
   ASSERT_NE(nobody, nullptr);
-  const auto run = run_host({"check", "--root", tree.path() + "/corvane"}, nobody->pw_uid, host);
+  const auto run =
+      run_host({"check", "--root", tree.path() + "/corvane"}, {nobody->pw_uid, host, {}});
   EXPECT_EQ(run.status, 5) << run.out << run.err;
   EXPECT_NE(run.out.find("Could not inspect"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Permission denied"), std::string::npos) << run.out;

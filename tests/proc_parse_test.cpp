@@ -101,6 +101,22 @@ TEST(parse_exe_link, removes_the_deleted_mark_and_says_so) {
   EXPECT_EQ(parse_exe_link(" (deleted)").path, " (deleted)");  // a name, not a mark
 }
 
+TEST(service_of_cgroup, names_services_of_the_system_and_of_users_only) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/system.slice/corvane.service", "corvane.service"},
+      {"/user.slice/user-1000.slice/user@1000.service/app.slice/corvane-agent.service",
+       "corvane-agent.service"},
+      {"/user.slice/user-1000.slice/user@1000.service/init.scope", ""},
+      {"/user.slice/user-1000.slice/user@1000.service", ""},
+      {"/user.slice/user-1000.slice/session-3.scope", ""},
+      {"/system.slice/docker-4f2a.scope", ""},
+      {"/machine.slice", ""},
+      {"/", ""}};
+  for (const auto& [path, unit] : cases) {
+    EXPECT_EQ(corvane_host::service_of_cgroup(path), unit) << path;
+  }
+}
+
 TEST(parse_cgroup, takes_the_unified_hierarchy_line) {
   EXPECT_EQ(parse_cgroup("0::/system.slice/corvane.service\n"), "/system.slice/corvane.service");
   EXPECT_EQ(parse_cgroup("4:memory:/a\n1:name=systemd:/b\n0::/user.slice/x.scope\n"),

@@ -138,7 +138,7 @@ TEST(session_file, keeps_owner_and_mode_so_the_user_can_go_on) {
   const gid_t group = stat_of(session).st_gid;
 
   const auto as_root =
-      run_host({"--session", session, "check", "--root", root}, std::nullopt, host);
+      run_host({"--session", session, "check", "--root", root}, {std::nullopt, host, {}});
   EXPECT_EQ(as_root.status, 0) << as_root.err;
   for (const std::string& file : {session, session + ".lock"}) {
     EXPECT_EQ(stat_of(file).st_uid, user) << file;
@@ -148,7 +148,7 @@ TEST(session_file, keeps_owner_and_mode_so_the_user_can_go_on) {
   EXPECT_EQ(corvane_host::decode_session(harness::read_file(session)).values.at("CORVANE_PATH"),
             root);
 
-  const auto as_user = run_host({"--session", session, "check", "--root", root}, user, host);
+  const auto as_user = run_host({"--session", session, "check", "--root", root}, {user, host, {}});
   EXPECT_EQ(as_user.status, 0) << as_user.err;
 }
 

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+// Ending what a check recorded: the plug-in sends one SIGTERM per recorded
+// process through the host's verified kill(); the host then waits if asked,
+// escalates to SIGKILL if asked, looks again for programs that came back,
+// and says what became of each process.
+#ifndef CORVANE_HOST_TERMINATION_H
+#define CORVANE_HOST_TERMINATION_H
+
+#include <chrono>
+#include <optional>
+
+#include "plugin_loader.h"
+#include "report.h"
+#include "session.h"
+
+namespace corvane_host {
+
+struct ending {
+  std::optional<std::chrono::milliseconds> wait;  // how long to wait for the processes to end
+  bool force = false;  // SIGKILL, through verified pidfds, for what outlives the wait
+};
+
+kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const ending& how);
+
+}  // namespace corvane_host
+
+#endif
