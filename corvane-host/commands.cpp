@@ -121,8 +121,8 @@ std::vector<process_view> recorded_processes(const session_t& session, const pro
   std::map<uid_t, std::string> users;
   std::vector<process_view> processes;
   processes.reserve(ids.size());
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    const proc_result<process_status> status = read_status(ids[i]);
+  for (const pid_t pid : ids) {
+    const proc_result<process_status> status = read_status(pid);
     std::string user = "?";
     if (status.value) {
       const uid_t uid = status.value->real_uid;
@@ -132,15 +132,15 @@ std::vector<process_view> recorded_processes(const session_t& session, const pro
       }
       user = known->second;
     }
-    const auto command = commands.find(ids[i]);
-    const std::string unit = service_of_cgroup(read_cgroup(ids[i]).value.value_or(""));
+    const auto command = commands.find(pid);
+    const std::string unit = service_of_cgroup(read_cgroup(pid).value.value_or(""));
     std::vector<std::string> warnings = warnings_for(status);
     if (!unit.empty()) {
       warnings.push_back("it belongs to the systemd service " + unit +
                          ", whose manager may start it again: stopping the unit is the way to end "
                          "it");
     }
-    processes.push_back({ids[i], std::move(user),
+    processes.push_back({pid, std::move(user),
                          command != commands.end() ? command->second : std::string("?"),
                          std::move(warnings), unit});
   }

@@ -14,9 +14,8 @@ namespace {
 // Plain decimal seconds from 0 to `most`; CLI11's own Range takes NaN and
 // hexadecimal, and calls anything else "not in range".
 CLI::Validator seconds_from_0_to(double most) {
-  return CLI::Validator(
-      [most](const std::string& text) { return corvane_host::seconds_error(text, most); },
-      "0 to " + std::to_string(static_cast<int>(most)));
+  return {[most](const std::string& text) { return corvane_host::seconds_error(text, most); },
+          "0 to " + std::to_string(static_cast<int>(most))};
 }
 
 int parse_and_run(int argc, char** argv) {

@@ -47,7 +47,9 @@ std::string seconds_error(const std::string& text, double most) {
   std::size_t end = digits;
   if (digits > 0 && end < text.size() && text[end] == '.') {
     const std::size_t fraction =
-        std::find_if_not(text.begin() + end + 1, text.end(), is_digit) - text.begin();
+        std::find_if_not(text.begin() + static_cast<std::ptrdiff_t>(end + 1), text.end(),
+                         is_digit) -
+        text.begin();
     end = fraction > end + 1 ? fraction : end;
   }
   if (digits == 0) {

@@ -68,7 +68,8 @@ void check_link(const std::string& link, const struct stat& link_stat) {
                         " is a symbolic link owned by another user; name its target instead");
   }
   struct stat directory {};
-  if (stat(directory_of_file(link).c_str(), &directory) == 0 && (directory.st_mode & S_IWOTH)) {
+  if (stat(directory_of_file(link).c_str(), &directory) == 0 &&
+      (directory.st_mode & S_IWOTH) != 0) {
     throw session_error("the session " + link +
                         " is a symbolic link in a world-writable directory; name its target "
                         "instead");
@@ -143,8 +144,8 @@ void wait_for_lock(int lock, const std::string& name, std::chrono::milliseconds 
     const auto waited = clock::now() - start;
     if (waited >= timeout) {
       throw session_error("gave up waiting for the session lock " + name + " after " +
-                          std::to_string(timeout.count() / 1000.0).substr(0, 5) + " s" +
-                          holder_of(lock) + "; the session is untouched");
+                          std::to_string(static_cast<double>(timeout.count()) / 1000).substr(0, 5) +
+                          " s" + holder_of(lock) + "; the session is untouched");
     }
     if (!said && waited >= quiet_wait) {
       std::cerr << "corvane-host: waiting for the session lock " << name << holder_of(lock) << "\n";
@@ -189,6 +190,11 @@ void remove_stale_temporaries(const std::string& file) {
   }
 }
 
+session_error dangling(const std::string& link, const std::string& target) {
+  return session_error{"the session " + link + " is a symbolic link to " + target +
+                       ", which does not exist"};
+}
+
 mode_t umask_mode() {
   const mode_t mask = umask(0);
   umask(mask);
@@ -206,8 +212,7 @@ std::string resolve_session_path(const std::string& named) {
         fail("cannot look at the session " + path);
       }
       if (hop > 0) {
-        throw session_error("the session " + named + " is a symbolic link to " + path +
-                            ", which does not exist");
+        throw dangling(named, path);
       }
       struct stat directory {};
       if (stat(directory_of_file(path).c_str(), &directory) != 0 || !S_ISDIR(directory.st_mode)) {
@@ -267,7 +272,8 @@ session_t session_file::load() const {
 }
 
 void session_file::save(const session_t& session) const {
-  std::string temporary = file_ + std::string(temporary_infix) + "XXXXXX";
+  std::string temporary = file_;
+  temporary.append(temporary_infix).append("XXXXXX");
   const unique_fd out(mkstemp(temporary.data()));
   if (!out) {
     fail("cannot create a file beside " + file_);

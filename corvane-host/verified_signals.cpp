@@ -42,11 +42,14 @@ verified_signals::verified_signals(const std::vector<process_identity>& processe
 
 verified_signals::~verified_signals() { current_scope().reset(); }
 
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
 const std::map<pid_t, int>& verified_signals::sends() const { return current_scope()->sends; }
 
 }  // namespace corvane_host
 
-// The plug-in's kill(), and every other in this program.
+// The plug-in's kill(), and every other in this program. Its parameters are named as
+// ours are, not as the C library's header names them.
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 extern "C" int kill(pid_t pid, int signal) {
   std::optional<corvane_host::signal_scope>& scope = corvane_host::current_scope();
   if (!scope) {
@@ -60,3 +63,4 @@ extern "C" int kill(pid_t pid, int signal) {
   errno = error;
   return result;
 }
+// NOLINTEND(readability-inconsistent-declaration-parameter-name)

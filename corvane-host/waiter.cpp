@@ -29,6 +29,7 @@ std::vector<const process_identity*> wait_for_batch(std::vector<watched> batch,
                                                     clock::time_point deadline) {
   for (;;) {
     std::vector<pollfd> fds;
+    fds.reserve(batch.size());
     for (const watched& one : batch) {
       fds.push_back({one.pidfd.get(), POLLIN, 0});
     }
@@ -50,6 +51,7 @@ std::vector<const process_identity*> wait_for_batch(std::vector<watched> batch,
     }
   }
   std::vector<const process_identity*> still;
+  still.reserve(batch.size());
   for (const watched& one : batch) {
     still.push_back(one.who);
   }

@@ -53,7 +53,7 @@ TEST(host, sees_programs_whose_file_an_upgrade_replaced_by_their_path) {
   const child installing(installer);
   for (const std::string& file : {program, installer}) {
     fs::remove(file);
-    tree.add_program(fs::relative(file, tree.path()).string());
+    (void)tree.add_program(fs::relative(file, tree.path()).string());
   }
   const auto run = run_host({"--json", "check", "--root", tree.path() + "/corvane"});
   ASSERT_EQ(run.status, 3) << run.err;

@@ -132,6 +132,7 @@ std::string temp_tree::add_program(const std::string& relative) const {
 child::child(const launch& what) {
   std::vector<std::string> words = what.argv;
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) {
     argv.push_back(word.data());
   }

@@ -51,7 +51,7 @@ class temp_tree {
 
   [[nodiscard]] const std::string& path() const { return path_; }
   // A copy of an idle program (sleep) at `relative`, directories made.
-  std::string add_program(const std::string& relative) const;
+  [[nodiscard]] std::string add_program(const std::string& relative) const;
 
  private:
   std::string path_;

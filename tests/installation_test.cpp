@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(cases, symlinked,
 // A private mount namespace in which `mounted` stands at `at`, running it.
 launch in_mount_namespace(const std::string& at, const std::string& mounted) {
   const std::string script =
-      mounted.empty() ? "exec \"$1\" 1000" : "mount --bind \"$2\" \"$1\" && exec \"$1\" 1000";
+      mounted.empty() ? R"(exec "$1" 1000)" : R"(mount --bind "$2" "$1" && exec "$1" 1000)";
   return command({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
                   script, "sh", at, mounted},
                  at);

@@ -168,12 +168,10 @@ TEST(session_file, a_safe_link_is_followed_and_locked_beside_its_target) {
 }
 
 bool has_temporary(const std::string& directory) {
-  for (const std::string& name : names_in(directory)) {
-    if (name.find(".corvane-tmp.") != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
+  const std::vector<std::string> names = names_in(directory);
+  return std::any_of(names.begin(), names.end(), [](const std::string& name) {
+    return name.find(".corvane-tmp.") != std::string::npos;
+  });
 }
 
 TEST(session_file, a_save_killed_midway_leaves_no_lasting_temporary) {

@@ -19,7 +19,6 @@ namespace {
 using harness::child;
 using harness::run_host;
 using harness::temp_tree;
-namespace fs = std::filesystem;
 
 // Each recorded process's outcome, by ID.
 std::map<int, std::string> outcomes(const nlohmann::json& report) {
