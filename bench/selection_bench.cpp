@@ -64,6 +64,8 @@ proc_map_t stop_clock(clock_type::time_point& at, proc_map_t&& value) {
 }
 
 void find_process_bench(benchmark::State& state) {
+  fake::host() = {};
+  fake::host().recording = false;
   const proc_map_t& snapshot = snapshot_of(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     proc_map_t copy = snapshot;
@@ -81,6 +83,7 @@ void find_process_bench(benchmark::State& state) {
 void prepare_check(const proc_map_t& snapshot) {
   fake::host_state& host = fake::host() = {};
   host.hand_over_processes = true;
+  host.recording = false;
   host.dirname = [](const std::string& root) { return root + "/"; };
   host.session.values["CORVANE_PATH"] = "/opt/CorVane";
   host.processes = snapshot;

@@ -49,17 +49,21 @@ bool is_own_child(pid_t pid) {
 namespace {
 
 // kill() is the C library's and never throws; only host services are made to.
-void record(std::string call, bool host_service = true) {
+// `describe` builds the call's text, only when it is needed.
+template <typename Describe>
+void record(Describe describe, bool host_service = true) {
   host_state& state = host();
   if (host_service && ++state.call_count == state.throw_at_call) {
-    throw host_failure("host service failed at: " + call);
+    throw host_failure("host service failed at: " + describe());
   }
-  state.calls.push_back(std::move(call));
+  if (state.recording) {
+    state.calls.push_back(describe());
+  }
 }
 
 void expect_own_session(const session_t* session) {
   if (session != &host().session) {
-    record("foreign session");
+    record([] { return std::string("foreign session"); });
   }
 }
 
@@ -79,44 +83,44 @@ std::string format_message(const char* format, va_list args) {
 
 bool env_exists(session_t* session, const char* key) {
   fake::expect_own_session(session);
-  fake::record(std::string("env_exists ") + key);
+  fake::record([key] { return std::string("env_exists ") + key; });
   return session->values.count(key) != 0;
 }
 
 std::string env_get_string(session_t* session, const char* key) {
   fake::expect_own_session(session);
-  fake::record(std::string("env_get_string ") + key);
+  fake::record([key] { return std::string("env_get_string ") + key; });
   const auto it = session->values.find(key);
   return it == session->values.end() ? std::string() : it->second;
 }
 
 void env_set_string(session_t* session, const std::string& key, const std::string& value) {
   fake::expect_own_session(session);
-  fake::record("env_set_string " + key + "=" + value);
+  fake::record([&] { return "env_set_string " + key + "=" + value; });
   session->values[key] = value;
 }
 
 void print_log(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string message = fake::format_message(format, args);
+  const std::string message = fake::format_message(format, args);
   va_end(args);
-  fake::record("log " + message);
+  fake::record([&] { return "log " + message; });
 }
 
 proc_map_t get_process_list() {
-  fake::record("get_process_list");
+  fake::record([] { return std::string("get_process_list"); });
   fake::host_state& state = fake::host();
   return state.hand_over_processes ? std::move(state.processes) : state.processes;
 }
 
 std::string path(std::string p) {
-  fake::record("path " + p);
+  fake::record([&] { return "path " + p; });
   return fake::host().path(std::move(p));
 }
 
 std::string get_dirname(const std::string& p) {
-  fake::record("get_dirname " + p);
+  fake::record([&] { return "get_dirname " + p; });
   return fake::host().dirname(p);
 }
 
@@ -124,7 +128,7 @@ std::string get_dirname(const std::string& p) {
 // executable's definition first. A regression that reaches kill() with 0, a
 // negative ID or a stranger's ID is recorded and answered -1, never sent.
 extern "C" int kill(pid_t pid, int signal) {
-  fake::record("kill " + std::to_string(pid) + " " + std::to_string(signal), false);
+  fake::record([=] { return "kill " + std::to_string(pid) + " " + std::to_string(signal); }, false);
   std::deque<int>& scripted = fake::host().kill_results;
   if (!scripted.empty()) {
     const int result = scripted.front();

@@ -39,6 +39,9 @@ struct host_state {
   bool hand_over_processes = false;
   std::function<std::string(std::string)> path = [](std::string p) { return p; };
   std::function<std::string(const std::string&)> dirname = [](const std::string& p) { return p; };
+  // Whether calls are recorded; a benchmark measures the plug-in, not this
+  // host's bookkeeping (messages are still formatted, as any host must).
+  bool recording = true;
   // The 1-based host service call that throws host_failure; 0: none.
   long throw_at_call = 0;
   long call_count = 0;
