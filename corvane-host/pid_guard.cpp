@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "proc_table.h"
+#include "text.h"
 
 namespace corvane_host {
 namespace {
@@ -41,16 +42,6 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
     text.remove_prefix(end + 1);
   }
   return parts;
-}
-
-std::string to_hex(std::string_view bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (const char c : bytes) {
-    hex += digits[static_cast<unsigned char>(c) >> 4];
-    hex += digits[static_cast<unsigned char>(c) & 0xf];
-  }
-  return hex;
 }
 
 std::optional<std::string> from_hex(std::string_view hex) {
@@ -117,7 +108,7 @@ std::string encode_identities(const std::vector<process_identity>& identities) {
       text += ';';
     }
     text += std::to_string(who.pid) + ":" + std::to_string(who.start_time) + ":" +
-            std::to_string(who.inode) + ":" + to_hex(who.command);
+            std::to_string(who.inode) + ":" + hex_of(who.command);
   }
   return text;
 }

@@ -24,18 +24,6 @@ bool is_utf8(const std::string& text) {
   }
 }
 
-std::string hex_of(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    hex += digits[byte >> 4];
-    hex += digits[byte & 0xf];
-  }
-  return hex;
-}
-
 // Text a process or a user chose: as JSON text where it is UTF-8; otherwise
 // with U+FFFD in place of the stray bytes, and every byte, in hexadecimal,
 // under KEY_hex beside it.

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace corvane_host {
 
@@ -39,6 +40,19 @@ inline std::string printable(const std::string& text) {
     }
   }
   return out;
+}
+
+// Every byte as two lower-case hexadecimal digits.
+inline std::string hex_of(std::string_view bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    hex += digits[byte >> 4];
+    hex += digits[byte & 0xf];
+  }
+  return hex;
 }
 
 }  // namespace corvane_host

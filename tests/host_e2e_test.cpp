@@ -15,17 +15,10 @@
 namespace {
 
 using harness::child;
+using harness::pids_of;
 using harness::run_host;
 using harness::temp_tree;
 namespace fs = std::filesystem;
-
-std::vector<int> pids_of(const nlohmann::json& processes) {
-  std::vector<int> pids;
-  for (const auto& process : processes) {
-    pids.push_back(process["pid"].get<int>());
-  }
-  return pids;
-}
 
 TEST(host, detects_under_mixed_case_root_and_leaves_installers_and_siblings_alone) {
   const temp_tree tree;

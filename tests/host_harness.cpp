@@ -26,6 +26,14 @@ std::string read_file(const std::string& file) {
   return text.str();
 }
 
+std::vector<int> pids_of(const nlohmann::json& processes) {
+  std::vector<int> pids;
+  for (const auto& process : processes) {
+    pids.push_back(process["pid"].get<int>());
+  }
+  return pids;
+}
+
 void write_file(const std::string& file, const std::string& text) {
   std::ofstream(file, std::ios::binary) << text;
 }

@@ -91,6 +91,9 @@ class child {
   bool reaped_ = false;
 };
 
+// The "pid" of each element of a JSON array of processes, in order.
+std::vector<int> pids_of(const nlohmann::json& processes);
+
 std::string read_file(const std::string& file);
 void write_file(const std::string& file, const std::string& text);
 

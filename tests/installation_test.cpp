@@ -17,17 +17,10 @@ namespace {
 
 using harness::child;
 using harness::launch;
+using harness::pids_of;
 using harness::run_host;
 using harness::temp_tree;
 namespace fs = std::filesystem;
-
-std::vector<int> pids_of(const nlohmann::json& processes) {
-  std::vector<int> pids;
-  for (const auto& process : processes) {
-    pids.push_back(process["pid"].get<int>());
-  }
-  return pids;
-}
 
 launch command(std::vector<std::string> argv, std::string ready_argv0 = "") {
   launch what;
