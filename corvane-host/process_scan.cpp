@@ -72,26 +72,32 @@ std::string read_text(const std::string& file) {
   return text;
 }
 
-// A process whose main thread has exited still runs in its other threads;
-// its exe link is then read through one of them.
-link_text executable_of(int proc_fd, pid_t pid) {
-  link_text exe = read_link_at(proc_fd, std::to_string(pid) + "/exe");
-  if (exe.error != ENOENT) {
+// The exe link of a process, and the link it was read through: a process
+// whose main thread has exited still runs in its other threads, and its
+// executable is then reached through one of them.
+struct executable_link {
+  link_text target;
+  std::string link = "exe";  // relative to /proc/PID
+};
+
+executable_link executable_of(int proc_fd, pid_t pid) {
+  executable_link exe{read_link_at(proc_fd, std::to_string(pid) + "/exe")};
+  if (exe.target.error != ENOENT) {
     return exe;
   }
   const directory tasks(opendir(proc_path(pid, "task").c_str()));
-  while (tasks && exe.error != 0) {
+  while (tasks && exe.target.error != 0) {
     const dirent* task = readdir(tasks.get());
     if (task == nullptr) {
       break;
     }
     const auto tid = pid_of_name(task->d_name);
-    if (tid && *tid != pid) {
-      const link_text thread_exe =
-          read_link_at(proc_fd, std::to_string(pid) + "/task/" + task->d_name + "/exe");
-      if (thread_exe.error == 0) {
-        exe = thread_exe;
-      }
+    const std::string link = std::string("task/") + task->d_name + "/exe";
+    link_text thread_exe = tid && *tid != pid
+                               ? read_link_at(proc_fd, std::to_string(pid) + "/" + link)
+                               : link_text{{}, ENOENT};
+    if (thread_exe.error == 0) {
+      exe = {std::move(thread_exe), link};
     }
   }
   return exe;
@@ -112,8 +118,9 @@ std::set<pid_t> this_host_and_its_callers() {
 // namespaces). A file deleted or replaced since, as upgrades do, is the
 // installation's when the process runs in this host's root and on the
 // installation's file system: a container's look-alike is in neither.
-bool runs_installation_file(pid_t pid, const exe_target& target, const installation& where) {
-  const auto running = id_of(proc_path(pid, "exe"));
+bool runs_installation_file(pid_t pid, const std::string& exe_link, const exe_target& target,
+                            const installation& where) {
+  const auto running = id_of(proc_path(pid, exe_link.c_str()));
   if (!running) {
     return false;
   }
@@ -206,7 +213,8 @@ installation_scan scan_installation(const installation& where, bool files_in_use
     if (!pid) {
       continue;
     }
-    const link_text exe = executable_of(proc_fd, *pid);
+    const executable_link executable = executable_of(proc_fd, *pid);
+    const link_text& exe = executable.target;
     if (exe.error != 0) {
       const auto stat = read_stat(*pid).value;
       const bool runs_no_program = !stat || stat->kernel_thread() || stat->state == 'Z';
@@ -218,7 +226,7 @@ installation_scan scan_installation(const installation& where, bool files_in_use
     const exe_target target = parse_exe_link(exe.text);
     std::optional<std::string> file;
     if (lies_inside(target.path, where)) {
-      if (runs_installation_file(*pid, target, where)) {
+      if (runs_installation_file(*pid, executable.link, target, where)) {
         file = target.path;
       }
     } else if (is_interpreter(file_name_of(target.path))) {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "host_harness.h"
 
@@ -142,6 +143,39 @@ TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_a
   }
   EXPECT_EQ(reasons,
             (std::vector<std::string>{"it called this corvane-host", "it is this corvane-host"}));
+}
+
+// It ignores SIGTERM: while its other thread runs, it has not ended.
+TEST(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for_ended) {
+  const temp_tree tree;
+  const std::string program = tree.path() + "/corvane/bin/leader";
+  fs::create_directories(tree.path() + "/corvane/bin");
+  fs::copy_file(THREAD_LEADER_FILE, program);
+  launch ignoring = command({program});
+  ignoring.ignore_sigterm = true;
+  child leader(ignoring);
+  const std::string task = "/proc/" + std::to_string(leader.pid()) + "/task/";
+  while (std::distance(fs::directory_iterator(task), fs::directory_iterator()) != 2 ||
+         harness::read_file("/proc/" + std::to_string(leader.pid()) + "/stat").find(") Z") ==
+             std::string::npos) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const auto run =
+      run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "0.5", "--force"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(pids_of(run.json()["check"]["processes"]), std::vector<int>{leader.pid()});
+  EXPECT_EQ(run.json()["kill"]["processes"][0]["outcome"], "ended on SIGKILL");
+  EXPECT_FALSE(leader.ended_by_sigterm());  // reaped, by SIGKILL
+}
+
+TEST(installation, a_proc_of_another_pid_namespace_is_refused) {
+  const temp_tree tree;
+  fs::create_directories(tree.path() + "/corvane");
+  const auto run =
+      run_host({"--pid", "--fork", CORVANE_HOST_FILE, "check", "--root", tree.path() + "/corvane"},
+               {std::nullopt, "/usr/bin/unshare", {}});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("not this pid namespace's"), std::string::npos) << run.err;
 }
 
 TEST(installation, a_directory_of_another_case_is_another_directory) {
