@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -80,7 +81,15 @@ launch in_mount_namespace(const std::string& at, const std::string& mounted) {
                  at);
 }
 
+// Whether this machine lets the test make namespaces (`unshare` with `flags`).
+bool can_unshare(const std::string& flags) {
+  return std::system(("/usr/bin/unshare " + flags + " true 2>/dev/null").c_str()) == 0;
+}
+
 TEST(installation, a_containers_look_alike_is_left_alone_and_a_sandboxed_own_file_is_found) {
+  if (!can_unshare("--mount")) {
+    GTEST_SKIP() << "no mount namespaces here";
+  }
   const temp_tree tree;
   const std::string ours = tree.add_program("corvane/bin/corvane");
   const std::string other = tree.add_program("container/sleep");
@@ -169,6 +178,9 @@ TEST(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for
 }
 
 TEST(installation, a_proc_of_another_pid_namespace_is_refused) {
+  if (!can_unshare("--pid --fork")) {
+    GTEST_SKIP() << "no pid namespaces here";
+  }
   const temp_tree tree;
   fs::create_directories(tree.path() + "/corvane");
   const auto run =
