@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A program whose main thread exits while another thread goes on: its
-// /proc/PID/exe can no longer be read, yet it runs until signalled.
+// A program whose main thread exits, a second after it starts, while another
+// thread goes on: its /proc/PID/exe can no longer be read (nor its command
+// line), yet it runs until signalled. The second lets a test see it start.
 #include <pthread.h>
 #include <unistd.h>
 
@@ -8,5 +9,6 @@
 
 int main() {
   std::thread([] { pause(); }).detach();
+  sleep(1);
   pthread_exit(nullptr);
 }
