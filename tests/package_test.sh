@@ -18,9 +18,12 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAILED: $*"; exit 1; }
 
-lintian --fail-on error,warning --tag-display-limit 0 "$packages"/*.deb 2>&1 |
+# lintian leaves working files in TMPDIR: the scratch directory takes them.
+mkdir "$scratch/tmp"
+TMPDIR=$scratch/tmp lintian --fail-on error,warning --tag-display-limit 0 "$packages"/*.deb 2>&1 |
   grep -v 'running with root privileges' || true
-lintian --fail-on error,warning "$packages"/*.deb >/dev/null 2>&1 || fail "lintian reports the above"
+TMPDIR=$scratch/tmp lintian --fail-on error,warning "$packages"/*.deb >/dev/null 2>&1 ||
+  fail "lintian reports the above"
 
 library_deb=$(ls "$packages"/libcorvane-kill1n_"$version"_*.deb) || fail "no libcorvane-kill1n package"
 host_deb=$(ls "$packages"/corvane-host_"$version"_*.deb) || fail "no corvane-host package"
