@@ -13,13 +13,18 @@
 #include "unique_fd.h"
 
 namespace corvane_host {
-namespace {
 
-// The text of a file, or the errno that stopped the read.
-struct file_text {
-  std::string text;
-  int error = 0;
-};
+file_text read_link_at(int dir_fd, const std::string& relative) {
+  std::array<char, 4096> buffer;
+  const ssize_t length = readlinkat(dir_fd, relative.c_str(), buffer.data(), buffer.size());
+  if (length < 0) {
+    return {{}, errno};
+  }
+  if (static_cast<std::size_t>(length) == buffer.size()) {
+    return {{}, ENAMETOOLONG};  // longer than any path the kernel hands out
+  }
+  return {std::string(buffer.data(), static_cast<std::size_t>(length)), 0};
+}
 
 file_text read_file_at(int dir_fd, const std::string& relative) {
   const unique_fd fd(openat(dir_fd, relative.c_str(), O_RDONLY | O_CLOEXEC));
@@ -42,6 +47,8 @@ file_text read_file_at(int dir_fd, const std::string& relative) {
     file.text.append(buffer.data(), static_cast<std::size_t>(n));
   }
 }
+
+namespace {
 
 // Reads /proc/PID/FILE and parses it; a read or parse failure of a process
 // that has not gone is an error of its own.

@@ -26,6 +26,16 @@ struct proc_result {
   [[nodiscard]] bool gone() const { return !value && error == 0; }
 };
 
+// The text of a file or of a symbolic link, or the errno that stopped the read.
+struct file_text {
+  std::string text;
+  int error = 0;
+};
+
+// `relative` is taken against the directory `dir_fd` (AT_FDCWD: the current one).
+file_text read_file_at(int dir_fd, const std::string& relative);
+file_text read_link_at(int dir_fd, const std::string& relative);
+
 // Whether no process has the ID `pid` any more (kill(pid, 0) answers ESRCH).
 bool process_gone(pid_t pid);
 

@@ -43,40 +43,11 @@ std::string proc_path(pid_t pid, const char* entry) {
   return "/proc/" + std::to_string(pid) + "/" + entry;
 }
 
-// A link's target, or the errno that kept it from being read.
-struct link_text {
-  std::string text;
-  int error = 0;
-};
-
-link_text read_link_at(int dir_fd, const std::string& link) {
-  std::array<char, 4096> buffer;
-  const ssize_t length = readlinkat(dir_fd, link.c_str(), buffer.data(), buffer.size());
-  if (length < 0) {
-    return {{}, errno};
-  }
-  if (static_cast<std::size_t>(length) == buffer.size()) {
-    return {{}, ENAMETOOLONG};
-  }
-  return {std::string(buffer.data(), static_cast<std::size_t>(length)), 0};
-}
-
-std::string read_text(const std::string& file) {
-  const unique_fd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  std::string text;
-  std::array<char, 8192> buffer;
-  ssize_t n = 0;
-  while (fd && (n = read(fd.get(), buffer.data(), buffer.size())) > 0) {
-    text.append(buffer.data(), static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
 // The exe link of a process, and the link it was read through: a process
 // whose main thread has exited still runs in its other threads, and its
 // executable is then reached through one of them.
 struct executable_link {
-  link_text target;
+  file_text target;
   std::string link = "exe";  // relative to /proc/PID
 };
 
@@ -93,9 +64,9 @@ executable_link executable_of(int proc_fd, pid_t pid) {
     }
     const auto tid = pid_of_name(task->d_name);
     const std::string link = std::string("task/") + task->d_name + "/exe";
-    link_text thread_exe = tid && *tid != pid
+    file_text thread_exe = tid && *tid != pid
                                ? read_link_at(proc_fd, std::to_string(pid) + "/" + link)
-                               : link_text{{}, ENOENT};
+                               : file_text{{}, ENOENT};
     if (thread_exe.error == 0) {
       exe = {std::move(thread_exe), link};
     }
@@ -143,14 +114,14 @@ unique_fd open_in_root(int root_fd, const std::string& path) {
 // held to the same-file test as an executable.
 std::optional<std::string> script_file(pid_t pid, const std::string& interpreter,
                                        const installation& where) {
-  const auto script =
-      script_argument(interpreter, parse_cmdline(read_text(proc_path(pid, "cmdline"))));
+  const auto script = script_argument(
+      interpreter, parse_cmdline(read_file_at(AT_FDCWD, proc_path(pid, "cmdline")).text));
   if (!script) {
     return std::nullopt;
   }
   std::string path = *script;
   if (path.front() != '/') {
-    const link_text cwd = read_link_at(AT_FDCWD, proc_path(pid, "cwd"));
+    const file_text cwd = read_link_at(AT_FDCWD, proc_path(pid, "cwd"));
     if (cwd.error != 0) {
       return std::nullopt;
     }
@@ -161,7 +132,7 @@ std::optional<std::string> script_file(pid_t pid, const std::string& interpreter
   if (!file) {
     return std::nullopt;
   }
-  const link_text seen_here = read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(file.get()));
+  const file_text seen_here = read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(file.get()));
   if (seen_here.error != 0 || !lies_inside(seen_here.text, where)) {
     return std::nullopt;
   }
@@ -174,7 +145,7 @@ std::string file_name_of(const std::string& path) { return path.substr(path.rfin
 // The installation's files that `pid` maps or holds open.
 std::vector<std::string> files_used(pid_t pid, const installation& where) {
   std::vector<std::string> used;
-  for (std::string& file : parse_maps_files(read_text(proc_path(pid, "maps")))) {
+  for (std::string& file : parse_maps_files(read_file_at(AT_FDCWD, proc_path(pid, "maps")).text)) {
     if (lies_inside(file, where)) {
       used.push_back(std::move(file));
     }
@@ -188,7 +159,7 @@ std::vector<std::string> files_used(pid_t pid, const installation& where) {
     if (fd->d_name[0] == '.') {
       continue;
     }
-    link_text file = read_link_at(dirfd(fds.get()), fd->d_name);
+    file_text file = read_link_at(dirfd(fds.get()), fd->d_name);
     std::string path = parse_exe_link(file.text).path;
     if (file.error == 0 && lies_inside(path, where) &&
         std::find(used.begin(), used.end(), path) == used.end()) {
@@ -214,7 +185,7 @@ installation_scan scan_installation(const installation& where, bool files_in_use
       continue;
     }
     const executable_link executable = executable_of(proc_fd, *pid);
-    const link_text& exe = executable.target;
+    const file_text& exe = executable.target;
     if (exe.error != 0) {
       const auto stat = read_stat(*pid).value;
       const bool runs_no_program = !stat || stat->kernel_thread() || stat->state == 'Z';
@@ -251,7 +222,7 @@ installation_scan scan_installation(const installation& where, bool files_in_use
 }
 
 void ensure_own_proc() {
-  const link_text self = read_link_at(AT_FDCWD, "/proc/self");
+  const file_text self = read_link_at(AT_FDCWD, "/proc/self");
   if (self.error != 0 || self.text != std::to_string(getpid())) {
     throw std::runtime_error(
         "the /proc mounted here is not this pid namespace's: the process IDs read there would "
