@@ -1,46 +1,107 @@
 // SPDX-License-Identifier: MIT
-// check_running_corvane records the selected IDs so that proc_str_to_list
-// reads back exactly those IDs (-1 left out), with the commands in the same
-// order, and raises the prerequisite exactly when it recorded one.
-#include <fuzzer/FuzzedDataProvider.h>
+// check_running_corvane makes exactly the host calls of a plain reference of
+// the whole check: it uses path()'s result from then on, selects what the
+// reference selects (lower-case everything, test the prefix, test the three
+// suffixes), logs each selected command lower-cased and then each selected
+// ID, records the IDs (-1 left out) and the commands in the same order, and
+// adds one item to each prerequisite list exactly when it recorded an ID.
+#include <cstdint>
+#include <sstream>
 
 #include "corvane-kill.h"
 #include "fake_host.h"
-#include "fuzz_input.h"
 #include "fuzz_reference.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FuzzedDataProvider input(data, size);
-  fake::host_state& host = fake::host() = {};
-  const std::string directory = input.ConsumeRandomLengthString(16);
-  host.dirname = [directory](const std::string& /*root*/) { return directory; };
-  host.processes = fuzz_input::processes(input, directory);
-  host.session.values["CORVANE_PATH"] = "/corvane";
+namespace {
 
-  // The selection itself is the other target's property.
-  const proc_map_t selected = find_process(host.processes, directory);
-  if (check_running_corvane(&host.session) != 0) {
-    fuzz_reference::fail("the check returned non-zero");
-  }
+using fuzz_reference::line;
 
-  std::vector<int> ids;
-  std::string names = "\n";
-  for (const auto& [pid, command] : selected) {
-    if (pid != -1) {
-      ids.push_back(pid);
-      names += command + "\n";
+// The input, readable so that seeds can be written by hand: the directory on
+// the first line, then one process per line, "PID COMMAND" (a line that does
+// not start with a number is skipped; a later line replaces an earlier one of
+// the same ID).
+struct snapshot {
+  std::string directory;
+  proc_map_t processes;
+};
+
+snapshot parse_snapshot(const std::string& text) {
+  std::istringstream lines(text);
+  snapshot parsed;
+  std::getline(lines, parsed.directory);
+  for (std::string row; std::getline(lines, row);) {
+    std::istringstream fields(row);
+    int pid = 0;
+    if (fields >> pid && fields.get() == ' ') {
+      parsed.processes[pid] = row.substr(static_cast<std::size_t>(fields.tellg()));
     }
   }
-  auto& values = host.session.values;
-  if (proc_str_to_list(values["RUNNING_PROC_LIST"]) != ids) {
-    fuzz_reference::fail("RUNNING_PROC_LIST does not read back as the recorded IDs");
+  return parsed;
+}
+
+bool ends_with(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool selected_by_reference(const std::string& folded, const std::string& folded_directory) {
+  return folded.compare(0, folded_directory.size(), folded_directory) == 0 &&
+         folded.size() >= folded_directory.size() && !ends_with(folded, "install.exe") &&
+         !ends_with(folded, "/install_gui") && !ends_with(folded, "/install.sh");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fake::host_state& host = fake::host() = {};
+  const auto [directory, processes] =
+      parse_snapshot(std::string(reinterpret_cast<const char*>(data), size));
+  host.path = [](const std::string& root) { return root + "/n"; };
+  host.dirname = [directory = directory](const std::string& /*root*/) { return directory; };
+  host.processes = processes;
+  host.session.values = {{"CORVANE_PATH", "/c"},
+                         {"SIGNIFICANCE", "low"},
+                         {"prerequisite_critical_significance", "critical"},
+                         {"FULL_DESC", "x"}};
+
+  fuzz_reference::expect(check_running_corvane(&host.session) == 0, "the check returned non-zero");
+
+  const auto log = [](const std::string& text, const std::string& argument = "") {
+    return "log " + line(text, argument);
+  };
+  std::vector<std::string> calls = {log("check_running_corvane entered"),
+                                    "env_exists CORVANE_PATH",
+                                    "env_get_string CORVANE_PATH",
+                                    "path /c",
+                                    log("corvane root: ", "/c/n"),
+                                    "get_process_list",
+                                    "get_dirname /c/n"};
+  std::vector<std::string> id_lines;
+  std::string ids;
+  std::string names = "\n";
+  for (const auto& [pid, command] : processes) {
+    const std::string folded = fuzz_reference::lowered(command);
+    if (selected_by_reference(folded, fuzz_reference::lowered(directory))) {
+      calls.push_back(log("process: ", folded) + " is going to be killed");
+      id_lines.push_back(log("process ID: ", std::to_string(pid)));
+      if (pid != -1) {
+        ids += (ids.empty() ? "" : ";") + std::to_string(pid);
+        names += folded + "\n";
+      }
+    }
   }
-  if (values["corvane_killer_RUNNING_PROC_NAMES"] != names) {
-    fuzz_reference::fail("the process-name list differs");
+  calls.insert(calls.end(), id_lines.begin(), id_lines.end());
+  calls.push_back("env_set_string RUNNING_PROC_LIST=" + ids);
+  calls.push_back("env_set_string corvane_killer_RUNNING_PROC_NAMES=" + names);
+  if (!ids.empty()) {
+    calls.insert(
+        calls.end(),
+        {"env_get_string SIGNIFICANCE", "env_get_string prerequisite_critical_significance",
+         "env_set_string SIGNIFICANCE=low;critical", "env_get_string SHORT_DESC",
+         "env_set_string SHORT_DESC=;corvane_killer_setup_detected_running_apps_short_desc",
+         "env_get_string FULL_DESC",
+         "env_set_string FULL_DESC=x;corvane_killer_setup_detected_running_apps_full_desc"});
   }
-  const bool raised = values.count("SHORT_DESC") != 0;
-  if (raised != !ids.empty()) {
-    fuzz_reference::fail("the prerequisite does not follow the records");
-  }
+  fuzz_reference::expect(host.calls == calls, "the check calls the host otherwise");
   return 0;
 }

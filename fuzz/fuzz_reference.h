@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What the fuzz targets hold the plug-in against: plain references built
-// from the standard library, and a failure that libFuzzer reports with its
-// input.
+// from the standard library.
 #ifndef CORVANE_FUZZ_REFERENCE_H
 #define CORVANE_FUZZ_REFERENCE_H
 
@@ -34,9 +33,17 @@ inline std::vector<int> stream_parse(const std::string& list) {
   return ids;
 }
 
-[[noreturn]] inline void fail(const char* what) {
-  std::fprintf(stderr, "property violated: %s\n", what);
-  std::abort();
+// A log line as print_log writes it: "%s" ends at the first NUL byte.
+inline std::string line(const std::string& prefix, const std::string& text = "") {
+  return "corvane_killer: " + prefix + std::string(text.c_str());
+}
+
+// A property that does not hold aborts, and libFuzzer reports the input.
+inline void expect(bool holds, const char* what) {
+  if (!holds) {
+    std::fprintf(stderr, "property violated: %s\n", what);
+    std::abort();
+  }
 }
 
 }  // namespace fuzz_reference

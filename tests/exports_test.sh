@@ -1,27 +1,30 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
-# The built library's SONAME, its binding at load time, and its dynamic
-# exports, which must be exactly the names the version script lists.
-#   exports_test.sh LIBRARY VERSION_SCRIPT
+# The dynamic interfaces between the plug-in and the host. The library has its
+# SONAME, is bound at load time (so a host lacking a service cannot load it),
+# exports exactly what its version script lists, and needs, unversioned,
+# exactly the host services the host's dynamic list names. The host exports
+# those and kill() and nothing else of its own; the rest belongs to the C and
+# C++ runtimes or the sanitizers, which the linker must export.
+#   exports_test.sh LIBRARY VERSION_SCRIPT HOST DYNAMIC_LIST
 set -euo pipefail
-library=$1
-script=$2
-soname=$(readelf -d "$library" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
-if [ "$soname" != "libcorvane-kill.so.1n" ]; then
-  echo "SONAME is '$soname', not libcorvane-kill.so.1n"; exit 1
-fi
-if ! readelf -d "$library" | grep -q 'FLAGS.*NOW'; then
-  echo "the library is not bound at load time (-z now)"; exit 1
-fi
-# The C names stand bare under global:, the C++ names quoted and demangled.
-expected=$(sed -n 's/^ *"\(.*\)";$/\1/p; s/^    \([A-Za-z_][A-Za-z0-9_]*\);$/\1/p' "$script" | LC_ALL=C sort)
-actual=$(nm -DC --defined-only "$library" | cut -d' ' -f3- | LC_ALL=C sort)
-if [ "$(printf '%s\n' "$expected" | wc -l)" -ne 5 ]; then
-  echo "expected five exports in $script, read:"; printf '%s\n' "$expected"; exit 1
-fi
-if [ "$actual" != "$expected" ]; then
-  echo "exports differ from $script:"
-  diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") || true
-  exit 1
-fi
-echo "SONAME and the five exports are as $script lists them"
+library=$1 script=$2 host=$3 list=$4
+fail() { echo "FAILED: $*"; exit 1; }
+listed() { sed -n 's/^ *"\(.*\)";$/\1/p; s/^ *\([A-Za-z_][A-Za-z0-9_]*\);$/\1/p' "$1" | LC_ALL=C sort; }
+differ() { diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") || fail "$1 (< listed, > built)"; }
+
+readelf -d "$library" | grep -q 'Library soname: \[libcorvane-kill.so.1n\]' || fail "SONAME"
+readelf -d "$library" | grep -q 'FLAGS.*NOW' || fail "the library is not bound at load time"
+[ "$(listed "$script" | wc -l)" -eq 5 ] || fail "expected five exports in $script"
+[ "$(listed "$list" | wc -l)" -eq 8 ] || fail "expected seven services and kill in $list"
+
+differ "the library's exports differ from $script" "$(listed "$script")" \
+  "$(nm -DC --defined-only "$library" | cut -d' ' -f3- | LC_ALL=C sort)"
+differ "the library needs other host services than $list names" "$(listed "$list" | grep -vx kill)" \
+  "$(nm -DC --undefined-only "$library" | grep ' U ' | grep -v '@' | cut -c20- |
+    grep -v -E '^__(asan|lsan|ubsan|sanitizer)_' | LC_ALL=C sort)"
+differ "corvane-host's own exports differ from $list" "$(listed "$list")" \
+  "$(nm -DC --defined-only "$host" | cut -d' ' -f3- |
+    grep -v -E '@|^([^(]* )?(std|__gnu_cxx)::|^__(asan|lsan|ubsan|sanitizer)_' |
+    grep -v -E '^(_IO_stdin_used|__bss_start|_edata|_end|_init|_fini)$' | LC_ALL=C sort || true)"
+echo "the library and the host export and need exactly what their linker scripts list"

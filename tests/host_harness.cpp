@@ -2,13 +2,12 @@
 #include "host_harness.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <csignal>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -26,41 +25,61 @@ std::string read_file(const std::string& file) {
   return text.str();
 }
 
-std::vector<int> pids_of(const nlohmann::json& processes) {
-  std::vector<int> pids;
-  for (const auto& process : processes) {
-    pids.push_back(process["pid"].get<int>());
-  }
-  return pids;
-}
-
 void write_file(const std::string& file, const std::string& text) {
   std::ofstream(file, std::ios::binary) << text;
 }
 
-namespace {
-
-// In a forked child: become `user`, or _exit(126).
-void become(uid_t user) {
-  const passwd* entry = getpwuid(user);
-  if (entry == nullptr || setgroups(0, nullptr) != 0 || setgid(entry->pw_gid) != 0 ||
-      setuid(user) != 0) {
-    _exit(126);
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> fields;
+  std::istringstream in(text);
+  for (std::string field; std::getline(in, field, separator);) {
+    const auto first = field.find_first_not_of(' ');
+    fields.push_back(first == std::string::npos
+                         ? ""
+                         : field.substr(first, field.find_last_not_of(' ') - first + 1));
   }
+  return fields;
 }
 
-}  // namespace
+uid_t uid_of(const char* user) {
+  const passwd* entry = getpwnam(user);
+  return entry != nullptr ? entry->pw_uid : 65534;
+}
 
-pid_t start_host(const std::vector<std::string>& args, const std::string& out,
-                 const std::string& err, const host_options& how) {
-  std::vector<std::string> words = {how.program.empty() ? CORVANE_HOST_FILE : how.program};
-  words.insert(words.end(), args.begin(), args.end());
+std::vector<int> host_run::pids(const char* part) const {
+  std::vector<int> found;
+  const nlohmann::json document = json();
+  for (const auto& process : document[part]["processes"]) {
+    found.push_back(process["pid"].get<int>());
+  }
+  return found;
+}
+
+std::map<int, std::string> host_run::outcomes() const {
+  std::map<int, std::string> by_pid;
+  const nlohmann::json document = json();
+  for (const auto& process : document["kill"]["processes"]) {
+    by_pid[process["pid"].get<int>()] = process["outcome"];
+  }
+  return by_pid;
+}
+
+namespace {
+
+// In a forked child: run `words`, or _exit(127).
+[[noreturn]] void exec(std::vector<std::string> words) {
   std::vector<char*> argv;
-  argv.reserve(words.size() + 1);
   for (std::string& word : words) {
     argv.push_back(word.data());
   }
   argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+pid_t start(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
   const pid_t pid = fork();
   if (pid == 0) {
     const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -68,21 +87,11 @@ pid_t start_host(const std::vector<std::string>& args, const std::string& out,
     if (out_fd < 0 || err_fd < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) {
       _exit(126);
     }
-    for (const auto& [resource, value] : how.limits) {
-      const rlimit limit{value, value};
-      if (setrlimit(resource, &limit) != 0) {
-        _exit(126);
-      }
-    }
-    signal(SIGXFSZ, SIG_IGN);  // past RLIMIT_FSIZE a write fails instead
-    if (how.user) {
-      become(*how.user);
-    }
-    execv(argv[0], argv.data());
-    _exit(127);
+    signal(SIGXFSZ, SIG_IGN);  // past a file size limit a write fails instead
+    exec(argv);
   }
   if (pid < 0) {
-    throw std::runtime_error("cannot start corvane-host");
+    throw std::runtime_error("cannot start " + argv.front());
   }
   return pid;
 }
@@ -93,28 +102,25 @@ int exit_status_of(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-host_run run_host(const std::vector<std::string>& args, const host_options& how) {
+host_run run(const std::vector<std::string>& argv) {
   const temp_tree outputs;
   const std::string out = outputs.path() + "/out";
   const std::string err = outputs.path() + "/err";
-  const int status = exit_status_of(start_host(args, out, err, how));
+  const int status = exit_status_of(start(argv, out, err));
   return {status, read_file(out), read_file(err)};
 }
 
-std::string copy_built_host(const std::string& directory) {
-  const fs::path host = fs::path(directory) / "corvane-host" / "corvane-host";
-  const fs::path plugin = fs::path(directory) / "plugin" / "libcorvane-kill.so.1n";
-  for (const auto& [from, to] :
-       {std::pair{CORVANE_HOST_FILE, host}, {CORVANE_PLUGIN_FILE, plugin}}) {
-    fs::create_directories(to.parent_path());
-    fs::copy_file(from, to);
-    fs::permissions(to.parent_path(), fs::perms::owner_all | fs::perms::group_read |
-                                          fs::perms::group_exec | fs::perms::others_read |
-                                          fs::perms::others_exec);
-  }
-  fs::permissions(directory, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec);
-  return host.string();
+host_run run_host(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {CORVANE_HOST_FILE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run(argv);
+}
+
+std::vector<std::string> as_user(const std::string& user, const std::string& group,
+                                 std::vector<std::string> argv) {
+  argv.insert(argv.begin(),
+              {"/usr/bin/setpriv", "--reuid=" + user, "--regid=" + group, "--clear-groups"});
+  return argv;
 }
 
 temp_tree::temp_tree() {
@@ -137,42 +143,47 @@ std::string temp_tree::add_program(const std::string& relative) const {
   return program.string();
 }
 
-child::child(const launch& what) {
-  std::vector<std::string> words = what.argv;
-  std::vector<char*> argv;
-  argv.reserve(words.size() + 1);
-  for (std::string& word : words) {
-    argv.push_back(word.data());
-  }
-  argv.push_back(nullptr);
+std::string temp_tree::add_script(const std::string& relative, const std::string& body) const {
+  const fs::path script = fs::path(path_) / relative;
+  fs::create_directories(script.parent_path());
+  write_file(script, "#!/bin/sh\n" + body);
+  fs::permissions(script, fs::perms::owner_all);
+  return script.string();
+}
+
+std::string temp_tree::add_built_host(const std::string& relative) const {
+  const fs::path top = fs::path(path_) / relative;
+  fs::create_directories(top / "corvane-host");
+  fs::create_directories(top / "plugin");
+  fs::copy_file(CORVANE_PLUGIN_FILE, top / "plugin" / "libcorvane-kill.so.1n");
+  fs::copy_file(CORVANE_HOST_FILE, top / "corvane-host" / "corvane-host");
+  // The tree, like the directories made in it, may be entered by any user.
+  fs::permissions(path_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  return (top / "corvane-host" / "corvane-host").string();
+}
+
+child::child(std::vector<std::string> argv, std::string ready_argv0, sigterm_is sigterm) {
   pid_ = fork();
   if (pid_ == 0) {
     setpgid(0, 0);  // its own group, which the destructor ends whole
-    if (what.ignore_sigterm) {
-      signal(SIGTERM, SIG_IGN);
-    }
-    if (what.user) {
-      become(*what.user);
-    }
-    for (const std::string& variable : what.environment) {
-      putenv(const_cast<char*>(variable.c_str()));
-    }
-    if (!what.directory.empty() && chdir(what.directory.c_str()) != 0) {
-      _exit(126);
-    }
-    execv(argv[0], argv.data());
-    _exit(127);
+    signal(SIGTERM, sigterm == sigterm_is::ignored ? SIG_IGN : SIG_DFL);
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigprocmask(sigterm == sigterm_is::blocked ? SIG_BLOCK : SIG_UNBLOCK, &term, nullptr);
+    exec(argv);
   }
   // Running once its command line is the program's, not the test's copy before exec.
-  const std::string ready = what.ready_argv0.empty() ? what.argv.front() : what.ready_argv0;
+  const std::string ready = ready_argv0.empty() ? argv.front() : ready_argv0;
   const std::string cmdline = "/proc/" + std::to_string(pid_) + "/cmdline";
   for (int i = 0; i < 400; ++i) {
-    const std::string text = read_file(cmdline);
-    if (text.compare(0, ready.size() + 1, ready + '\0') == 0) {
+    if (read_file(cmdline).compare(0, ready.size() + 1, ready + '\0') == 0) {
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  kill(-pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
   throw std::runtime_error("the program did not start: " + ready);
 }
 
@@ -197,10 +208,9 @@ bool child::ended_by_sigterm() {
 }
 
 bool child::running() const {
-  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const auto close = text.rfind(')');
-  return close != std::string::npos && text.size() > close + 2 && text[close + 2] != 'Z';
+  const std::string stat = read_file("/proc/" + std::to_string(pid_) + "/stat");
+  const auto close = stat.rfind(')');
+  return close != std::string::npos && stat.size() > close + 2 && stat[close + 2] != 'Z';
 }
 
 }  // namespace harness

@@ -3,9 +3,9 @@
 #ifndef CORVANE_TESTS_HOST_HARNESS_H
 #define CORVANE_TESTS_HOST_HARNESS_H
 
-#include <sys/resource.h>
 #include <sys/types.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,27 +19,22 @@ struct host_run {
   std::string out;
   std::string err;
   [[nodiscard]] nlohmann::json json() const { return nlohmann::json::parse(out); }
+  // The IDs of the report's check (or kill) processes, in order.
+  [[nodiscard]] std::vector<int> pids(const char* part = "check") const;
+  // Each killed process's outcome, by ID.
+  [[nodiscard]] std::map<int, std::string> outcomes() const;
 };
 
-// How corvane-host is started.
-struct host_options {
-  std::optional<uid_t> user;                   // as this user
-  std::string program;                         // this host, not the built one
-  std::vector<std::pair<int, rlim_t>> limits;  // setrlimit(), soft and hard
-};
-
-// Runs corvane-host with `args` and waits for it.
-host_run run_host(const std::vector<std::string>& args, const host_options& how = {});
-
-// Starts corvane-host with `args`, its output going to the files `out` and
-// `err`; exit_status_of() waits for it.
-pid_t start_host(const std::vector<std::string>& args, const std::string& out,
-                 const std::string& err, const host_options& how = {});
-
-// A copy of the built host and plug-in in the build tree's layout under
-// `directory`, which any user may run; returns the host's path.
-std::string copy_built_host(const std::string& directory);
+// Runs `argv` (argv[0] a file) and waits for it, its output captured.
+host_run run(const std::vector<std::string>& argv);
+// Runs the built corvane-host with `args`.
+host_run run_host(const std::vector<std::string>& args);
+// Starts `argv`, its output going to the files `out` and `err`.
+pid_t start(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
 int exit_status_of(pid_t pid);
+// `argv` as `user` of `group`, with no supplementary groups.
+std::vector<std::string> as_user(const std::string& user, const std::string& group,
+                                 std::vector<std::string> argv);
 
 // A temporary directory, removed with everything in it.
 class temp_tree {
@@ -52,35 +47,32 @@ class temp_tree {
   [[nodiscard]] const std::string& path() const { return path_; }
   // A copy of an idle program (sleep) at `relative`, directories made.
   [[nodiscard]] std::string add_program(const std::string& relative) const;
+  // A shell script with `body` at `relative`.
+  [[nodiscard]] std::string add_script(const std::string& relative, const std::string& body) const;
+  // The built host and plug-in, copied in the build tree's layout; returns the host.
+  [[nodiscard]] std::string add_built_host(const std::string& relative) const;
 
  private:
   std::string path_;
 };
 
-// What to run as a child: the file argv[0] with its arguments.
-struct launch {
-  std::vector<std::string> argv;
-  std::string ready_argv0;               // its argv[0] once it runs, when it execs again
-  std::vector<std::string> environment;  // NAME=VALUE, added
-  std::string directory;                 // its working directory, when not this one
-  bool ignore_sigterm = false;
-  std::optional<uid_t> user;  // as this user
-};
+enum class sigterm_is { handled_by_default, ignored, blocked };
 
 // A running program in a process group of its own, ended with the whole
 // group and reaped when this goes.
 class child {
  public:
-  explicit child(const launch& what);
-  explicit child(const std::string& program, bool ignore_sigterm = false)
-      : child(launch{{program, "1000"}, "", {}, "", ignore_sigterm, std::nullopt}) {}
+  // Runs the file argv[0], and waits until its argv[0] is `ready_argv0` (by default argv[0]).
+  explicit child(std::vector<std::string> argv, std::string ready_argv0 = "",
+                 sigterm_is sigterm = sigterm_is::handled_by_default);
+  // An idle program: `program 1000`.
+  explicit child(const std::string& program, sigterm_is sigterm = sigterm_is::handled_by_default)
+      : child({program, "1000"}, "", sigterm) {}
   child(const child&) = delete;
   child& operator=(const child&) = delete;
   ~child();
 
   [[nodiscard]] pid_t pid() const { return pid_; }
-  // Reaped elsewhere: nothing is left to end.
-  void forget() { reaped_ = true; }
   // Waits up to two seconds; true when SIGTERM ended it.
   bool ended_by_sigterm();
   // True while it runs (not even a zombie).
@@ -91,11 +83,12 @@ class child {
   bool reaped_ = false;
 };
 
-// The "pid" of each element of a JSON array of processes, in order.
-std::vector<int> pids_of(const nlohmann::json& processes);
+// `text` split at each `separator`, each field trimmed of blanks.
+std::vector<std::string> split(const std::string& text, char separator);
 
 std::string read_file(const std::string& file);
 void write_file(const std::string& file, const std::string& text);
+uid_t uid_of(const char* user);
 
 }  // namespace harness
 

@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: MIT
-// What belongs to the installation, on real processes: symbolic links,
-// mount namespaces, scripts, the host itself and its callers, another
-// directory of another case, files in use, and what an ordinary user cannot
-// see. Run in a private pid namespace, these tests see only their own
-// processes.
+// What belongs to the installation, on real processes: symbolic links, case,
+// installers, replaced files, scripts, mount namespaces, the host itself and
+// its callers, files in use, and what an ordinary user cannot see. Run in a
+// private pid namespace, these tests see only their own processes.
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <list>
 #include <thread>
 
 #include "host_harness.h"
@@ -18,72 +16,66 @@
 namespace {
 
 using harness::child;
-using harness::launch;
-using harness::pids_of;
 using harness::run_host;
 using harness::temp_tree;
 namespace fs = std::filesystem;
 
-launch command(std::vector<std::string> argv, std::string ready_argv0 = "") {
-  launch what;
-  what.argv = std::move(argv);
-  what.ready_argv0 = std::move(ready_argv0);
-  return what;
-}
-
-std::string write_script(const std::string& file, const std::string& body) {
-  fs::create_directories(fs::path(file).parent_path());
-  harness::write_file(file, "#!/bin/sh\n" + body);
-  fs::permissions(file, fs::perms::owner_all);
-  return file;
-}
-
-struct symlinked_root {
-  const char* name;
-  const char* installed_at;  // where the program really lies
-  const char* link;          // a link ...
-  const char* link_target;   // ... to this
-  const char* root;          // the --root given
-};
-
-void PrintTo(const symlinked_root& c, std::ostream* out) { *out << c.name; }
-
-class symlinked : public testing::TestWithParam<symlinked_root> {};
-
-TEST_P(symlinked, root_is_found_as_the_kernel_names_it) {
-  const temp_tree tree;
-  const std::string program =
-      tree.add_program(std::string(GetParam().installed_at) + "/bin/corvane");
-  fs::create_directory_symlink(tree.path() + "/" + GetParam().link_target,
-                               tree.path() + "/" + GetParam().link);
-  const child running(program);
-  const auto run = run_host({"--json", "check", "--root", tree.path() + "/" + GetParam().root});
-  ASSERT_EQ(run.status, 3) << run.err;
-  EXPECT_EQ(pids_of(run.json()["check"]["processes"]), std::vector<int>{running.pid()});
-  EXPECT_NE(run.err.find("corvane root: " + tree.path() + "/" + GetParam().installed_at + "\n"),
-            std::string::npos)
-      << run.err;
-}
-
-INSTANTIATE_TEST_SUITE_P(cases, symlinked,
-                         testing::Values(symlinked_root{"current_version", "corvane-2.3", "corvane",
-                                                        "corvane-2.3", "corvane"},
-                                         symlinked_root{"parent", "opt/corvane", "apps", "opt",
-                                                        "apps/corvane"}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// A private mount namespace in which `mounted` stands at `at`, running it.
-launch in_mount_namespace(const std::string& at, const std::string& mounted) {
-  const std::string script =
-      mounted.empty() ? R"(exec "$1" 1000)" : R"(mount --bind "$2" "$1" && exec "$1" 1000)";
-  return command({"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-                  script, "sh", at, mounted},
-                 at);
-}
-
 // Whether this machine lets the test make namespaces (`unshare` with `flags`).
 bool can_unshare(const std::string& flags) {
   return std::system(("/usr/bin/unshare " + flags + " true 2>/dev/null").c_str()) == 0;
+}
+
+TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
+  const temp_tree tree;
+  const std::string root = tree.path() + "/opt/CorVane";
+  fs::create_directory_symlink("opt", tree.path() + "/apps");  // the root is given through it
+  const std::string program = tree.add_program("opt/CorVane/bin/Corvane");
+  const std::string replaced = tree.add_program("opt/CorVane/bin/old");
+  const std::string gui = tree.add_program("opt/CorVane/install_gui");
+  const std::string launcher = tree.add_script("opt/CorVane/bin/launcher", "sleep 1000\n");
+  const std::string installer = tree.add_script("opt/CorVane/install.sh", "sleep 1000\n");
+  (void)tree.add_script("opt/CorVane/bin/relative", "sleep 1000\n");
+  const std::string data = tree.add_program("opt/CorVane/share/data");
+
+  std::list<child> ours;
+  ours.emplace_back(program);
+  ours.emplace_back(replaced);
+  ours.emplace_back(std::vector<std::string>{"/bin/sh", launcher});
+  ours.emplace_back(
+      std::vector<std::string>{"/bin/sh", "-c", "cd \"$0\" && exec sh ./relative", root + "/bin"},
+      "sh");
+  if (fs::exists("/lib64/ld-linux-x86-64.so.2")) {
+    ours.emplace_back(std::vector<std::string>{"/lib64/ld-linux-x86-64.so.2", program, "1000"});
+  }
+  const child installing({"/bin/sh", installer});
+  const child replaced_installer(gui);
+  const child installer_binary(tree.add_program("opt/CorVane/tools/install.sh"));
+  const child setup(tree.add_program("opt/CorVane/setupInstall.exe"));
+  const child sibling(tree.add_program("opt/CorVane-old/bin/corvane"));
+  const child other_case(tree.add_program("opt/CORVANE/bin/corvane"));
+  const child user({"/bin/sh", "-c", "exec /bin/sleep 1000 <\"$0\"", data}, "/bin/sleep");
+  for (const std::string& file : {replaced, gui}) {  // an upgrade replaces them
+    fs::remove(file);
+    (void)tree.add_program(fs::relative(file, tree.path()));
+  }
+
+  const auto run =
+      run_host({"--json", "check", "--files-in-use", "--root", tree.path() + "/apps/CorVane"});
+  ASSERT_EQ(run.status, 3) << run.err;
+  std::vector<int> expected;
+  for (const child& one : ours) {
+    expected.push_back(one.pid());
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(run.pids(), expected);
+  const auto check = run.json()["check"];
+  EXPECT_EQ(check["root"], root + "/");
+  EXPECT_EQ(check["processes"][0]["command"], program);
+  EXPECT_EQ(check["using_files"],
+            nlohmann::json::parse(R"([{"pid": )" + std::to_string(user.pid()) +
+                                  R"(, "program": "/usr/bin/sleep", "files": [{"path": ")" + data +
+                                  R"("}]}])"));
+  EXPECT_NE(run.err.find("corvane root: " + root + "\n"), std::string::npos) << run.err;
 }
 
 TEST(installation, a_containers_look_alike_is_left_alone_and_a_sandboxed_own_file_is_found) {
@@ -95,63 +87,41 @@ TEST(installation, a_containers_look_alike_is_left_alone_and_a_sandboxed_own_fil
   const std::string other = tree.add_program("container/sleep");
   fs::copy_file("/bin/true", other, fs::copy_options::overwrite_existing);
   fs::copy_file("/bin/sleep", other, fs::copy_options::overwrite_existing);
-  const child look_alike(in_mount_namespace(ours, other));
-  const child sandboxed(in_mount_namespace(ours, ""));
+  // Private mount namespaces, in which `other` (or nothing) is mounted over `ours`.
+  const std::vector<std::string> unshare = {"/usr/bin/unshare", "--mount", "--propagation",
+                                            "private",          "/bin/sh", "-c"};
+  std::vector<std::string> mounted = unshare;
+  mounted.insert(mounted.end(), {R"(mount --bind "$1" "$0" && exec "$0" 1000)", ours, other});
+  std::vector<std::string> sandboxed_argv = unshare;
+  sandboxed_argv.insert(sandboxed_argv.end(), {R"(exec "$0" 1000)", ours});
+  const child look_alike(mounted, ours);
+  const child sandboxed(sandboxed_argv, ours);
   const auto run = run_host({"--json", "run", "--root", tree.path() + "/corvane"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(pids_of(run.json()["check"]["processes"]), std::vector<int>{sandboxed.pid()});
+  EXPECT_EQ(run.pids(), std::vector<int>{sandboxed.pid()});
   EXPECT_TRUE(look_alike.running());
-}
-
-TEST(installation, scripts_and_loaded_programs_are_found_and_installer_scripts_left_alone) {
-  const temp_tree tree;
-  const std::string root = tree.path() + "/corvane";
-  const std::string program = tree.add_program("corvane/bin/corvane");
-  const std::string launcher = write_script(root + "/bin/launcher", "sleep 1000\n");
-  const std::string installer = write_script(root + "/install.sh", "sleep 1000\n");
-  write_script(root + "/bin/relative", "sleep 1000\n");
-  const char* loader =
-      fs::exists("/lib64/ld-linux-x86-64.so.2") ? "/lib64/ld-linux-x86-64.so.2" : nullptr;
-  launch in_its_directory = command({"/bin/sh", "./relative"});
-  in_its_directory.directory = root + "/bin";
-  const child by_path(command({"/bin/sh", launcher}));
-  const child relative(in_its_directory);
-  const child installing(command({"/bin/sh", installer}));
-  std::vector<int> expected = {by_path.pid(), relative.pid()};
-  std::optional<child> loaded;
-  if (loader != nullptr) {
-    loaded.emplace(command({loader, program, "1000"}));
-    expected.push_back(loaded->pid());
-  }
-  std::sort(expected.begin(), expected.end());
-  const auto run = run_host({"--json", "check", "--root", root});
-  ASSERT_EQ(run.status, 3) << run.err;
-  const auto processes = run.json()["check"]["processes"];
-  EXPECT_EQ(pids_of(processes), expected);
-  EXPECT_EQ(processes[0]["command"],
-            by_path.pid() < relative.pid() ? launcher : root + "/bin/relative");
 }
 
 TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_alone) {
   const temp_tree tree;
   const std::string root = tree.path() + "/corvane";
-  const std::string host = harness::copy_built_host(root);
-  const std::string out = tree.path() + "/out";
-  const std::string updater = write_script(
-      root + "/bin/updater", "\"" + host + "\" --json run --root \"$1\" >\"$2\" 2>/dev/null\n");
+  const std::string host = tree.add_built_host("corvane");
+  const std::string updater =
+      tree.add_script("corvane/bin/updater", "\"" + host + "\" run --root \"$1\" 2>/dev/null\n");
   const child other(tree.add_program("corvane/bin/corvane"));
-
-  child updating(command({"/bin/sh", updater, root, out}));
-  ASSERT_EQ(harness::exit_status_of(updating.pid()), 0);
-  updating.forget();
-  const auto report = nlohmann::json::parse(harness::read_file(out));
-  EXPECT_EQ(pids_of(report["check"]["processes"]), std::vector<int>{other.pid()});
-  std::vector<std::string> reasons;
-  for (const auto& spared : report["check"]["left_alone"]) {
-    reasons.push_back(spared["reason"]);
-  }
-  EXPECT_EQ(reasons,
-            (std::vector<std::string>{"it called this corvane-host", "it is this corvane-host"}));
+  const auto run = harness::run({"/bin/sh", updater, root});
+  const std::string ours = std::to_string(other.pid()) + "  " + root + "/bin/corvane";
+  EXPECT_EQ(run.out.substr(0, run.out.find("Left alone: ")),
+            "1 corvane process(es) running from " + root + "/:\n  " + std::to_string(other.pid()) +
+                "  root  " + root + "/bin/corvane\n");
+  EXPECT_NE(run.out.find("  " + updater + " (it called this corvane-host)\nLeft alone: "),
+            std::string::npos);
+  EXPECT_NE(run.out.find("  " + host +
+                         " (it is this corvane-host)\nCritical prerequisite raised: "
+                         "yes\nSent SIGTERM to 1 process(es).\n  " +
+                         ours + ": sent SIGTERM\nkill_corvane returned 0\n"),
+            std::string::npos)
+      << run.out;
 }
 
 // It ignores SIGTERM: while its other thread runs, it has not ended.
@@ -160,20 +130,15 @@ TEST(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for
   const std::string program = tree.path() + "/corvane/bin/leader";
   fs::create_directories(tree.path() + "/corvane/bin");
   fs::copy_file(THREAD_LEADER_FILE, program);
-  launch ignoring = command({program});
-  ignoring.ignore_sigterm = true;
-  child leader(ignoring);
-  const std::string task = "/proc/" + std::to_string(leader.pid()) + "/task/";
-  while (std::distance(fs::directory_iterator(task), fs::directory_iterator()) != 2 ||
-         harness::read_file("/proc/" + std::to_string(leader.pid()) + "/stat").find(") Z") ==
-             std::string::npos) {
+  child leader({program}, "", harness::sigterm_is::ignored);
+  while (harness::read_file("/proc/" + std::to_string(leader.pid()) + "/stat").find(") Z") ==
+         std::string::npos) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   const auto run =
       run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "0.5", "--force"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(pids_of(run.json()["check"]["processes"]), std::vector<int>{leader.pid()});
-  EXPECT_EQ(run.json()["kill"]["processes"][0]["outcome"], "ended on SIGKILL");
+  EXPECT_EQ(run.outcomes(), (std::map<int, std::string>{{leader.pid(), "ended on SIGKILL"}}));
   EXPECT_FALSE(leader.ended_by_sigterm());  // reaped, by SIGKILL
 }
 
@@ -183,70 +148,23 @@ TEST(installation, a_proc_of_another_pid_namespace_is_refused) {
   }
   const temp_tree tree;
   fs::create_directories(tree.path() + "/corvane");
-  const auto run =
-      run_host({"--pid", "--fork", CORVANE_HOST_FILE, "check", "--root", tree.path() + "/corvane"},
-               {std::nullopt, "/usr/bin/unshare", {}});
+  const auto run = harness::run({"/usr/bin/unshare", "--pid", "--fork", CORVANE_HOST_FILE, "check",
+                                 "--root", tree.path() + "/corvane"});
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(run.err.find("not this pid namespace's"), std::string::npos) << run.err;
 }
 
-TEST(installation, a_directory_of_another_case_is_another_directory) {
-  const temp_tree tree;
-  fs::create_directories(tree.path() + "/corvane");
-  const child other(tree.add_program("CORVANE/bin/corvane"));
-  const auto run = run_host({"--json", "run", "--root", tree.path() + "/corvane"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(run.json()["check"]["processes"].empty());
-  EXPECT_TRUE(other.running());
-}
-
-// A library that this process has loaded, to be loaded again from the installation.
-std::string loaded_library(const std::string& name) {
-  std::istringstream maps(harness::read_file("/proc/self/maps"));
-  for (std::string line; std::getline(maps, line);) {
-    const std::size_t slash = line.find('/');
-    if (slash != std::string::npos && line.size() >= name.size() &&
-        line.compare(line.size() - name.size(), name.size(), name) == 0) {
-      return line.substr(slash);
-    }
-  }
-  return {};
-}
-
-TEST(installation, files_in_use_names_other_programs_that_load_its_libraries) {
-  const temp_tree tree;
-  const std::string root = tree.path() + "/corvane";
-  const std::string library = root + "/lib/libcorvane-extra.so";
-  fs::create_directories(root + "/lib");
-  fs::copy_file(loaded_library("/libm.so.6"), library);
-  launch preloaded = command({tree.add_program("elsewhere/tool"), "1000"});
-  preloaded.environment = {"LD_PRELOAD=" + library};
-  const child user(preloaded);
-  const auto run = run_host({"--json", "check", "--files-in-use", "--root", root});
-  ASSERT_EQ(run.status, 0) << run.err;
-  const auto check = run.json()["check"];
-  EXPECT_TRUE(check["processes"].empty());
-  ASSERT_EQ(check["using_files"].size(), 1U) << check.dump();
-  EXPECT_EQ(check["using_files"][0]["pid"], user.pid());
-  EXPECT_EQ(check["using_files"][0]["files"][0]["path"], library);
-  EXPECT_NE(run_host({"check", "--files-in-use", "--root", root})
-                .out.find("1 other process(es) using files of the installation (not signalled):"),
-            std::string::npos);
-}
-
 TEST(installation, an_ordinary_user_is_told_what_it_could_not_inspect) {
   const temp_tree tree;
-  chmod(tree.path().c_str(), 0755);
-  const std::string host = harness::copy_built_host(tree.path() + "/build");
+  const std::string host = tree.add_built_host("build");
   fs::create_directories(tree.path() + "/corvane");
   const child roots(tree.add_program("elsewhere/daemon"));
-  const passwd* nobody = getpwnam("nobody");
-  ASSERT_NE(nobody, nullptr);
-  const auto run =
-      run_host({"check", "--root", tree.path() + "/corvane"}, {nobody->pw_uid, host, {}});
+  const auto run = harness::run(
+      harness::as_user("nobody", "nogroup", {host, "check", "--root", tree.path() + "/corvane"}));
   EXPECT_EQ(run.status, 5) << run.out << run.err;
-  EXPECT_NE(run.out.find("Could not inspect"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("Permission denied"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Could not inspect 1 process(es) (Permission denied: 1)"),
+            std::string::npos)
+      << run.out;
 }
 
 }  // namespace

@@ -1,20 +1,23 @@
 // SPDX-License-Identifier: MIT
-// The session file as scripts and other users leave it: owners and modes
-// kept, links followed only where safe, no litter after a killed save, a
-// bounded wait for a held lock. Real files, the built host.
+// The command line and the session file as scripts and other users leave
+// them: bad input refused with one clear message and nothing changed, owners
+// and modes kept, links followed only where safe, no litter after a killed
+// save, a bounded wait for a held lock, no update lost. Real files, the built host.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "host_harness.h"
 #include "session.h"
+#include "session_file.h"
 
 namespace {
 
@@ -22,170 +25,139 @@ using harness::run_host;
 using harness::temp_tree;
 namespace fs = std::filesystem;
 
-uid_t nobody() {
-  const passwd* entry = getpwnam("nobody");
-  return entry != nullptr ? entry->pw_uid : 65534;
-}
-
-std::vector<std::string> names_in(const std::string& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
+// Every file under `directory` with a hash of what it holds.
+std::map<std::string, std::size_t> snapshot(const std::string& directory) {
+  std::map<std::string, std::size_t> files;
+  for (const auto& entry : fs::recursive_directory_iterator(directory)) {
+    files[entry.path()] =
+        entry.is_regular_file() ? std::hash<std::string>{}(harness::read_file(entry.path())) : 0;
   }
-  std::sort(names.begin(), names.end());
-  return names;
+  return files;
 }
 
-struct stat stat_of(const std::string& file) {
-  struct stat result {};
-  EXPECT_EQ(lstat(file.c_str(), &result), 0) << file;
-  return result;
+// A session file "s" that holds `text`, and its lock.
+std::string session_in(const temp_tree& tree, const std::string& text) {
+  harness::write_file(tree.path() + "/s", text);
+  harness::write_file(tree.path() + "/s.lock", "");
+  return tree.path() + "/s";
 }
 
-struct refusal {
-  const char* name;
-  std::function<std::string(const temp_tree&)> make;  // returns the --session path
-  const char* command;
-  const char* message;
-};
+class refused : public testing::TestWithParam<const char*> {};
 
-void PrintTo(const refusal& c, std::ostream* out) { *out << c.name; }
-
-class session_refusal : public testing::TestWithParam<refusal> {};
-
-TEST_P(session_refusal, says_why_and_creates_nothing) {
+// A row: its name | the arguments after --session FILE, ROOT standing for the
+// installation | the exit status | the message | FILE, in the tree (by
+// default s) | a shell command that makes it, run in the tree (by default, a
+// session that records the running program, whose ID is $1).
+TEST_P(refused, with_one_clear_message_and_nothing_changed) {
+  std::vector<std::string> row = harness::split(GetParam(), '|');
+  row.resize(6);
   const temp_tree tree;
-  fs::create_directories(tree.path() + "/corvane");
-  const std::string session = GetParam().make(tree);
-  const auto before = names_in(tree.path());
-  std::vector<std::string> args = {"--session", session, GetParam().command};
-  if (std::string(GetParam().command) == "check") {
-    args.insert(args.end(), {"--root", tree.path() + "/corvane"});
+  const harness::child corvane(tree.add_program("corvane/bin/corvane"));
+  const std::string make =
+      row[5].empty() ? "printf 'corvane-host session 1\\nRUNNING_PROC_LIST=%s\\n' $pid >s" : row[5];
+  ASSERT_EQ(std::system(("cd '" + tree.path() + "' && pid=" + std::to_string(corvane.pid()) +
+                         " && : >s.lock && " + make)
+                            .c_str()),
+            0);
+  const auto before = snapshot(tree.path());
+  std::vector<std::string> args = {"--session",
+                                   tree.path() + "/" + (row[4].empty() ? "s" : row[4])};
+  for (const std::string& arg : harness::split(row[1], ' ')) {
+    args.push_back(arg == "ROOT"    ? tree.path() + "/corvane"
+                   : arg == "LONG"  ? std::string(5000, 'a')
+                   : arg == "EMPTY" ? ""
+                                    : arg);
   }
   const auto run = run_host(args);
-  EXPECT_EQ(run.status, 1) << run.err;
-  EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
-  EXPECT_EQ(names_in(tree.path()), before);
-  if (fs::is_directory(tree.path() + "/shared")) {
-    EXPECT_TRUE(fs::is_empty(tree.path() + "/elsewhere")) << "written through the link";
-  }
+  EXPECT_EQ(run.status, std::stoi(row[2])) << run.err;
+  EXPECT_NE(run.err.find(row[3]), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("corvane_killer:"), std::string::npos) << "the plug-in ran";
+  EXPECT_EQ(snapshot(tree.path()), before);
+  EXPECT_TRUE(corvane.running());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    cases, session_refusal,
-    testing::Values(refusal{"pipe",
-                            [](const temp_tree& t) {
-                              mkfifo((t.path() + "/s").c_str(), 0600);
-                              return t.path() + "/s";
-                            },
-                            "check", "is a pipe, not a session file"},
-                    refusal{"directory", [](const temp_tree& t) { return t.path() + "/corvane"; },
-                            "check", "is a directory"},
-                    refusal{"dangling_link_in_a_world_writable_directory",
-                            [](const temp_tree& t) {
-                              fs::create_directory(t.path() + "/shared");
-                              fs::create_directory(t.path() + "/elsewhere");
-                              chmod((t.path() + "/shared").c_str(),
-                                    01707);  // writable by all, not by the group
-                              fs::create_symlink(t.path() + "/elsewhere/s", t.path() + "/shared/s");
-                              return t.path() + "/shared/s";
-                            },
-                            "check", "world-writable directory"},
-                    refusal{"link_to_nothing",
-                            [](const temp_tree& t) {
-                              fs::create_symlink(t.path() + "/missing", t.path() + "/s");
-                              return t.path() + "/s";
-                            },
-                            "check", "which does not exist"},
-                    refusal{"link_owned_by_another_user",
-                            [](const temp_tree& t) {
-                              harness::write_file(t.path() + "/real", "");
-                              fs::create_symlink(t.path() + "/real", t.path() + "/s");
-                              lchown((t.path() + "/s").c_str(), nobody(), static_cast<gid_t>(-1));
-                              return t.path() + "/s";
-                            },
-                            "check", "owned by another user"},
-                    refusal{"kill_without_a_session",
-                            [](const temp_tree& t) { return t.path() + "/mistyped"; }, "kill",
-                            "there is no session"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    cases, refused,
+    testing::Values(
+        "missing_plugin | --plugin /nonexistent.so kill | 1 | cannot load",
+        "plugin_without_entry_points | --plugin libm.so.6 kill | 1 | no entry point check_running",
+        "root_missing | check --root /nonexistent/corvane | 2 | no such file",
+        "root_empty | check --root EMPTY | 2 | --root is empty",
+        "root_huge | check --root LONG | 2 | bytes long",
+        "root_selects_everything | run --root / | 2 | every process",
+        "root_is_a_system_directory | run --root /usr | 2 | system directory",
+        "root_in_a_system_directory | check --root /bin/sh | 2 | system directory",
+        "unknown_option | check --root ROOT --frobnicate | 2 | frobnicate",
+        "wait_nan | run --root ROOT --wait nan | 2 | NaN is not",
+        "lock_timeout_hexadecimal | --lock-timeout 0x10 kill | 2 | hexadecimal",
+        "no_command | | 2 | subcommand",
+        "malformed_session | kill | 1 | malformed: line 2 | | printf 'corvane-host session "
+        "1\\nx\\n' >s",
+        "session_no_check_wrote | kill | 1 | holds no check's records | | : >s",
+        "kill_without_a_session | kill | 1 | there is no session | mistyped | :",
+        "session_is_a_pipe | check --root ROOT | 1 | is a pipe, not a session file | | mkfifo s",
+        "session_is_a_directory | check --root ROOT | 1 | is a directory | corvane | :",
+        "link_to_nothing | check --root ROOT | 1 | which does not exist | | ln -s missing s",
+        "link_in_a_world_writable_directory | check --root ROOT | 1 | world-writable directory | "
+        "shared/s | mkdir elsewhere shared && chmod 1707 shared && ln -s $PWD/elsewhere/s shared/s",
+        "link_owned_by_another_user | check --root ROOT | 1 | owned by another user | | "
+        ": >real && ln -s real s && chown -h nobody s"),
+    [](const auto& info) { return harness::split(info.param, '|')[0]; });
 
-TEST(session_file, kill_on_a_session_that_no_check_wrote_is_an_error) {
+// A user's empty session (as mktemp makes it), reached through a link, used by
+// root, then by the user again.
+TEST(session_file, a_safe_link_is_followed_and_owner_and_mode_are_kept) {
   const temp_tree tree;
-  const std::string session = tree.path() + "/s";
-  harness::write_file(session, "");
-  const auto run = run_host({"--session", session, "kill"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("holds no check's records"), std::string::npos) << run.err;
-  EXPECT_EQ(harness::read_file(session), "");
-}
-
-// A user's empty session (as mktemp makes it), used by root, then by the user again.
-TEST(session_file, keeps_owner_and_mode_so_the_user_can_go_on) {
-  const temp_tree tree;
-  chmod(tree.path().c_str(), 0755);
-  const std::string host = harness::copy_built_host(tree.path() + "/build");
+  const std::string host = tree.add_built_host("build");
   const std::string root = tree.path() + "/corvane";
-  const std::string home = tree.path() + "/home";
   fs::create_directories(root);
+  const std::string home = tree.path() + "/home";
   fs::create_directory(home);
-  const std::string session = home + "/session";
-  harness::write_file(session, "");
-  const uid_t user = nobody();
+  harness::write_file(home + "/real", "");
+  fs::create_symlink("real", home + "/session");
+  const uid_t user = harness::uid_of("nobody");
   ASSERT_EQ(chown(home.c_str(), user, static_cast<gid_t>(-1)), 0);
-  ASSERT_EQ(chown(session.c_str(), user, static_cast<gid_t>(-1)), 0);
-  chmod(session.c_str(), 0640);
-  const gid_t group = stat_of(session).st_gid;
+  ASSERT_EQ(chown((home + "/real").c_str(), user, static_cast<gid_t>(-1)), 0);
+  chmod((home + "/real").c_str(), 0640);
+  std::vector<std::string> args = {host, "--session", home + "/session", "check", "--root", root};
 
-  const auto as_root =
-      run_host({"--session", session, "check", "--root", root}, {std::nullopt, host, {}});
-  EXPECT_EQ(as_root.status, 0) << as_root.err;
-  for (const std::string& file : {session, session + ".lock"}) {
-    EXPECT_EQ(stat_of(file).st_uid, user) << file;
-    EXPECT_EQ(stat_of(file).st_gid, group) << file;
-    EXPECT_EQ(stat_of(file).st_mode & 07777, 0640U) << file;
+  EXPECT_EQ(harness::run(args).status, 0);
+  for (const std::string& file : {home + "/real", home + "/real.lock"}) {
+    struct stat after {};
+    lstat(file.c_str(), &after);
+    EXPECT_EQ(std::make_tuple(after.st_uid, after.st_mode & 07777), std::make_tuple(user, 0640U))
+        << file;
   }
-  EXPECT_EQ(corvane_host::decode_session(harness::read_file(session)).values.at("CORVANE_PATH"),
-            root);
-
-  const auto as_user = run_host({"--session", session, "check", "--root", root}, {user, host, {}});
+  EXPECT_TRUE(fs::is_symlink(home + "/session"));
+  EXPECT_FALSE(fs::exists(home + "/session.lock"));
+  EXPECT_EQ(
+      corvane_host::decode_session(harness::read_file(home + "/real")).values.at("CORVANE_PATH"),
+      root);
+  const auto as_user = harness::run(harness::as_user("nobody", "nogroup", args));
   EXPECT_EQ(as_user.status, 0) << as_user.err;
 }
 
-TEST(session_file, a_safe_link_is_followed_and_locked_beside_its_target) {
-  const temp_tree tree;
-  fs::create_directories(tree.path() + "/corvane");
-  const std::string target = tree.path() + "/real";
-  harness::write_file(target, "");
-  fs::create_symlink("real", tree.path() + "/link");
-  const auto run =
-      run_host({"--session", tree.path() + "/link", "check", "--root", tree.path() + "/corvane"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(fs::is_symlink(tree.path() + "/link"));
-  EXPECT_NE(harness::read_file(target).find("CORVANE_PATH="), std::string::npos);
-  EXPECT_TRUE(fs::exists(target + ".lock"));
-  EXPECT_FALSE(fs::exists(tree.path() + "/link.lock"));
-}
-
 bool has_temporary(const std::string& directory) {
-  const std::vector<std::string> names = names_in(directory);
-  return std::any_of(names.begin(), names.end(), [](const std::string& name) {
-    return name.find(".corvane-tmp.") != std::string::npos;
-  });
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    if (entry.path().string().find(".corvane-tmp.") != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 TEST(session_file, a_save_killed_midway_leaves_no_lasting_temporary) {
   const temp_tree tree;
   fs::create_directories(tree.path() + "/corvane");
-  const std::string session = tree.path() + "/s";
   session_t big;
   big.values["BIG"] = std::string(16 << 20, 'x');
-  harness::write_file(session, corvane_host::encode_session(big));
+  const std::string session = session_in(tree, corvane_host::encode_session(big));
   const std::vector<std::string> args = {
-      "--session", session, "--log", "/dev/null", "check", "--root", tree.path() + "/corvane"};
+      CORVANE_HOST_FILE, "--session", session,  "--log",
+      "/dev/null",       "check",     "--root", tree.path() + "/corvane"};
   int killed_midway = 0;
   for (int attempt = 0; attempt < 10 && killed_midway < 3; ++attempt) {
-    const pid_t host = harness::start_host(args, tree.path() + "/out", tree.path() + "/err");
+    const pid_t host = harness::start(args, tree.path() + "/out", tree.path() + "/err");
     while (!has_temporary(tree.path()) && waitpid(host, nullptr, WNOHANG) == 0) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
@@ -193,30 +165,46 @@ TEST(session_file, a_save_killed_midway_leaves_no_lasting_temporary) {
     harness::exit_status_of(host);
   }
   ASSERT_GT(killed_midway, 0) << "no save was caught in the middle";
-  const auto run = run_host(args);
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(harness::run(args).status, 0);
   EXPECT_FALSE(has_temporary(tree.path()));
-  EXPECT_EQ(corvane_host::decode_session(harness::read_file(session)).values.at("BIG"),
-            big.values["BIG"]);
+  EXPECT_TRUE(corvane_host::decode_session(harness::read_file(session)).values.at("BIG") ==
+              big.values["BIG"]);
 }
 
 TEST(session_file, a_held_lock_is_waited_for_visibly_and_not_for_ever) {
   const temp_tree tree;
   fs::create_directories(tree.path() + "/corvane");
-  const std::string session = tree.path() + "/s";
-  harness::write_file(session, "corvane-host session 1\nA=1\n");
+  const std::string session = session_in(tree, "corvane-host session 1\nA=1\n");
   const int lock = open((session + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
   const auto run = run_host(
       {"--session", session, "--lock-timeout", "1.5", "check", "--root", tree.path() + "/corvane"});
   close(lock);
   EXPECT_EQ(run.status, 1);
-  const std::string holder = "held by process " + std::to_string(getpid());
-  EXPECT_NE(run.err.find("waiting for the session lock " + session + ".lock, " + holder),
+  EXPECT_NE(run.err.find("waiting for the session lock " + session + ".lock, held by process " +
+                         std::to_string(getpid())),
             std::string::npos)
       << run.err;
   EXPECT_NE(run.err.find("gave up waiting"), std::string::npos) << run.err;
   EXPECT_EQ(harness::read_file(session), "corvane-host session 1\nA=1\n");
+}
+
+TEST(session_file, concurrent_checks_on_one_session_lose_no_update) {
+  const temp_tree tree;
+  const harness::child corvane(tree.add_program("corvane/bin/corvane"));
+  const std::string session = tree.path() + "/session";
+  std::vector<pid_t> hosts;
+  for (int i = 0; i < 8; ++i) {
+    hosts.push_back(harness::start(
+        {CORVANE_HOST_FILE, "--session", session, "check", "--root", tree.path() + "/corvane"},
+        "/dev/null", "/dev/null"));
+  }
+  for (const pid_t pid : hosts) {
+    EXPECT_EQ(harness::exit_status_of(pid), 3);
+  }
+  const std::string desc =
+      corvane_host::decode_session(harness::read_file(session)).values.at("SHORT_DESC");
+  EXPECT_EQ(std::count(desc.begin(), desc.end(), ';'), 8);
 }
 
 }  // namespace

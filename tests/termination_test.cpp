@@ -3,10 +3,9 @@
 // process signalled or the failure said, a verified signal, an outcome per
 // process, waiting, escalation and programs that come back.
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/stat.h>
 
-#include <filesystem>
+#include <csignal>
 #include <list>
 #include <thread>
 
@@ -18,38 +17,79 @@ namespace {
 
 using harness::child;
 using harness::run_host;
+using harness::sigterm_is;
 using harness::temp_tree;
+using outcomes = std::map<int, std::string>;
 
-// Each recorded process's outcome, by ID.
-std::map<int, std::string> outcomes(const nlohmann::json& report) {
-  std::map<int, std::string> by_pid;
-  for (const auto& process : report["kill"]["processes"]) {
-    by_pid[process["pid"].get<int>()] = process["outcome"];
-  }
-  return by_pid;
-}
-
-uid_t uid_of(const char* user) {
-  const passwd* entry = getpwnam(user);
-  return entry != nullptr ? entry->pw_uid : 65534;
-}
-
-TEST(termination, hundreds_end_under_a_small_descriptor_limit) {
+// With few descriptors, and a session file that cannot grow: every process
+// ends, and the report of what was signalled comes before the failed save.
+TEST(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last) {
   const temp_tree tree;
   const std::string program = tree.add_program("corvane/bin/corvane");
   std::list<child> children;
-  std::map<int, std::string> expected;
+  outcomes expected;
   for (int i = 0; i < 300; ++i) {
     expected[children.emplace_back(program).pid()] = "ended on SIGTERM";
   }
-  const auto run = run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "20"},
-                            {std::nullopt, "", {{RLIMIT_NOFILE, 64}}});
-  ASSERT_EQ(run.status, 0) << run.err.substr(0, 2000);
-  EXPECT_EQ(outcomes(run.json()), expected);
+  session_t big;
+  big.values["BIG"] = std::string(200000, 'x');
+  const std::string session = tree.path() + "/session";
+  harness::write_file(session, corvane_host::encode_session(big));
+  const auto run = harness::run({"/usr/bin/prlimit", "--nofile=64", "--fsize=100000",
+                                 CORVANE_HOST_FILE, "--session", session, "--json", "run", "--root",
+                                 tree.path() + "/corvane", "--wait", "20"});
+  EXPECT_EQ(run.status, 6) << run.err.substr(0, 2000);
+  EXPECT_EQ(run.outcomes(), expected);
   EXPECT_EQ(run.json()["kill"]["sent"], 300);
+  EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err.substr(0, 2000);
+  EXPECT_EQ(harness::read_file(session), corvane_host::encode_session(big));
   for (child& one : children) {
     EXPECT_TRUE(one.ended_by_sigterm()) << one.pid();
   }
+}
+
+TEST(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_comebacks_count) {
+  const temp_tree tree;
+  child plain(tree.add_program("corvane/bin/plain"));
+  child ignoring(tree.add_program("corvane/bin/ignoring"), sigterm_is::ignored);
+  child blocking(tree.add_program("corvane/bin/blocking"), sigterm_is::blocked);
+  child stopped(tree.add_program("corvane/bin/stopped\nname"));
+  kill(stopped.pid(), SIGSTOP);
+  const std::string program = tree.add_program("corvane/bin/served");
+  const child supervisor({"/bin/sh", "-c", "while :; do \"$0\" 1000; done", program}, "", {});
+  const std::string children = "/proc/" + std::to_string(supervisor.pid()) + "/task/" +
+                               std::to_string(supervisor.pid()) + "/children";
+  while (harness::read_file(children).empty()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const pid_t served = std::stoi(harness::read_file(children));
+
+  const auto run =
+      run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "1", "--force"});
+  EXPECT_EQ(run.status, 4) << run.err;
+  const nlohmann::json report = run.json();
+  std::map<int, std::vector<std::string>> warnings;
+  for (const auto& process : report["check"]["processes"]) {
+    warnings[process["pid"]] = process["warnings"];
+  }
+  EXPECT_EQ(warnings,
+            (std::map<int, std::vector<std::string>>{
+                {plain.pid(), {}},
+                {ignoring.pid(), {"it ignores SIGTERM: it will not end"}},
+                {blocking.pid(), {"it blocks SIGTERM: it ends only once it unblocks it"}},
+                {stopped.pid(), {"it is stopped: SIGTERM ends it only once it continues"}},
+                {served, {}}}));
+  outcomes expected = {{plain.pid(), "ended on SIGTERM"},
+                       {ignoring.pid(), "ended on SIGKILL"},
+                       {blocking.pid(), "ended on SIGKILL"},
+                       {stopped.pid(), "ended on SIGKILL"},
+                       {served, "ended on SIGTERM"}};
+  outcomes seen = run.outcomes();
+  ASSERT_EQ(seen.size(), expected.size() + 1) << run.out;
+  EXPECT_EQ(std::prev(seen.end())->second, "started again");  // the newest ID
+  seen.erase(std::prev(seen.end()));
+  EXPECT_EQ(seen, expected);
+  EXPECT_TRUE(plain.ended_by_sigterm());
 }
 
 TEST(termination, an_id_of_another_process_with_the_old_start_time_is_never_signalled) {
@@ -65,109 +105,48 @@ TEST(termination, an_id_of_another_process_with_the_old_start_time_is_never_sign
   // `other` now stands under its own ID and start time, but with the
   // identity of a process that has gone: a reuse that start times cannot tell.
   session_t values = corvane_host::decode_session(harness::read_file(session));
-  auto identities = corvane_host::decode_identities(values.values[corvane_host::identities_key]);
-  for (auto& who : identities) {
-    if (who.pid == other.pid()) {
-      if (who.inode == 0) {
-        GTEST_SKIP() << "no pidfs here: start times are all the kernel offers";
-      }
-      ++who.inode;
-    }
+  std::string& identities = values.values[corvane_host::identities_key];
+  auto decoded = corvane_host::decode_identities(identities);
+  ASSERT_EQ(decoded.back().pid, other.pid());
+  if (decoded.back().inode == 0) {
+    GTEST_SKIP() << "no pidfs here: start times are all the kernel offers";
   }
-  values.values[corvane_host::identities_key] = corvane_host::encode_identities(identities);
+  ++decoded.back().inode;
+  identities = corvane_host::encode_identities(decoded);
   harness::write_file(session, corvane_host::encode_session(values));
 
-  const auto kill = run_host({"--session", session, "--json", "kill"});
+  const auto kill = run_host({"--session", session, "kill"});
   EXPECT_EQ(kill.status, 0) << kill.err;
-  EXPECT_EQ(outcomes(kill.json()), (std::map<int, std::string>{{ended.pid(), "already gone"},
-                                                               {other.pid(), "left alone"}}));
-  EXPECT_EQ(kill.json()["kill"]["sent"], 0);
-  EXPECT_EQ(kill.json()["kill"]["processes"][1]["reason"], "the ID now belongs to another process");
+  EXPECT_EQ(kill.out, "Sent SIGTERM to 0 process(es).\n  " + std::to_string(ended.pid()) + "  " +
+                          tree.path() + "/corvane/bin/ended: already gone\n  " +
+                          std::to_string(other.pid()) + "  " + tree.path() +
+                          "/corvane/bin/other: left alone (the ID now belongs to another "
+                          "process)\nkill_corvane returned -1\n");
   EXPECT_TRUE(other.running());
-  EXPECT_EQ(kill.err.find("termination"), std::string::npos) << "something was signalled";
-}
-
-TEST(termination, a_program_that_comes_back_is_named_and_the_exit_is_not_zero) {
-  const temp_tree tree;
-  const std::string program = tree.add_program("corvane/bin/corvane");
-  const std::string supervisor = tree.path() + "/supervisor";
-  harness::write_file(supervisor, "while :; do \"" + program + "\" 1000; done\n");
-  const child restarting(harness::launch{{"/bin/sh", supervisor}, "", {}, "", false, std::nullopt});
-  while (harness::read_file("/proc/" + std::to_string(restarting.pid()) + "/task/" +
-                            std::to_string(restarting.pid()) + "/children")
-             .empty()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  const auto run = run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "5"});
-  EXPECT_EQ(run.status, 4) << run.err;
-  std::vector<std::string> seen;
-  const nlohmann::json report = run.json();
-  for (const auto& process : report["kill"]["processes"]) {
-    seen.push_back(process["outcome"]);
-  }
-  EXPECT_EQ(seen, (std::vector<std::string>{"ended on SIGTERM", "started again"})) << run.out;
-}
-
-TEST(termination, force_ends_what_ignores_sigterm_and_odd_names_stay_on_their_own_line) {
-  const temp_tree tree;
-  const std::string odd = tree.add_program("corvane/bin/odd\nname");
-  child first(tree.add_program("corvane/bin/a"));
-  child stubborn(odd, true);
-  child last(tree.add_program("corvane/bin/z"));
-  const auto run =
-      run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "1", "--force"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(outcomes(run.json()), (std::map<int, std::string>{{first.pid(), "ended on SIGTERM"},
-                                                              {stubborn.pid(), "ended on SIGKILL"},
-                                                              {last.pid(), "ended on SIGTERM"}}));
-  std::map<int, std::string> commands;
-  const nlohmann::json report = run.json();
-  for (const auto& process : report["check"]["processes"]) {
-    commands[process["pid"].get<int>()] = process["command"];
-  }
-  EXPECT_EQ(commands[stubborn.pid()], odd);
-  EXPECT_EQ(commands[last.pid()], tree.path() + "/corvane/bin/z");
-  first.ended_by_sigterm();
-  stubborn.ended_by_sigterm();
-  last.ended_by_sigterm();
 }
 
 TEST(termination, another_users_process_is_reported_not_permitted) {
   const temp_tree tree;
+  const std::string host = tree.add_built_host("build");
   chmod(tree.path().c_str(), 0777);
-  const std::string host = harness::copy_built_host(tree.path() + "/build");
   const std::string session = tree.path() + "/session";
-  harness::launch as_nobody{
-      {tree.add_program("corvane/bin/corvane"), "1000"}, "", {}, "", false, uid_of("nobody")};
-  chmod((tree.path() + "/corvane").c_str(), 0755);
-  chmod((tree.path() + "/corvane/bin").c_str(), 0755);
-  const child theirs(as_nobody);
+  const std::string program = tree.add_program("corvane/bin/corvane");
+  const child theirs(
+      {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", program, "1000"},
+      program);
   ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
             3);
   chmod(session.c_str(), 0666);
   chmod((session + ".lock").c_str(), 0666);
-  const auto kill = run_host({"--session", session, "kill"}, {uid_of("daemon"), host, {}});
+  const auto kill =
+      harness::run(harness::as_user("daemon", "daemon", {host, "--session", session, "kill"}));
   EXPECT_EQ(kill.status, 4) << kill.err;
-  EXPECT_NE(kill.out.find(": not permitted (Operation not permitted)"), std::string::npos)
+  EXPECT_NE(kill.out.find("Sent SIGTERM to 0 process(es).\n  " + std::to_string(theirs.pid()) +
+                          "  " + tree.path() +
+                          "/corvane/bin/corvane: not permitted (Operation not permitted)\n"),
+            std::string::npos)
       << kill.out;
-  EXPECT_NE(kill.out.find("Sent SIGTERM to 0 process(es)."), std::string::npos) << kill.out;
   EXPECT_TRUE(theirs.running());
-}
-
-TEST(termination, a_save_that_fails_after_the_signals_reports_them_first) {
-  const temp_tree tree;
-  const std::string session = tree.path() + "/session";
-  session_t big;
-  big.values["BIG"] = std::string(200000, 'x');
-  harness::write_file(session, corvane_host::encode_session(big));
-  child running(tree.add_program("corvane/bin/corvane"));
-  const auto run = run_host({"--session", session, "run", "--root", tree.path() + "/corvane"},
-                            {std::nullopt, "", {{RLIMIT_FSIZE, 100000}}});
-  EXPECT_EQ(run.status, 6) << run.err;
-  EXPECT_NE(run.out.find("Sent SIGTERM to 1 process(es)."), std::string::npos) << run.out;
-  EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err;
-  EXPECT_TRUE(running.ended_by_sigterm());
-  EXPECT_EQ(harness::read_file(session), corvane_host::encode_session(big));
 }
 
 }  // namespace
