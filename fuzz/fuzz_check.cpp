@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // check_running_corvane makes exactly the host calls of a plain reference of
-// the whole check: it uses path()'s result from then on, selects what the
+// the whole check: it stops early at a missing or empty root, uses path()'s
+// result from then on, selects what the
 // reference selects (lower-case everything, test the prefix, test the three
 // suffixes), logs each selected command lower-cased and then each selected
 // ID, records the IDs (-1 left out) and the commands in the same order, and
@@ -16,18 +17,21 @@ namespace {
 
 using fuzz_reference::line;
 
-// The input, readable so that seeds can be written by hand: the directory on
-// the first line, then one process per line, "PID COMMAND" (a line that does
-// not start with a number is skipped; a later line replaces an earlier one of
-// the same ID).
-struct snapshot {
+// The input, readable so that seeds can be written by hand: CORVANE_PATH's
+// value on the first line ("(unset)": no such key), the directory that
+// get_dirname() returns on the second, then one process per line, "PID
+// COMMAND" (a line that does not start with a number is skipped; a later
+// line replaces an earlier one of the same ID).
+struct input {
+  std::string root;
   std::string directory;
   proc_map_t processes;
 };
 
-snapshot parse_snapshot(const std::string& text) {
+input parse_input(const std::string& text) {
   std::istringstream lines(text);
-  snapshot parsed;
+  input parsed;
+  std::getline(lines, parsed.root);
   std::getline(lines, parsed.directory);
   for (std::string row; std::getline(lines, row);) {
     std::istringstream fields(row);
@@ -50,38 +54,30 @@ bool selected_by_reference(const std::string& folded, const std::string& folded_
          !ends_with(folded, "/install_gui") && !ends_with(folded, "/install.sh");
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fake::host_state& host = fake::host() = {};
-  const auto [directory, processes] =
-      parse_snapshot(std::string(reinterpret_cast<const char*>(data), size));
-  host.path = [](const std::string& root) { return root + "/n"; };
-  host.dirname = [directory = directory](const std::string& /*root*/) { return directory; };
-  host.processes = processes;
-  host.session.values = {{"CORVANE_PATH", "/c"},
-                         {"SIGNIFICANCE", "low"},
-                         {"prerequisite_critical_significance", "critical"},
-                         {"FULL_DESC", "x"}};
-
-  fuzz_reference::expect(check_running_corvane(&host.session) == 0, "the check returned non-zero");
-
+// The host calls of the whole check, from its first log line.
+std::vector<std::string> reference_calls(const input& in) {
   const auto log = [](const std::string& text, const std::string& argument = "") {
     return "log " + line(text, argument);
   };
   std::vector<std::string> calls = {log("check_running_corvane entered"),
-                                    "env_exists CORVANE_PATH",
-                                    "env_get_string CORVANE_PATH",
-                                    "path /c",
-                                    log("corvane root: ", "/c/n"),
-                                    "get_process_list",
-                                    "get_dirname /c/n"};
+                                    "env_exists CORVANE_PATH"};
+  if (in.root == "(unset)") {
+    calls.push_back(log("corvane root is not defined, skipping check"));
+    return calls;
+  }
+  calls.push_back("env_get_string CORVANE_PATH");
+  if (in.root.empty()) {
+    calls.push_back(log("corvane root is empty, skipping check"));
+    return calls;
+  }
+  calls.insert(calls.end(), {"path " + in.root, log("corvane root: ", in.root + "/n"),
+                             "get_process_list", "get_dirname " + in.root + "/n"});
   std::vector<std::string> id_lines;
   std::string ids;
   std::string names = "\n";
-  for (const auto& [pid, command] : processes) {
+  for (const auto& [pid, command] : in.processes) {
     const std::string folded = fuzz_reference::lowered(command);
-    if (selected_by_reference(folded, fuzz_reference::lowered(directory))) {
+    if (selected_by_reference(folded, fuzz_reference::lowered(in.directory))) {
       calls.push_back(log("process: ", folded) + " is going to be killed");
       id_lines.push_back(log("process ID: ", std::to_string(pid)));
       if (pid != -1) {
@@ -102,6 +98,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          "env_get_string FULL_DESC",
          "env_set_string FULL_DESC=x;corvane_killer_setup_detected_running_apps_full_desc"});
   }
-  fuzz_reference::expect(host.calls == calls, "the check calls the host otherwise");
+  return calls;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fake::host_state& host = fake::host() = {};
+  const input in = parse_input(std::string(reinterpret_cast<const char*>(data), size));
+  host.path = [](const std::string& root) { return root + "/n"; };
+  host.dirname = [&in](const std::string& /*root*/) { return in.directory; };
+  host.processes = in.processes;
+  host.session.values = {{"SIGNIFICANCE", "low"},
+                         {"prerequisite_critical_significance", "critical"},
+                         {"FULL_DESC", "x"}};
+  if (in.root != "(unset)") {
+    host.session.values["CORVANE_PATH"] = in.root;
+  }
+  fuzz_reference::expect(check_running_corvane(&host.session) == 0, "the check returned non-zero");
+  fuzz_reference::expect(host.calls == reference_calls(in), "the check calls the host otherwise");
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "host_harness.h"
 #include "interpreters.h"
 #include "paths.h"
+#include "pid_guard.h"
 #include "proc_parse.h"
 #include "report.h"
 #include "seconds.h"
@@ -118,6 +119,8 @@ TEST(session_format, round_trips_every_byte_and_rejects_what_it_did_not_write) {
         "corvane-host session 1\nA=1\nA=2\n"}) {
     EXPECT_THROW(decode_session(bad), session_error) << testing::PrintToString(bad);
   }
+  const std::vector<process_identity> one = {{7, 8, 9, "/c\n"}};
+  EXPECT_EQ(decode_identities(encode_identities(one) + ";1:2:3;x:2:3:61;1:2:3:zz").size(), 1U);
 }
 
 TEST(paths, normal_paths_directories_and_broad_roots) {

@@ -84,6 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
         "root_missing | check --root /nonexistent/corvane | 2 | no such file",
         "root_empty | check --root EMPTY | 2 | --root is empty",
         "root_huge | check --root LONG | 2 | bytes long",
+        "root_with_a_line_feed | check --root /tmp\nx | 2 | control character",
         "root_selects_everything | run --root / | 2 | every process",
         "root_is_a_system_directory | run --root /usr | 2 | system directory",
         "root_in_a_system_directory | check --root /bin/sh | 2 | system directory",

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <filesystem>
 #include <list>
 #include <thread>
 
@@ -20,6 +21,7 @@ using harness::run_host;
 using harness::sigterm_is;
 using harness::temp_tree;
 using outcomes = std::map<int, std::string>;
+namespace fs = std::filesystem;
 
 // With few descriptors, and a session file that cannot grow: every process
 // ends, and the report of what was signalled comes before the failed save.
@@ -43,6 +45,8 @@ TEST(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last) 
   EXPECT_EQ(run.json()["kill"]["sent"], 300);
   EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err.substr(0, 2000);
   EXPECT_EQ(harness::read_file(session), corvane_host::encode_session(big));
+  EXPECT_EQ(std::distance(fs::directory_iterator(tree.path()), fs::directory_iterator()), 3)
+      << "beside corvane/, the session and its lock, a temporary file was left";
   for (child& one : children) {
     EXPECT_TRUE(one.ended_by_sigterm()) << one.pid();
   }
@@ -55,14 +59,22 @@ TEST(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_come
   child blocking(tree.add_program("corvane/bin/blocking"), sigterm_is::blocked);
   child stopped(tree.add_program("corvane/bin/stopped\nname"));
   kill(stopped.pid(), SIGSTOP);
-  const std::string program = tree.add_program("corvane/bin/served");
-  const child supervisor({"/bin/sh", "-c", "while :; do \"$0\" 1000; done", program}, "", {});
-  const std::string children = "/proc/" + std::to_string(supervisor.pid()) + "/task/" +
-                               std::to_string(supervisor.pid()) + "/children";
-  while (harness::read_file(children).empty()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  const pid_t served = std::stoi(harness::read_file(children));
+  // A service manager that restarts its program after a pause, and a script that, once its
+  // program has ended, runs another one: only the first comes back.
+  const std::string served = tree.add_program("corvane/bin/served");
+  const child supervisor({"/bin/sh", "-c", "while :; do \"$0\" 1000; sleep 0.2; done", served});
+  const child chain({"/bin/sh", "-c", "\"$0\" 1000; exec \"$1\" 1000",
+                     tree.add_program("corvane/bin/first"), tree.add_program("corvane/bin/next")});
+  const auto child_of = [](const child& parent) {
+    const std::string children = "/proc/" + std::to_string(parent.pid()) + "/task/" +
+                                 std::to_string(parent.pid()) + "/children";
+    while (harness::read_file(children).empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return std::stoi(harness::read_file(children));
+  };
+  const pid_t served_pid = child_of(supervisor);
+  const pid_t first_pid = child_of(chain);
 
   const auto run =
       run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "1", "--force"});
@@ -78,51 +90,51 @@ TEST(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_come
                 {ignoring.pid(), {"it ignores SIGTERM: it will not end"}},
                 {blocking.pid(), {"it blocks SIGTERM: it ends only once it unblocks it"}},
                 {stopped.pid(), {"it is stopped: SIGTERM ends it only once it continues"}},
-                {served, {}}}));
-  outcomes expected = {{plain.pid(), "ended on SIGTERM"},
-                       {ignoring.pid(), "ended on SIGKILL"},
-                       {blocking.pid(), "ended on SIGKILL"},
-                       {stopped.pid(), "ended on SIGKILL"},
-                       {served, "ended on SIGTERM"}};
+                {served_pid, {}},
+                {first_pid, {}}}));
+  outcomes expected = {{plain.pid(), "ended on SIGTERM"},    {ignoring.pid(), "ended on SIGKILL"},
+                       {blocking.pid(), "ended on SIGKILL"}, {stopped.pid(), "ended on SIGKILL"},
+                       {served_pid, "ended on SIGTERM"},     {first_pid, "ended on SIGTERM"}};
   outcomes seen = run.outcomes();
   ASSERT_EQ(seen.size(), expected.size() + 1) << run.out;
-  EXPECT_EQ(std::prev(seen.end())->second, "started again");  // the newest ID
+  EXPECT_EQ(std::prev(seen.end())->second, "started again") << run.out;  // the newest ID
   seen.erase(std::prev(seen.end()));
   EXPECT_EQ(seen, expected);
   EXPECT_TRUE(plain.ended_by_sigterm());
 }
 
-TEST(termination, an_id_of_another_process_with_the_old_start_time_is_never_signalled) {
-  const temp_tree tree;
-  const std::string session = tree.path() + "/session";
-  child ended(tree.add_program("corvane/bin/ended"));
-  const child other(tree.add_program("corvane/bin/other"));
-  ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
-            3);
-  kill(ended.pid(), SIGKILL);
-  ASSERT_FALSE(ended.ended_by_sigterm());
+// `other` stands under its own ID, but with the identity of a process that has gone: its
+// start time, then its pidfs inode, differs from what the check recorded.
+TEST(termination, an_id_that_names_another_process_now_is_never_signalled) {
+  for (const bool forged_start_time : {true, false}) {
+    const temp_tree tree;
+    const std::string session = tree.path() + "/session";
+    child ended(tree.add_program("corvane/bin/ended"));
+    const child other(tree.add_program("corvane/bin/other"));
+    ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
+              3);
+    kill(ended.pid(), SIGKILL);
+    ASSERT_FALSE(ended.ended_by_sigterm());
+    session_t values = corvane_host::decode_session(harness::read_file(session));
+    std::string& identities = values.values[corvane_host::identities_key];
+    auto decoded = corvane_host::decode_identities(identities);
+    ASSERT_EQ(decoded.back().pid, other.pid());
+    if (!forged_start_time && decoded.back().inode == 0) {
+      GTEST_SKIP() << "no pidfs here: start times are all the kernel offers";
+    }
+    ++(forged_start_time ? decoded.back().start_time : decoded.back().inode);
+    identities = corvane_host::encode_identities(decoded);
+    harness::write_file(session, corvane_host::encode_session(values));
 
-  // `other` now stands under its own ID and start time, but with the
-  // identity of a process that has gone: a reuse that start times cannot tell.
-  session_t values = corvane_host::decode_session(harness::read_file(session));
-  std::string& identities = values.values[corvane_host::identities_key];
-  auto decoded = corvane_host::decode_identities(identities);
-  ASSERT_EQ(decoded.back().pid, other.pid());
-  if (decoded.back().inode == 0) {
-    GTEST_SKIP() << "no pidfs here: start times are all the kernel offers";
+    const auto kill = run_host({"--session", session, "kill"});
+    EXPECT_EQ(kill.status, 0) << kill.err;
+    EXPECT_EQ(kill.out, "Sent SIGTERM to 0 process(es).\n  " + std::to_string(ended.pid()) + "  " +
+                            tree.path() + "/corvane/bin/ended: already gone\n  " +
+                            std::to_string(other.pid()) + "  " + tree.path() +
+                            "/corvane/bin/other: left alone (the ID now belongs to another "
+                            "process)\nkill_corvane returned -1\n");
+    EXPECT_TRUE(other.running());
   }
-  ++decoded.back().inode;
-  identities = corvane_host::encode_identities(decoded);
-  harness::write_file(session, corvane_host::encode_session(values));
-
-  const auto kill = run_host({"--session", session, "kill"});
-  EXPECT_EQ(kill.status, 0) << kill.err;
-  EXPECT_EQ(kill.out, "Sent SIGTERM to 0 process(es).\n  " + std::to_string(ended.pid()) + "  " +
-                          tree.path() + "/corvane/bin/ended: already gone\n  " +
-                          std::to_string(other.pid()) + "  " + tree.path() +
-                          "/corvane/bin/other: left alone (the ID now belongs to another "
-                          "process)\nkill_corvane returned -1\n");
-  EXPECT_TRUE(other.running());
 }
 
 TEST(termination, another_users_process_is_reported_not_permitted) {
