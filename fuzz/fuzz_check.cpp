@@ -5,7 +5,8 @@
 // reference selects (lower-case everything, test the prefix, test the three
 // suffixes), logs each selected command lower-cased and then each selected
 // ID, records the IDs (-1 left out) and the commands in the same order, and
-// adds one item to each prerequisite list exactly when it recorded an ID.
+// adds one item to each prerequisite list exactly when it recorded an ID;
+// and any host exception passes through it at once.
 #include <cstdint>
 #include <sstream>
 
@@ -15,7 +16,7 @@
 
 namespace {
 
-using fuzz_reference::line;
+using fuzz_reference::log_call;
 
 // The input, readable so that seeds can be written by hand: CORVANE_PATH's
 // value on the first line ("(unset)": no such key), the directory that
@@ -56,21 +57,18 @@ bool selected_by_reference(const std::string& folded, const std::string& folded_
 
 // The host calls of the whole check, from its first log line.
 std::vector<std::string> reference_calls(const input& in) {
-  const auto log = [](const std::string& text, const std::string& argument = "") {
-    return "log " + line(text, argument);
-  };
-  std::vector<std::string> calls = {log("check_running_corvane entered"),
+  std::vector<std::string> calls = {log_call("check_running_corvane entered"),
                                     "env_exists CORVANE_PATH"};
   if (in.root == "(unset)") {
-    calls.push_back(log("corvane root is not defined, skipping check"));
+    calls.push_back(log_call("corvane root is not defined, skipping check"));
     return calls;
   }
   calls.push_back("env_get_string CORVANE_PATH");
   if (in.root.empty()) {
-    calls.push_back(log("corvane root is empty, skipping check"));
+    calls.push_back(log_call("corvane root is empty, skipping check"));
     return calls;
   }
-  calls.insert(calls.end(), {"path " + in.root, log("corvane root: ", in.root + "/n"),
+  calls.insert(calls.end(), {"path " + in.root, log_call("corvane root: ", in.root + "/n"),
                              "get_process_list", "get_dirname " + in.root + "/n"});
   std::vector<std::string> id_lines;
   std::string ids;
@@ -78,8 +76,8 @@ std::vector<std::string> reference_calls(const input& in) {
   for (const auto& [pid, command] : in.processes) {
     const std::string folded = fuzz_reference::lowered(command);
     if (selected_by_reference(folded, fuzz_reference::lowered(in.directory))) {
-      calls.push_back(log("process: ", folded) + " is going to be killed");
-      id_lines.push_back(log("process ID: ", std::to_string(pid)));
+      calls.push_back(log_call("process: ", folded) + " is going to be killed");
+      id_lines.push_back(log_call("process ID: ", std::to_string(pid)));
       if (pid != -1) {
         ids += (ids.empty() ? "" : ";") + std::to_string(pid);
         names += folded + "\n";
@@ -104,18 +102,24 @@ std::vector<std::string> reference_calls(const input& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fake::host_state& host = fake::host() = {};
   const input in = parse_input(std::string(reinterpret_cast<const char*>(data), size));
-  host.path = [](const std::string& root) { return root + "/n"; };
-  host.dirname = [&in](const std::string& /*root*/) { return in.directory; };
-  host.processes = in.processes;
-  host.session.values = {{"SIGNIFICANCE", "low"},
-                         {"prerequisite_critical_significance", "critical"},
-                         {"FULL_DESC", "x"}};
-  if (in.root != "(unset)") {
-    host.session.values["CORVANE_PATH"] = in.root;
-  }
+  fake::host_state& host = fake::host();
+  const auto prepare = [&] {
+    host = {};
+    host.path = [](const std::string& root) { return root + "/n"; };
+    host.dirname = [&in](const std::string& /*root*/) { return in.directory; };
+    host.processes = in.processes;
+    host.session.values = {{"SIGNIFICANCE", "low"},
+                           {"prerequisite_critical_significance", "critical"},
+                           {"FULL_DESC", "x"}};
+    if (in.root != "(unset)") {
+      host.session.values["CORVANE_PATH"] = in.root;
+    }
+  };
+  prepare();
   fuzz_reference::expect(check_running_corvane(&host.session) == 0, "the check returned non-zero");
   fuzz_reference::expect(host.calls == reference_calls(in), "the check calls the host otherwise");
+  fuzz_reference::expect_every_host_exception_to_pass(
+      prepare, [&] { check_running_corvane(&host.session); });
   return 0;
 }

@@ -5,8 +5,8 @@
 // library's stream extraction reads each ";"-separated token, -1 where that
 // fails), calls kill() with SIGTERM for each positive element and for nothing
 // else, and logs each outcome; it returns the outcome of the last element
-// acted on and leaves the list as it was. The fake kill() answers 0 for even
-// IDs and -1 for odd ones.
+// acted on and leaves the list as it was; any host exception passes through
+// it at once. The fake kill() answers 0 for even IDs and -1 for odd ones.
 #include <cstdint>
 
 #include "corvane-kill.h"
@@ -14,34 +14,38 @@
 #include "fuzz_reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fake::host_state& host = fake::host() = {};
+  using fuzz_reference::log_call;
   const std::string value(reinterpret_cast<const char*>(data), size);
-  host.session.values["RUNNING_PROC_LIST"] = value;
-
+  fake::host_state& host = fake::host();
+  const auto prepare = [&] {
+    host = {};
+    host.session.values["RUNNING_PROC_LIST"] = value;
+  };
+  prepare();
   const int result = kill_corvane(&host.session);
 
-  const auto log = [](const std::string& text, const std::string& argument = "") {
-    return "log " + fuzz_reference::line(text, argument);
-  };
-  std::vector<std::string> calls = {log("kill-corvane entered"), "env_get_string RUNNING_PROC_LIST",
-                                    log("running processes IDs: ", value)};
+  std::vector<std::string> calls = {log_call("kill-corvane entered"),
+                                    "env_get_string RUNNING_PROC_LIST",
+                                    log_call("running processes IDs: ", value)};
   int expected = -1;
   for (const int pid : fuzz_reference::stream_parse(value)) {
-    calls.push_back(log("process ID: ", std::to_string(pid)));
+    calls.push_back(log_call("process ID: ", std::to_string(pid)));
     if (pid == -1) {
       continue;
     }
     if (pid <= 0) {
-      calls.push_back(log("termination refused, not a single process: ", std::to_string(pid)));
+      calls.push_back(log_call("termination refused, not a single process: ", std::to_string(pid)));
       expected = -1;
       continue;
     }
     calls.push_back("kill " + std::to_string(pid) + " 15");
     expected = pid % 2 == 0 ? 0 : -1;
-    calls.push_back(log(expected == 0 ? "termination succeeded" : "termination failed: -1"));
+    calls.push_back(log_call(expected == 0 ? "termination succeeded" : "termination failed: -1"));
   }
   fuzz_reference::expect(host.calls == calls, "kill_corvane calls the host otherwise");
   fuzz_reference::expect(result == expected, "the result is not the last outcome");
   fuzz_reference::expect(host.session.values["RUNNING_PROC_LIST"] == value, "the list was changed");
+  fuzz_reference::expect_every_host_exception_to_pass(prepare,
+                                                      [&] { kill_corvane(&host.session); });
   return 0;
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What the fuzz targets hold the plug-in against: plain references built
-// from the standard library.
+// from the standard library, and the fault sweep.
 #ifndef CORVANE_FUZZ_REFERENCE_H
 #define CORVANE_FUZZ_REFERENCE_H
 
@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "fake_host.h"
 
 namespace fuzz_reference {
 
@@ -33,9 +35,9 @@ inline std::vector<int> stream_parse(const std::string& list) {
   return ids;
 }
 
-// A log line as print_log writes it: "%s" ends at the first NUL byte.
-inline std::string line(const std::string& prefix, const std::string& text = "") {
-  return "corvane_killer: " + prefix + std::string(text.c_str());
+// A log call as the fake host records it; "%s" ends at the first NUL byte.
+inline std::string log_call(const std::string& prefix, const std::string& text = "") {
+  return "log corvane_killer: " + prefix + std::string(text.c_str());
 }
 
 // A property that does not hold aborts, and libFuzzer reports the input.
@@ -43,6 +45,23 @@ inline void expect(bool holds, const char* what) {
   if (!holds) {
     std::fprintf(stderr, "property violated: %s\n", what);
     std::abort();
+  }
+}
+
+// The fault sweep: each host service call that `run` makes after `prepare`
+// throws in turn; the exception must reach the caller at once, with no host
+// call after it (LeakSanitizer and valgrind watch for leaks).
+template <typename Prepare, typename Run>
+void expect_every_host_exception_to_pass(Prepare prepare, Run run) {
+  for (long n = 1;; ++n) {
+    prepare();
+    fake::host().throw_at_call = n;
+    try {
+      run();
+      return;
+    } catch (const fake::host_failure&) {
+      expect(fake::host().call_count == n, "a host call after the one that threw");
+    }
   }
 }
 

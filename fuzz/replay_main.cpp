@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
       std::ifstream file(entry.path(), std::ios::binary);
       const std::string data((std::istreambuf_iterator<char>(file)),
                              std::istreambuf_iterator<char>());
-      std::printf("%s\n", entry.path().c_str());
+      std::printf("%s\n", entry.path().c_str());  // the input that aborts is the last one named
       LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
       ++replayed;
     }

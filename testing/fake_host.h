@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
-// A recording installer host, shared by the tests, the fuzz targets and the
-// benchmarks: an in-memory session, every host call recorded in order, a
-// scripted process list and path services, and a kill() that sends nothing:
-// it answers 0 for even IDs and -1 (ESRCH) for odd ones. The binary that links it exports
-// these services, so the plug-in binds to them when it is loaded, just as it
-// binds to a real installer's.
+// A recording installer host for the tests, the fuzz targets and the
+// benchmarks: an in-memory session, every host call recorded in order, and a
+// kill() that sends nothing (0 for even IDs, -1 for odd ones). The binary
+// that links it exports these services, so the plug-in binds to them.
 #ifndef CORVANE_TESTING_FAKE_HOST_H
 #define CORVANE_TESTING_FAKE_HOST_H
 

@@ -46,10 +46,10 @@ uid_t uid_of(const char* user) {
   return entry != nullptr ? entry->pw_uid : 65534;
 }
 
-std::vector<int> host_run::pids(const char* part) const {
+std::vector<int> host_run::pids() const {
   std::vector<int> found;
   const nlohmann::json document = json();
-  for (const auto& process : document[part]["processes"]) {
+  for (const auto& process : document["check"]["processes"]) {
     found.push_back(process["pid"].get<int>());
   }
   return found;

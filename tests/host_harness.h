@@ -6,7 +6,6 @@
 #include <sys/types.h>
 
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,8 +18,8 @@ struct host_run {
   std::string out;
   std::string err;
   [[nodiscard]] nlohmann::json json() const { return nlohmann::json::parse(out); }
-  // The IDs of the report's check (or kill) processes, in order.
-  [[nodiscard]] std::vector<int> pids(const char* part = "check") const;
+  // The IDs of the processes the check found, in order.
+  [[nodiscard]] std::vector<int> pids() const;
   // Each killed process's outcome, by ID.
   [[nodiscard]] std::map<int, std::string> outcomes() const;
 };
