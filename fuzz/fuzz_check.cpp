@@ -63,7 +63,7 @@ std::vector<std::string> reference_calls(const input& in) {
     calls.push_back(log_call("corvane root is not defined, skipping check"));
     return calls;
   }
-  calls.push_back("env_get_string CORVANE_PATH");
+  calls.emplace_back("env_get_string CORVANE_PATH");
   if (in.root.empty()) {
     calls.push_back(log_call("corvane root is empty, skipping check"));
     return calls;

@@ -2,7 +2,6 @@
 #include "host_harness.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,11 +40,6 @@ std::vector<std::string> split(const std::string& text, char separator) {
   return fields;
 }
 
-uid_t uid_of(const char* user) {
-  const passwd* entry = getpwnam(user);
-  return entry != nullptr ? entry->pw_uid : 65534;
-}
-
 std::vector<int> host_run::pids() const {
   std::vector<int> found;
   const nlohmann::json document = json();
@@ -69,6 +63,7 @@ namespace {
 // In a forked child: run `words`, or _exit(127).
 [[noreturn]] void exec(std::vector<std::string> words) {
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) {
     argv.push_back(word.data());
   }
@@ -143,14 +138,6 @@ std::string temp_tree::add_program(const std::string& relative) const {
   return program.string();
 }
 
-std::string temp_tree::add_script(const std::string& relative, const std::string& body) const {
-  const fs::path script = fs::path(path_) / relative;
-  fs::create_directories(script.parent_path());
-  write_file(script, "#!/bin/sh\n" + body);
-  fs::permissions(script, fs::perms::owner_all);
-  return script.string();
-}
-
 std::string temp_tree::add_built_host(const std::string& relative) const {
   const fs::path top = fs::path(path_) / relative;
   fs::create_directories(top / "corvane-host");
@@ -162,7 +149,7 @@ std::string temp_tree::add_built_host(const std::string& relative) const {
   return (top / "corvane-host" / "corvane-host").string();
 }
 
-child::child(std::vector<std::string> argv, std::string ready_argv0, sigterm_is sigterm) {
+child::child(std::vector<std::string> argv, const std::string& ready_argv0, sigterm_is sigterm) {
   pid_ = fork();
   if (pid_ == 0) {
     setpgid(0, 0);  // its own group, which the destructor ends whole

@@ -46,8 +46,6 @@ class temp_tree {
   [[nodiscard]] const std::string& path() const { return path_; }
   // A copy of an idle program (sleep) at `relative`, directories made.
   [[nodiscard]] std::string add_program(const std::string& relative) const;
-  // A shell script with `body` at `relative`.
-  [[nodiscard]] std::string add_script(const std::string& relative, const std::string& body) const;
   // The built host and plug-in, copied in the build tree's layout; returns the host.
   [[nodiscard]] std::string add_built_host(const std::string& relative) const;
 
@@ -62,7 +60,7 @@ enum class sigterm_is { handled_by_default, ignored, blocked };
 class child {
  public:
   // Runs the file argv[0], and waits until its argv[0] is `ready_argv0` (by default argv[0]).
-  explicit child(std::vector<std::string> argv, std::string ready_argv0 = "",
+  explicit child(std::vector<std::string> argv, const std::string& ready_argv0 = "",
                  sigterm_is sigterm = sigterm_is::handled_by_default);
   // An idle program: `program 1000`.
   explicit child(const std::string& program, sigterm_is sigterm = sigterm_is::handled_by_default)
@@ -87,7 +85,6 @@ std::vector<std::string> split(const std::string& text, char separator);
 
 std::string read_file(const std::string& file);
 void write_file(const std::string& file, const std::string& text);
-uid_t uid_of(const char* user);
 
 }  // namespace harness
 

@@ -34,7 +34,7 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   const std::string program = tree.add_program("opt/CorVane/bin/Corvane");
   const std::string replaced = tree.add_program("opt/CorVane/bin/old");
   const std::string gui = tree.add_program("opt/CorVane/install_gui");
-  (void)tree.add_script("opt/CorVane/bin/relative", "sleep 1000\n");
+  harness::write_file(root + "/bin/relative", "sleep 1000\n");
   const std::string data = tree.add_program("opt/CorVane/share/data");
 
   std::list<child> ours;
@@ -108,9 +108,9 @@ TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_a
   const temp_tree tree;
   const std::string root = tree.path() + "/corvane";
   const std::string host = tree.add_built_host("corvane");
-  const std::string updater =
-      tree.add_script("corvane/bin/updater", "\"" + host + "\" run --root \"$1\" 2>/dev/null\n");
   const child other(tree.add_program("corvane/bin/corvane"));
+  const std::string updater = root + "/bin/updater";
+  harness::write_file(updater, "\"" + host + "\" run --root \"$1\" 2>/dev/null\n");
   const auto run = harness::run({"/bin/sh", updater, root});
   const std::string ours = std::to_string(other.pid()) + "  " + root + "/bin/corvane";
   EXPECT_EQ(run.out.substr(0, run.out.find("Left alone: ")),

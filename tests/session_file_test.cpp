@@ -5,11 +5,13 @@
 // save, a bounded wait for a held lock. Real files, the built host.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -17,7 +19,6 @@
 
 #include "host_harness.h"
 #include "session.h"
-#include "session_file.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ TEST(session_file, a_safe_link_is_followed_and_owner_and_mode_are_kept) {
   fs::create_directory(home);
   harness::write_file(home + "/real", "");
   fs::create_symlink("real", home + "/session");
-  const uid_t user = harness::uid_of("nobody");
+  const uid_t user = getpwnam("nobody")->pw_uid;
   ASSERT_EQ(chown(home.c_str(), user, static_cast<gid_t>(-1)), 0);
   ASSERT_EQ(chown((home + "/real").c_str(), user, static_cast<gid_t>(-1)), 0);
   chmod((home + "/real").c_str(), 0640);
@@ -138,12 +139,10 @@ TEST(session_file, a_safe_link_is_followed_and_owner_and_mode_are_kept) {
 }
 
 bool has_temporary(const std::string& directory) {
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    if (entry.path().string().find(".corvane-tmp.") != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
+  return std::any_of(fs::directory_iterator(directory), fs::directory_iterator(),
+                     [](const fs::directory_entry& entry) {
+                       return entry.path().string().find(".corvane-tmp.") != std::string::npos;
+                     });
 }
 
 TEST(session_file, a_save_killed_midway_leaves_no_lasting_temporary) {
