@@ -39,6 +39,7 @@ mkdir -p "$scratch/corvane/bin"
 cp /bin/sleep "$scratch/corvane/bin/corvane"
 "$scratch/corvane/bin/corvane" 100 &
 program_pid=$!
+disown
 sleep 0.3
 status=0
 result=$("$host" --log /dev/null --json check --root "$scratch/corvane") || status=$?
