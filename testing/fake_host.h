@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// A recording installer host for the tests, the fuzz targets and the
+// A recording installer host for the fuzz targets and the
 // benchmarks: an in-memory session, every host call recorded in order, and a
 // kill() that sends nothing (0 for even IDs, -1 for odd ones). The binary
 // that links it exports these services, so the plug-in binds to them.
