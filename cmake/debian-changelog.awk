@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 # CHANGELOG.md as a Debian changelog: one entry per "## VERSION — DATE"
-# section, its "- " items as "  * " items, wrapped within 80 columns.
+# section, its "- " items as "  * " items, wrapped within 80 columns. A
+# section without a version ("## Unreleased") is not released: it is left out.
 #   awk -v source=NAME -v maintainer="NAME <ADDRESS>" -f debian-changelog.awk CHANGELOG.md
 function flush_item(    words, n, i, line) {
   if (item == "") return
@@ -26,7 +27,8 @@ function close_entry(    cmd, stamp) {
 }
 /^## / {
   close_entry()
-  if (version != "") printf "\n"
+  if ($2 !~ /^[0-9]/) { version = ""; next }
+  if (entries++) printf "\n"
   version = $2
   date = $NF
   printf "%s (%s) unstable; urgency=medium\n\n", source, version

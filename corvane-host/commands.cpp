@@ -3,6 +3,7 @@
 
 #include <pwd.h>
 #include <unistd.h>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,7 @@
 
 #include "default_plugin.h"
 #include "installation.h"
+#include "log_file.h"
 #include "paths.h"
 #include "pid_guard.h"
 #include "plugin_loader.h"
@@ -25,6 +27,7 @@
 #include "session.h"
 #include "session_file.h"
 #include "termination.h"
+#include "warnings.h"
 
 namespace corvane_host {
 namespace {
@@ -81,68 +84,62 @@ std::chrono::milliseconds milliseconds_of(double seconds) {
   return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
 
-std::vector<std::string> warnings_for(const proc_result<process_status>& read) {
-  if (read.gone()) {
-    return {"it has already ended"};
-  }
-  if (!read.value) {
-    return {"its status cannot be read: " + std::string(std::strerror(read.error))};
-  }
-  const process_status* const status = &*read.value;
-  std::vector<std::string> warnings;
-  if (status->ignores_sigterm) {
-    warnings.emplace_back("it ignores SIGTERM: it will not end");
-  }
-  if (status->blocks_sigterm) {
-    warnings.emplace_back("it blocks SIGTERM: it ends only once it unblocks it");
-  }
-  if (status->state == 'T' || status->state == 't') {
-    warnings.emplace_back("it is stopped: SIGTERM ends it only once it continues");
-  }
-  if (status->namespace_init && !status->handles_sigterm) {
-    warnings.emplace_back(
-        "it is the first process of its pid namespace (a container's init), which SIGTERM "
-        "ends only if it handles it, and it does not");
-  }
-  const bool may_signal = geteuid() == 0 || status->real_uid == getuid() ||
-                          status->real_uid == geteuid() || status->saved_uid == getuid() ||
-                          status->saved_uid == geteuid();
-  if (!may_signal) {
-    warnings.emplace_back("it belongs to " + user_name(status->real_uid) +
-                          ": this user may not signal it");
-  }
-  return warnings;
+// What the report says of a recorded process that could not be pinned again.
+std::string unpinned_warning(int error) {
+  return error == ESRCH    ? "it has already ended"
+         : error == ESTALE ? "its ID now belongs to another process"
+                           : "it cannot be inspected: " + std::string(std::strerror(error));
 }
 
-// Each recorded process, its command as the host read it (the plug-in's
-// names list is lower-cased, and one odd name there would shift the rest).
-std::vector<process_view> recorded_processes(const session_t& session, const proc_map_t& commands) {
-  const std::vector<pid_t> ids = recorded_ids(session);
+bool may_signal(const process_status& status) {
+  return geteuid() == 0 || status.real_uid == getuid() || status.real_uid == geteuid() ||
+         status.saved_uid == getuid() || status.saved_uid == geteuid();
+}
+
+// Each recorded process as the scan saw it, its warnings read through a
+// handle that pins the identity the scan decided on.
+std::vector<process_view> recorded_processes(const session_t& session,
+                                             const installation_scan& scan) {
   std::map<uid_t, std::string> users;
+  const auto name_of = [&users](uid_t uid) -> const std::string& {
+    auto known = users.find(uid);
+    if (known == users.end()) {
+      known = users.emplace(uid, user_name(uid)).first;
+    }
+    return known->second;
+  };
   std::vector<process_view> processes;
-  processes.reserve(ids.size());
-  for (const pid_t pid : ids) {
-    const proc_result<process_status> status = read_status(pid);
-    std::string user = "?";
-    if (status.value) {
-      const uid_t uid = status.value->real_uid;
-      auto known = users.find(uid);
-      if (known == users.end()) {
-        known = users.emplace(uid, user_name(uid)).first;
+  for (const pid_t pid : recorded_ids(session)) {
+    const auto command = scan.ours.find(pid);
+    const auto name = scan.names.find(pid);
+    const auto who = scan.identities.find(pid);
+    process_view view{pid,
+                      "?",
+                      name != scan.names.end()     ? name->second
+                      : command != scan.ours.end() ? command->second
+                                                   : "?",
+                      {},
+                      {}};
+    const pin_result pinned = who != scan.identities.end() ? process_handle::pin(who->second)
+                                                           : pin_result{std::nullopt, ESTALE};
+    const auto status = pinned.handle ? read_status(*pinned.handle) : proc_result<process_status>{};
+    if (!pinned.handle || status.gone()) {
+      view.warnings.push_back(unpinned_warning(pinned.handle ? ESRCH : pinned.error));
+    } else if (!status.value) {
+      view.warnings.push_back("its status cannot be read: " +
+                              std::string(std::strerror(status.error)));
+    } else {
+      const process_handle& process = *pinned.handle;
+      sigterm_view sigterm{*status.value, sigterm_taken_at_once(process), "",
+                           service_of_cgroup(read_cgroup(process).value.value_or(""))};
+      view.user = name_of(status.value->real_uid);
+      if (!may_signal(*status.value)) {
+        sigterm.foreign_owner = view.user;
       }
-      user = known->second;
+      view.unit = sigterm.unit;
+      view.warnings = warnings_of(sigterm);
     }
-    const auto command = commands.find(pid);
-    const std::string unit = service_of_cgroup(read_cgroup(pid).value.value_or(""));
-    std::vector<std::string> warnings = warnings_for(status);
-    if (!unit.empty()) {
-      warnings.push_back("it belongs to the systemd service " + unit +
-                         ", whose manager may start it again: stopping the unit is the way to end "
-                         "it");
-    }
-    processes.push_back({pid, std::move(user),
-                         command != commands.end() ? command->second : std::string("?"),
-                         std::move(warnings), unit});
+    processes.push_back(std::move(view));
   }
   return processes;
 }
@@ -153,14 +150,16 @@ check_outcome check(const loaded_plugin& plugin, session_t& session, const optio
   session.values["CORVANE_PATH"] = options.root;
   const std::string before = value_of(session, "SHORT_DESC");
   plugin.check_running_corvane(&session);
-  record_identities(session, last_scan().ours);
   const installation_scan& scan = last_scan();
+  record_identities(session, scan.identities, scan.ours);
   check_outcome outcome;
   outcome.root = directory;
-  outcome.processes = recorded_processes(session, scan.ours);
+  outcome.processes = recorded_processes(session, scan);
   outcome.prerequisite_raised = value_of(session, "SHORT_DESC") != before;
   outcome.spared = scan.spared;
   outcome.uninspected = scan.uninspected;
+  outcome.hidden = scan.hidden;
+  outcome.as_root = geteuid() == 0;
   if (options.files_in_use) {
     outcome.using_files = scan.using_files;
   }
@@ -169,7 +168,7 @@ check_outcome check(const loaded_plugin& plugin, session_t& session, const optio
 
 exit_status status_of(const std::optional<check_outcome>& checked,
                       const std::optional<kill_outcome>& killed) {
-  const bool partial = checked && checked->uninspected_count() > 0;
+  const bool partial = checked && checked->incomplete();
   if (!killed) {
     if (!checked->processes.empty()) {
       return exit_detected;
@@ -183,20 +182,12 @@ exit_status status_of(const std::optional<check_outcome>& checked,
   return killed->sent == 0 && partial ? exit_incomplete : exit_clear;
 }
 
-struct file_closer {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // The plug-in logs to --log, if given, for as long as this lives.
 class log_redirect {
  public:
   explicit log_redirect(const std::optional<std::string>& file) {
     if (file) {
-      log_.reset(std::fopen(file->c_str(), "a"));
-      if (!log_) {
-        throw std::runtime_error("cannot open the log " + *file);
-      }
-      set_log_stream(log_.get());
+      set_log_stream(log_.emplace(*file).stream());
     }
   }
   log_redirect(const log_redirect&) = delete;
@@ -204,14 +195,40 @@ class log_redirect {
   ~log_redirect() { set_log_stream(stderr); }
 
  private:
-  std::unique_ptr<std::FILE, file_closer> log_;
+  std::optional<log_file> log_;
 };
+
+// The installation a kill is about: --root, or the root the session names.
+// A session that another user could have written names none that root may
+// trust: kill then needs --root, and the session must agree with it.
+std::string root_for_kill(const options& options, const session_t& session,
+                          const session_file& file) {
+  const std::string recorded = value_of(session, "CORVANE_PATH");
+  if (options.root.empty()) {
+    if (file.others_may_write()) {
+      throw session_error("the session " + file.path() +
+                          " could have been written by another user: name the installation with "
+                          "kill --root DIR");
+    }
+    try {
+      validate_root(recorded);
+    } catch (const usage_error& error) {
+      throw session_error("the session " + file.path() + " names no installation: " + error.what());
+    }
+    return recorded;
+  }
+  if (recorded.empty() ||
+      directory_of(normal_path(recorded)) != directory_of(normal_path(options.root))) {
+    throw session_error("the session " + file.path() + " was not written for " + options.root);
+  }
+  return options.root;
+}
 
 exit_status execute(const options& options) {
   const bool checks = options.command != command::kill;
   const bool kills = options.command != command::check;
   ensure_own_proc();
-  if (checks) {
+  if (checks || !options.root.empty()) {
     validate_root(options.root);
   }
   if (options.command == command::kill && !options.session_file) {
@@ -244,12 +261,17 @@ exit_status execute(const options& options) {
       how.wait = milliseconds_of(*options.wait_seconds);
     }
     how.force = options.force;
-    killed = end_recorded(plugin, session, how);
+    const std::string root = checks ? options.root : root_for_kill(options, session, *file);
+    killed = end_recorded(plugin, session, root, how);
   }
   const auto report = [&] {
     std::cout << (options.json ? render_json(plugin_file, checked, killed)
                                : render_text(checked, killed));
   };
+  std::optional<std::string> failure = killed ? killed->failure : std::nullopt;
+  if (failure && killed->sent == 0) {
+    throw std::runtime_error(*failure);
+  }
   if (file) {
     try {
       file->save(session);
@@ -257,14 +279,16 @@ exit_status execute(const options& options) {
       if (!killed || killed->sent == 0) {
         throw;
       }
-      // The signals went out: say what became of the processes, then why the session was not saved.
-      report();
-      std::cout.flush();
-      std::cerr << "corvane-host: " << error.what() << "\n";
-      return exit_signalled_unsaved;
+      failure = failure ? *failure + "; " + error.what() : error.what();
     }
   }
   report();
+  if (failure) {
+    // The signals went out: what became of the processes is said first, then what failed.
+    std::cout.flush();
+    std::cerr << "corvane-host: " << *failure << "\n";
+    return exit_signalled_after_failure;
+  }
   return status_of(checked, killed);
 }
 

@@ -10,13 +10,13 @@ namespace corvane_host {
 
 // Exit status, for scripts.
 enum exit_status : int {
-  exit_clear = 0,             // nothing running, or every signalled process ended
-  exit_error = 1,             // bad input or a failure; the session is left as it was
-  exit_usage = 2,             // the command line is wrong, or --root cannot be a corvane root
-  exit_detected = 3,          // check: corvane processes are running
-  exit_not_all_ended = 4,     // kill/run: a termination failed, or a process outlived --wait
-  exit_incomplete = 5,        // nothing found, but some processes could not be inspected
-  exit_signalled_unsaved = 6  // signals went out, but the session could not be saved
+  exit_clear = 0,                   // nothing running, or every signalled process ended
+  exit_error = 1,                   // bad input or a failure; the session is left as it was
+  exit_usage = 2,                   // the command line is wrong, or --root cannot be a corvane root
+  exit_detected = 3,                // check: corvane processes are running
+  exit_not_all_ended = 4,           // kill/run: a termination failed, or a process outlived --wait
+  exit_incomplete = 5,              // nothing found, but some processes could not be inspected
+  exit_signalled_after_failure = 6  // signals went out, but a later step failed
 };
 
 enum class command {

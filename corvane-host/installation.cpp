@@ -1,16 +1,63 @@
 // SPDX-License-Identifier: MIT
 #include "installation.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace corvane_host {
 namespace {
 
 file_id id_from(const struct stat& info) { return {info.st_dev, info.st_ino}; }
+
+struct dir_closer {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// Walks the tree below `root` (the directory `prefix` names), adding each
+// regular file under its path. Directories wait by name, not by an open
+// descriptor, and are opened beneath the root without following any link.
+void walk(int root, const std::string& prefix,
+          std::unordered_map<file_id, std::string, file_id_hash>& files) {
+  std::vector<std::string> pending{"."};
+  while (!pending.empty()) {
+    const std::string relative = std::move(pending.back());
+    pending.pop_back();
+    open_how how{};
+    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const int fd = static_cast<int>(syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how));
+    const std::unique_ptr<DIR, dir_closer> dir(fd < 0 ? nullptr : fdopendir(fd));
+    if (!dir) {
+      if (fd >= 0) {
+        close(fd);
+      }
+      continue;
+    }
+    const std::string base = relative == "." ? "" : relative + "/";
+    while (const dirent* entry = readdir(dir.get())) {
+      const std::string name = entry->d_name;
+      struct stat info {};
+      if (name == "." || name == ".." ||
+          fstatat(dirfd(dir.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        continue;
+      }
+      if (S_ISREG(info.st_mode)) {
+        files.emplace(id_from(info), prefix + base + name);
+      } else if (S_ISDIR(info.st_mode)) {
+        pending.push_back(base + name);
+      }
+    }
+  }
+}
 
 }  // namespace
 
@@ -30,13 +77,48 @@ std::optional<file_id> id_of(int fd) {
   return id_from(info);
 }
 
+void installation_files::build() {
+  built_ = true;
+  const int root = open(directory_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (root >= 0) {
+    walk(root, directory_, files_);
+    close(root);
+  }
+  for (const auto& [id, path] : files_) {
+    by_name_.emplace(path.substr(path.rfind('/') + 1), &path);
+  }
+}
+
+const std::string* installation_files::find(const file_id& id) {
+  if (!built_) {
+    build();
+  }
+  const auto file = files_.find(id);
+  return file == files_.end() ? nullptr : &file->second;
+}
+
+bool installation_files::has_path_ending(const std::string& tail) {
+  if (!built_) {
+    build();
+  }
+  const auto [first, last] = by_name_.equal_range(tail.substr(tail.rfind('/') + 1));
+  for (auto file = first; file != last; ++file) {
+    const std::string& path = *file->second;
+    if (path.size() >= tail.size() &&
+        path.compare(path.size() - tail.size(), tail.size(), tail) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 installation installation_at(const std::string& directory) {
   const auto directory_id = id_of(directory);
   const auto host_root = id_of("/proc/self/root");
   if (!directory_id || !host_root) {
     throw std::runtime_error("cannot look at " + directory + ": " + std::strerror(errno));
   }
-  return {directory, *directory_id, *host_root};
+  return {directory, *directory_id, *host_root, std::make_shared<installation_files>(directory)};
 }
 
 bool lies_inside(const std::string& path, const installation& where) {

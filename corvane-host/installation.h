@@ -7,8 +7,10 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 namespace corvane_host {
 
@@ -21,14 +23,41 @@ struct file_id {
   bool operator!=(const file_id& other) const { return !(*this == other); }
 };
 
+struct file_id_hash {
+  std::size_t operator()(const file_id& id) const {
+    return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(id.inode) * 31 + id.device);
+  }
+};
+
 // stat() of `path`, following links; nullopt when it cannot be done.
 std::optional<file_id> id_of(const std::string& path);
 std::optional<file_id> id_of(int fd);
+
+// Every regular file of the installation by device and inode, each under a
+// path inside it. Built on first use, by one walk that follows no link.
+class installation_files {
+ public:
+  explicit installation_files(std::string directory) : directory_(std::move(directory)) {}
+  // The file's path inside the installation; nullopt for any other file.
+  [[nodiscard]] const std::string* find(const file_id& id);
+  // Whether one of its files' paths ends with `tail` ("/bin/run.sh").
+  [[nodiscard]] bool has_path_ending(const std::string& tail);
+
+ private:
+  void build();
+
+  std::string directory_;
+  bool built_ = false;
+  std::unordered_map<file_id, std::string, file_id_hash> files_;
+  std::unordered_multimap<std::string, const std::string*> by_name_;  // last component to path
+};
 
 struct installation {
   std::string directory;  // resolved, with a trailing "/"
   file_id directory_id;
   file_id host_root;  // this host's "/"
+  // Shared: copies of one installation share one walk.
+  std::shared_ptr<installation_files> files;
 };
 
 // Throws std::runtime_error when `directory` cannot be looked at.

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Programs that run another file: shells, script interpreters, java -jar and
-// the dynamic loader. A launcher script or an agent of the installation runs
-// as one of them; the file it names is what belongs to the installation.
+// Programs that run another file: shells, script interpreters, java and the
+// dynamic loader. A launcher script or an agent of the installation runs as
+// one of them; the file it runs is what belongs to the installation.
+//
+// The words read here are the process's own, chosen by whoever started it:
+// they are read the way the interpreter reads them, and any word this table
+// cannot read for sure makes the answer "unknown", never a guess.
 #ifndef CORVANE_HOST_INTERPRETERS_H
 #define CORVANE_HOST_INTERPRETERS_H
 
@@ -11,14 +15,37 @@
 
 namespace corvane_host {
 
+// What an interpreter's command line says it runs.
+enum class program_kind {
+  none,        // no file is the program: inline code, standard input, a mode that only
+               // lists or checks, python -m MODULE
+  file,        // files[0] is the program, as written
+  class_path,  // java without -jar: the class path entries (the module path entries
+               // with -m), as written, split at ':'; an empty entry is "."
+  unknown      // not proven: `option` names the word that could not be read
+};
+
+struct program_words {
+  program_kind kind = program_kind::none;
+  std::vector<std::string> files;
+  // For unknown: the option not understood, an @argfile, an option missing its value,
+  // an empty program word (""), or what java's class path would come from ("CLASSPATH"
+  // when none is named, "--module-path" for -m without one).
+  std::string option;
+};
+
 // Whether a program of this file name runs the file its arguments name.
 bool is_interpreter(const std::string& program_name);
 
-// The file that `arguments` (the whole command line, argv[0] first) of the
-// interpreter `program_name` ask it to run; nullopt for code given inline
-// (sh -c, python -c or -m, perl -e, node -e) or no file at all.
-std::optional<std::string> script_argument(const std::string& program_name,
-                                           const std::vector<std::string>& arguments);
+// What the interpreter `program_name` (a file name, such as "python3.11") runs, read
+// from `arguments`: the whole command line, argv[0] first.
+program_words program_of(const std::string& program_name,
+                         const std::vector<std::string>& arguments);
+
+// A command line a process retitled (one argument holding blanks, followed only by
+// the empty arguments NUL padding leaves) split into words at runs of blanks; any
+// other command line as it is.
+std::vector<std::string> command_words(const std::vector<std::string>& arguments);
 
 }  // namespace corvane_host
 

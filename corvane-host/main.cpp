@@ -51,6 +51,10 @@ int parse_and_run(int argc, char** argv) {
         ->type_name("DIR")
         ->required();
   }
+  kill->add_option("--root", options.root,
+                   "the installation the session must be about (needed for a session file "
+                   "another user owns)")
+      ->type_name("DIR");
   for (CLI::App* root_taker : {check, run}) {
     root_taker->add_flag("--files-in-use", options.files_in_use,
                          "also list, without signalling them, the other processes that map or "

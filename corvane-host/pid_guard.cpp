@@ -1,11 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "pid_guard.h"
 
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/vfs.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -13,13 +8,11 @@
 #include <optional>
 #include <string_view>
 
-#include "proc_table.h"
+#include "process_evidence.h"
 #include "text.h"
 
 namespace corvane_host {
 namespace {
-
-constexpr long pidfs_magic = 0x50494446;
 
 template <typename Number>
 std::optional<Number> plain_decimal(std::string_view text) {
@@ -60,10 +53,6 @@ std::optional<std::string> from_hex(std::string_view hex) {
   return bytes;
 }
 
-unique_fd open_pidfd(pid_t pid) {
-  return unique_fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-}
-
 }  // namespace
 
 std::vector<pid_t> recorded_ids(const session_t& session) {
@@ -77,44 +66,33 @@ std::vector<pid_t> recorded_ids(const session_t& session) {
   return ids;
 }
 
-std::uint64_t pidfd_inode(int pidfd) {
-  struct statfs file_system {};
-  struct stat file {};
-  if (fstatfs(pidfd, &file_system) != 0 || file_system.f_type != pidfs_magic ||
-      fstat(pidfd, &file) != 0) {
-    return 0;
-  }
-  return file.st_ino;
-}
-
-void record_identities(session_t& session, const proc_map_t& commands) {
-  std::vector<process_identity> identities;
+void record_identities(session_t& session, const std::map<pid_t, process_identity>& identities,
+                       const std::map<pid_t, std::string>& commands) {
+  std::vector<recorded_process> recorded;
   for (const pid_t pid : recorded_ids(session)) {
-    const unique_fd pidfd = pid > 0 ? open_pidfd(pid) : unique_fd();
-    const auto stat = pidfd ? read_stat(pid).value : std::nullopt;
+    const auto who = identities.find(pid);
     const auto command = commands.find(pid);
-    if (stat) {
-      identities.push_back({pid, stat->start_time, pidfd_inode(pidfd.get()),
-                            command != commands.end() ? command->second : std::string()});
+    if (who != identities.end() && command != commands.end()) {
+      recorded.push_back({who->second, command->second});
     }
   }
-  session.values[identities_key] = encode_identities(identities);
+  session.values[identities_key] = encode_identities(recorded);
 }
 
-std::string encode_identities(const std::vector<process_identity>& identities) {
+std::string encode_identities(const std::vector<recorded_process>& recorded) {
   std::string text;
-  for (const process_identity& who : identities) {
+  for (const auto& [who, command] : recorded) {
     if (!text.empty()) {
       text += ';';
     }
     text += std::to_string(who.pid) + ":" + std::to_string(who.start_time) + ":" +
-            std::to_string(who.inode) + ":" + hex_of(who.command);
+            std::to_string(who.inode) + ":" + hex_of(command);
   }
   return text;
 }
 
-std::vector<process_identity> decode_identities(const std::string& text) {
-  std::vector<process_identity> identities;
+std::vector<recorded_process> decode_identities(const std::string& text) {
+  std::vector<recorded_process> identities;
   for (const std::string_view entry : split(text, ';')) {
     const std::vector<std::string_view> fields = split(entry, ':');
     if (fields.size() != 4) {
@@ -124,63 +102,79 @@ std::vector<process_identity> decode_identities(const std::string& text) {
     const auto start = plain_decimal<std::uint64_t>(fields[1]);
     const auto inode = plain_decimal<std::uint64_t>(fields[2]);
     auto command = from_hex(fields[3]);
-    if (pid && start && inode && command) {
-      identities.push_back({*pid, *start, *inode, std::move(*command)});
+    if (pid && *pid > 0 && start && inode && command) {
+      identities.push_back({{*pid, *start, *inode}, std::move(*command)});
     }
   }
   return identities;
 }
 
-verified_pidfd open_verified(const process_identity& who) {
-  // Pin the process first, then make sure the pinned one is the one recorded.
-  verified_pidfd result{open_pidfd(who.pid), 0};
-  if (!result.pidfd) {
-    result.error = errno;
-    return result;
+std::string words_of(const reason& because) {
+  switch (because.why) {
+    case why::not_a_process_id:
+      return "not a process ID";
+    case why::not_seen_by_check:
+      return "the check did not see it running";
+    case why::not_signalled_by_plugin:
+      return "the plug-in did not signal it";
+    case why::now_another_process:
+      return "the ID now belongs to another process";
+    case why::no_installation_file:
+      return "it no longer runs a file of the installation";
+    case why::has_ended:
+      return "it has ended";
+    case why::system_error:
+      break;
   }
-  const proc_result<stat_fields> stat = read_stat(who.pid);
-  const bool same = stat.value && stat.value->start_time == who.start_time &&
-                    (who.inode == 0 || pidfd_inode(result.pidfd.get()) == who.inode);
-  if (!same) {
-    result.error = stat.gone() ? ESRCH : stat.value ? ESTALE : stat.error;
-    result.pidfd = unique_fd();
-  }
-  return result;
+  return std::strerror(because.error);
 }
 
-guard_result guard_recorded(session_t& session) {
-  std::map<pid_t, process_identity> recorded;
-  const std::string identities = value_of(session, identities_key);
-  for (process_identity& who : decode_identities(identities)) {
-    recorded.emplace(who.pid, std::move(who));
+reason reason_of_error(int error) {
+  switch (error) {
+    case ESRCH:
+      return {why::has_ended, 0};
+    case ESTALE:
+      return {why::now_another_process, 0};
+    default:
+      return {why::system_error, error};
+  }
+}
+
+guard_result guard_recorded(session_t& session, const installation& where) {
+  std::map<pid_t, recorded_process> recorded;
+  for (recorded_process& entry : decode_identities(value_of(session, identities_key))) {
+    recorded.emplace(entry.who.pid, std::move(entry));
   }
   guard_result result;
   std::string guarded;
   const std::string list = value_of(session, "RUNNING_PROC_LIST");
   for (const std::string_view token : split(list, ';')) {
     const auto pid = plain_decimal<pid_t>(token);
-    const auto who = pid ? recorded.find(*pid) : recorded.end();
+    const auto entry = pid ? recorded.find(*pid) : recorded.end();
     std::string kept = "-1";
     if (token == "-1") {
       // the plug-in skips it
     } else if (!pid || *pid <= 0) {
-      result.skipped.push_back({std::string(token), "", "not a process ID"});
-    } else if (who == recorded.end()) {
-      result.skipped.push_back({std::string(token), "", "the check did not see it running"});
+      result.skipped.push_back({std::nullopt, std::string(token), "", {why::not_a_process_id}});
+    } else if (entry == recorded.end()) {
+      result.skipped.push_back({pid, std::string(token), "", {why::not_seen_by_check}});
     } else {
-      const verified_pidfd verified = open_verified(who->second);
-      if (verified.error == ESRCH) {
-        result.skipped.push_back({std::string(token), who->second.command, "it has ended", true});
-      } else if (verified.error == ESTALE) {
-        result.skipped.push_back(
-            {std::string(token), who->second.command, "the ID now belongs to another process"});
-      } else if (verified.error != 0) {
-        result.skipped.push_back(
-            {std::string(token), who->second.command,
-             std::string("it cannot be verified: ") + std::strerror(verified.error)});
-      } else {
+      const pin_result pinned = process_handle::pin(entry->second.who);
+      const evidence found = pinned.handle ? examine(*pinned.handle, where) : evidence{};
+      const int unreadable = found.unreadable;
+      const bool proven =
+          pinned.handle && found.file == entry->second.command && pinned.handle->verify();
+      if (proven) {
         kept = std::string(token);
-        result.to_signal.push_back(who->second);
+        result.to_signal.push_back(entry->second);
+      } else if (pinned.handle) {
+        const reason because = unreadable != 0           ? reason{why::system_error, unreadable}
+                               : pinned.handle->verify() ? reason{why::no_installation_file}
+                                                         : reason{why::has_ended};
+        result.skipped.push_back({pid, std::string(token), entry->second.command, because});
+      } else {
+        result.skipped.push_back(
+            {pid, std::string(token), entry->second.command, reason_of_error(pinned.error)});
       }
     }
     guarded += (guarded.empty() ? "" : ";") + kept;

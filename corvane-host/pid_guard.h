@@ -1,33 +1,32 @@
 // SPDX-License-Identifier: MIT
 // Keeps a recorded process ID from reaching another process. Between the
 // check and the kill an installer may wait for minutes, and IDs are reused:
-// the check records who each process is, and every signal goes through a
-// pidfd that has just been shown to name that very process.
+// the check records who each process was when the scan decided on it, and
+// before the plug-in runs every recorded ID is pinned again and held to
+// that identity.
 #ifndef CORVANE_HOST_PID_GUARD_H
 #define CORVANE_HOST_PID_GUARD_H
 
 #include <sys/types.h>
 
-#include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "host-services.h"
+#include "installation.h"
+#include "process_handle.h"
 #include "session.h"
-#include "unique_fd.h"
 
 namespace corvane_host {
 
 // The host's own session key: "PID:START:INODE:HEXCOMMAND;..." per recorded ID.
 inline const char* const identities_key = "corvane_host_IDENTITIES";
 
-// Who a process is: its start time, and where the kernel has pidfs (Linux
-// 6.9 and later) its pidfd's inode, which no other process of this boot
-// shares; 0 where there is none. The command is the host's own reading.
-struct process_identity {
-  pid_t pid = 0;
-  std::uint64_t start_time = 0;
-  std::uint64_t inode = 0;
+// A recorded process: who it was, and the installation's file it ran, as
+// the host read it (the plug-in's names list is lower-cased).
+struct recorded_process {
+  process_identity who;
   std::string command;
 };
 
@@ -35,40 +34,54 @@ struct process_identity {
 // are left out (the check writes none).
 std::vector<pid_t> recorded_ids(const session_t& session);
 
-// Notes who each recorded process is, its command from `commands`.
-void record_identities(session_t& session, const proc_map_t& commands);
+// Notes, for each ID the plug-in recorded, who the scan saw under it and
+// what it ran; an ID the scan did not hand the plug-in gets no identity.
+void record_identities(session_t& session, const std::map<pid_t, process_identity>& identities,
+                       const std::map<pid_t, std::string>& commands);
 
-std::string encode_identities(const std::vector<process_identity>& identities);
+std::string encode_identities(const std::vector<recorded_process>& recorded);
 // Entries that are not well formed are left out.
-std::vector<process_identity> decode_identities(const std::string& text);
+std::vector<recorded_process> decode_identities(const std::string& text);
 
-// A pidfd for `who`, or why there is none: the process has gone (ESRCH), its
-// ID now names another process (ESTALE), or errno's own reason.
-struct verified_pidfd {
-  unique_fd pidfd;
-  int error = 0;
+// Why a recorded entry was not signalled, or its signal did not go out.
+enum class why {
+  not_a_process_id,         // the token is no plain positive decimal
+  not_seen_by_check,        // no identity was recorded for it
+  not_signalled_by_plugin,  // verified, yet the plug-in sent it nothing
+  now_another_process,      // its ID names another process now
+  no_installation_file,     // it no longer runs a file of the installation
+  has_ended,                // it had ended before the signal
+  system_error              // errno says why
 };
-verified_pidfd open_verified(const process_identity& who);
 
-// The pidfd's inode where it lives on pidfs; 0 elsewhere.
-std::uint64_t pidfd_inode(int pidfd);
+struct reason {
+  corvane_host::why why = why::system_error;
+  int error = 0;  // for system_error
+};
 
-struct skipped_id {
-  std::string id;
+// The words for a reason, in the text and the JSON.
+std::string words_of(const reason& because);
+
+// The reason for a failed pin or send, from its errno.
+reason reason_of_error(int error);
+
+struct skipped_entry {
+  std::optional<pid_t> pid;  // absent where the token is no process ID
+  std::string token;         // as recorded
   std::string command;
-  std::string reason;
-  bool gone = false;  // the process had ended already
+  reason because;
 };
 
 struct guard_result {
-  std::vector<process_identity> to_signal;
-  std::vector<skipped_id> skipped;
+  std::vector<recorded_process> to_signal;
+  std::vector<skipped_entry> skipped;
 };
 
 // Replaces, in RUNNING_PROC_LIST, every ID whose process has gone, was not
-// seen by the check, or is now another process by -1, which the plug-in
-// skips.
-guard_result guard_recorded(session_t& session);
+// seen by the check, is now another process, or no longer runs the file of
+// `where` that the check recorded by -1, which the plug-in skips. The
+// session is a hint: each process is proven again on its own handle.
+guard_result guard_recorded(session_t& session, const installation& where);
 
 }  // namespace corvane_host
 

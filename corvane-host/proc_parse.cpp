@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <csignal>
+#include <unordered_set>
 
 namespace corvane_host {
 namespace {
@@ -99,6 +100,19 @@ std::optional<process_status> parse_status(std::string_view text) {
   return status;
 }
 
+std::optional<std::uint64_t> parse_signalfd_mask(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    std::uint64_t mask = 0;
+    if (next_word(line) == "sigmask:" && parse_number(next_word(line), mask, 16)) {
+      return mask;
+    }
+  }
+  return std::nullopt;
+}
+
 std::vector<std::string> parse_cmdline(std::string_view text) {
   std::vector<std::string> arguments;
   while (!text.empty()) {
@@ -118,26 +132,77 @@ exe_target parse_exe_link(std::string_view target) {
   return {std::string(target), deleted};
 }
 
-std::vector<std::string> parse_maps_files(std::string_view text) {
-  std::vector<std::string> files;
+std::vector<mapped_file> parse_maps_files(std::string_view text) {
+  std::vector<mapped_file> files;
+  std::unordered_set<std::string_view> seen;
   while (!text.empty()) {
     const std::size_t end = std::min(text.find('\n'), text.size());
     std::string_view line = text.substr(0, end);
     text.remove_prefix(std::min(end + 1, text.size()));
-    // "ADDRESS PERMS OFFSET DEVICE INODE        PATH": the path may hold blanks.
-    for (int field = 0; field < 5; ++field) {
-      next_word(line);
-    }
+    // "ADDRESS PERMS OFFSET MAJOR:MINOR INODE        PATH": the path may hold blanks.
+    next_word(line);
+    next_word(line);
+    next_word(line);
+    const std::string_view device = next_word(line);
+    const std::string_view inode = next_word(line);
     const std::size_t start = line.find_first_not_of(' ');
     if (start == std::string_view::npos || line[start] != '/') {
       continue;
     }
-    std::string file = parse_exe_link(line.substr(start)).path;
-    if (std::find(files.begin(), files.end(), file) == files.end()) {
-      files.push_back(std::move(file));
+    std::string_view path = line.substr(start);
+    if (path.size() > deleted_mark.size() &&
+        path.substr(path.size() - deleted_mark.size()) == deleted_mark) {
+      path.remove_suffix(deleted_mark.size());
     }
+    mapped_file file{std::string(path)};
+    const std::size_t colon = device.find(':');
+    if (colon == std::string_view::npos || !parse_number(device.substr(0, colon), file.major, 16) ||
+        !parse_number(device.substr(colon + 1), file.minor, 16) ||
+        !parse_number(inode, file.inode) || !seen.insert(path).second) {
+      continue;
+    }
+    files.push_back(std::move(file));
   }
   return files;
+}
+
+std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo) {
+  while (!mountinfo.empty()) {
+    const std::size_t end = std::min(mountinfo.find('\n'), mountinfo.size());
+    std::string_view line = mountinfo.substr(0, end);
+    mountinfo.remove_prefix(std::min(end + 1, mountinfo.size()));
+    // "ID PARENT MAJOR:MINOR ROOT MOUNT_POINT OPTIONS [TAGS...] - TYPE SOURCE SUPER_OPTIONS"
+    for (int field = 0; field < 4; ++field) {
+      next_word(line);
+    }
+    const std::string_view mount_point = next_word(line);
+    const std::size_t separator = line.find(" - ");
+    if (mount_point != "/proc" || separator == std::string_view::npos) {
+      continue;
+    }
+    line.remove_prefix(separator + 3);
+    const std::string_view type = next_word(line);
+    next_word(line);
+    std::string_view options = next_word(line);
+    if (type != "proc") {
+      continue;
+    }
+    proc_hiding hiding;
+    while (!options.empty()) {
+      const std::size_t comma = std::min(options.find(','), options.size());
+      const std::string_view option = options.substr(0, comma);
+      options.remove_prefix(std::min(comma + 1, options.size()));
+      gid_t gid = 0;
+      if (option.substr(0, 8) == "hidepid=") {
+        hiding.mode = std::string(option.substr(8));
+      } else if (option.substr(0, 4) == "gid=" && parse_number(option.substr(4), gid)) {
+        hiding.gid = gid;
+      }
+    }
+    const bool hides = !hiding.mode.empty() && hiding.mode != "0" && hiding.mode != "off";
+    return hides ? std::optional(hiding) : std::nullopt;
+  }
+  return std::nullopt;
 }
 
 std::string parse_cgroup(std::string_view text) {

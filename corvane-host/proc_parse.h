@@ -46,6 +46,9 @@ struct process_status {
 // nullopt when the State: or the Uid: line is missing or unreadable.
 std::optional<process_status> parse_status(std::string_view text);
 
+// /proc/PID/fdinfo/FD of a signalfd: the signals it watches ("sigmask:").
+std::optional<std::uint64_t> parse_signalfd_mask(std::string_view text);
+
 // /proc/PID/cmdline: the arguments, each ended by a NUL (the last one may
 // lack it). Empty for a kernel thread or a zombie.
 std::vector<std::string> parse_cmdline(std::string_view text);
@@ -58,10 +61,27 @@ struct exe_target {
 };
 exe_target parse_exe_link(std::string_view target);
 
-// /proc/PID/maps: the file of each mapping that names one, the kernel's
-// " (deleted)" mark removed; anonymous and special mappings ("[heap]") are
-// left out. A file mapped several times stands once.
-std::vector<std::string> parse_maps_files(std::string_view text);
+// A file that /proc/PID/maps names: its path (the kernel's " (deleted)" mark
+// removed), device and inode.
+struct mapped_file {
+  std::string path;
+  unsigned major = 0;
+  unsigned minor = 0;
+  std::uint64_t inode = 0;
+};
+
+// Each file of /proc/PID/maps once; anonymous and special mappings ("[heap]")
+// are left out. Linear in the text: a process may map tens of thousands of
+// files.
+std::vector<mapped_file> parse_maps_files(std::string_view text);
+
+// /proc/self/mountinfo: how the /proc mounted at /proc hides other users'
+// processes (hidepid= other than 0 or off), and the group that may see them.
+struct proc_hiding {
+  std::string mode;
+  std::optional<gid_t> gid;
+};
+std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo);
 
 // /proc/PID/cgroup: the process's path in the unified (v2) hierarchy, from
 // its "0::PATH" line; empty when it has none.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "proc_table.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -26,8 +27,8 @@ file_text read_link_at(int dir_fd, const std::string& relative) {
   return {std::string(buffer.data(), static_cast<std::size_t>(length)), 0};
 }
 
-file_text read_file_at(int dir_fd, const std::string& relative) {
-  const unique_fd fd(openat(dir_fd, relative.c_str(), O_RDONLY | O_CLOEXEC));
+file_text read_file_at(int dir_fd, const std::string& relative, std::size_t most) {
+  const unique_fd fd(openat(dir_fd, relative.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd) {
     return {{}, errno};
   }
@@ -41,7 +42,7 @@ file_text read_file_at(int dir_fd, const std::string& relative) {
     if (n < 0) {
       return {{}, errno};
     }
-    if (n == 0) {
+    if (n == 0 || file.text.size() >= most) {
       return file;
     }
     file.text.append(buffer.data(), static_cast<std::size_t>(n));
@@ -50,37 +51,77 @@ file_text read_file_at(int dir_fd, const std::string& relative) {
 
 namespace {
 
-// Reads /proc/PID/FILE and parses it; a read or parse failure of a process
-// that has not gone is an error of its own.
+// Reads FILE of a pinned process and parses it; a read or parse failure of
+// a process that has not gone is an error of its own.
 template <typename Value, typename Parse>
-proc_result<Value> read_parsed(pid_t pid, const char* file, Parse parse) {
-  const file_text read = read_file_at(AT_FDCWD, "/proc/" + std::to_string(pid) + "/" + file);
+proc_result<Value> read_parsed(const process_handle& process, const char* file, Parse parse) {
+  const file_text read = read_file_at(process.proc_dir(), file);
   if (read.error == 0) {
     if (std::optional<Value> value = parse(read.text)) {
       return {std::move(value), 0};
     }
   }
-  if (process_gone(pid)) {
+  if (!process.verify()) {
     return {};
   }
   return {std::nullopt, read.error != 0 ? read.error : EBADMSG};
 }
 
+// Each directory entry's name, "." and ".." left out.
+std::vector<std::string> entries_at(int dir_fd, const char* relative) {
+  std::vector<std::string> names;
+  const int fd = openat(dir_fd, relative, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* const dir = fd < 0 ? nullptr : fdopendir(fd);
+  if (dir == nullptr) {
+    if (fd >= 0) {
+      close(fd);
+    }
+    return names;
+  }
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.') {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  closedir(dir);
+  return names;
+}
+
+constexpr std::uint64_t sigterm_bit = std::uint64_t{1} << (SIGTERM - 1);
+
 }  // namespace
 
-bool process_gone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
-
-proc_result<stat_fields> read_stat(pid_t pid) {
-  return read_parsed<stat_fields>(pid, "stat", parse_stat);
+proc_result<process_status> read_status(const process_handle& process) {
+  return read_parsed<process_status>(process, "status", parse_status);
 }
 
-proc_result<process_status> read_status(pid_t pid) {
-  return read_parsed<process_status>(pid, "status", parse_status);
-}
-
-proc_result<std::string> read_cgroup(pid_t pid) {
+proc_result<std::string> read_cgroup(const process_handle& process) {
   return read_parsed<std::string>(
-      pid, "cgroup", [](std::string_view text) { return std::optional(parse_cgroup(text)); });
+      process, "cgroup", [](std::string_view text) { return std::optional(parse_cgroup(text)); });
+}
+
+bool sigterm_taken_at_once(const process_handle& process) {
+  const int dir = process.proc_dir();
+  for (const std::string& task : entries_at(dir, "task")) {
+    const auto status = parse_status(read_file_at(dir, "task/" + task + "/status").text);
+    if (!status || status->state == 'Z' || status->state == 'X') {
+      continue;  // an exited thread takes no signal
+    }
+    // A thread waiting in sigwait() has the signals it waits for
+    // unblocked while it waits, so it shows here too.
+    if (!status->blocks_sigterm) {
+      return true;
+    }
+  }
+  for (const std::string& fd : entries_at(dir, "fd")) {
+    if (read_link_at(dir, "fd/" + fd).text == "anon_inode:[signalfd]") {
+      const auto mask = parse_signalfd_mask(read_file_at(dir, "fdinfo/" + fd).text);
+      if (mask && (*mask & sigterm_bit) != 0) {
+        return true;
+      }
+    }
+  }
+  return false;
 }
 
 std::string user_name(uid_t uid) {

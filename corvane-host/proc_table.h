@@ -12,6 +12,7 @@
 #include <string>
 
 #include "proc_parse.h"
+#include "process_handle.h"
 
 namespace corvane_host {
 
@@ -32,17 +33,24 @@ struct file_text {
   int error = 0;
 };
 
-// `relative` is taken against the directory `dir_fd` (AT_FDCWD: the current one).
-file_text read_file_at(int dir_fd, const std::string& relative);
+// `relative` is taken against the directory `dir_fd` (AT_FDCWD: the current
+// one). At most `most` bytes are read: a process's /proc files are its own to
+// make large.
+file_text read_file_at(int dir_fd, const std::string& relative,
+                       std::size_t most = std::size_t{64} << 20);
 file_text read_link_at(int dir_fd, const std::string& relative);
 
-// Whether no process has the ID `pid` any more (kill(pid, 0) answers ESRCH).
-bool process_gone(pid_t pid);
-
-proc_result<stat_fields> read_stat(pid_t pid);
-proc_result<process_status> read_status(pid_t pid);
+// Read through a pinned process's own /proc directory; a read that fails
+// after the process has gone says so.
+proc_result<process_status> read_status(const process_handle& process);
 // The process's path in the unified cgroup hierarchy.
-proc_result<std::string> read_cgroup(pid_t pid);
+proc_result<std::string> read_cgroup(const process_handle& process);
+
+// Whether a SIGTERM sent to the process is taken at once: a thread that does
+// not block it (a thread waiting for it in sigwait() among them) takes it;
+// when every thread blocks it, a signalfd that watches it consumes it. What cannot be
+// read counts as not taken.
+bool sigterm_taken_at_once(const process_handle& process);
 
 // The user's name, or the number when it has none.
 std::string user_name(uid_t uid);

@@ -11,11 +11,13 @@
 #include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host-services.h"
 #include "installation.h"
+#include "process_handle.h"
 
 namespace corvane_host {
 
@@ -35,16 +37,20 @@ struct files_user {
 };
 
 struct installation_scan {
-  proc_map_t ours;  // ID to the installation's file it runs, as the kernel names it
-  std::vector<spared_process> spared;      // this host and the processes that called it
-  std::map<std::string, int> uninspected;  // why a program could not be identified: how many
-  std::vector<files_user> using_files;     // only when asked for
+  proc_map_t ours;  // ID to the installation's file it runs, by its path inside it
+  std::map<pid_t, process_identity> identities;  // who each of `ours` was when it was decided on
+  std::map<pid_t, std::string> names;            // where the kernel names that file otherwise
+  std::vector<spared_process> spared;            // this host and the processes that called it
+  std::map<std::string, int> uninspected;        // why a program could not be identified: how many
+  std::vector<files_user> using_files;           // only when asked for
+  std::string hidden;  // why the /proc read hides processes from this caller, if it does
 };
 
 // Reads every process. Kernel threads and zombies run no program and are
 // passed over; every other process whose program cannot be identified is
 // counted in `uninspected`.
-installation_scan scan_installation(const installation& where, bool files_in_use);
+// `proc_fd` is the /proc to read, this host's own in use (host_proc()).
+installation_scan scan_installation(int proc_fd, const installation& where, bool files_in_use);
 
 // Throws std::runtime_error when the /proc mounted here is not this pid
 // namespace's: the IDs read there would not be the IDs this host signals.

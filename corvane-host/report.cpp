@@ -13,7 +13,7 @@ namespace {
 using nlohmann::json;
 
 // The version of the JSON document's layout; it changes when a field does.
-constexpr int schema_version = 1;
+constexpr int schema_version = 2;
 
 bool is_utf8(const std::string& text) {
   try {
@@ -35,13 +35,20 @@ void put_text(json& object, const std::string& key, const std::string& text) {
 }
 
 void uninspected_text(std::ostream& out, const check_outcome& check) {
-  out << "Could not inspect " << check.uninspected_count() << " process(es) (";
-  const char* separator = "";
-  for (const auto& [reason, count] : check.uninspected) {
-    out << separator << reason << ": " << count;
-    separator = ", ";
+  if (check.uninspected_count() > 0) {
+    out << "Could not inspect " << check.uninspected_count() << " process(es) (";
+    const char* separator = "";
+    for (const auto& [reason, count] : check.uninspected) {
+      out << separator << printable(reason) << ": " << count;
+      separator = ", ";
+    }
+    out << "): their programs are unknown"
+        << (check.as_root ? ".\n" : "; a complete check needs root.\n");
   }
-  out << "): their programs are unknown; a complete check needs root.\n";
+  if (!check.hidden.empty()) {
+    out << "Could not see every process: " << printable(check.hidden)
+        << (check.as_root ? ".\n" : "; a complete check needs root.\n");
+  }
 }
 
 void using_files_text(std::ostream& out, const std::vector<files_user>& users) {
@@ -65,20 +72,18 @@ void check_text(std::ostream& out, const check_outcome& check) {
     out << check.processes.size() << " corvane process(es) running from " << printable(check.root)
         << ":\n";
     for (const process_view& process : check.processes) {
-      out << "  " << process.pid << "  " << process.user << "  " << printable(process.command)
-          << "\n";
+      out << "  " << process.pid << "  " << printable(process.user) << "  "
+          << printable(process.command) << "\n";
       for (const std::string& warning : process.warnings) {
-        out << "    warning: " << warning << "\n";
+        out << "    warning: " << printable(warning) << "\n";
       }
     }
   }
   for (const spared_process& spared : check.spared) {
     out << "Left alone: " << spared.pid << "  " << printable(spared.command) << " ("
-        << spared.reason << ")\n";
+        << printable(spared.reason) << ")\n";
   }
-  if (check.uninspected_count() > 0) {
-    uninspected_text(out, check);
-  }
+  uninspected_text(out, check);
   if (check.using_files) {
     using_files_text(out, *check.using_files);
   }
@@ -92,10 +97,15 @@ void kill_text(std::ostream& out, const kill_outcome& kill) {
     out << "Sent SIGTERM to " << kill.sent << " process(es).\n";
   }
   for (const process_fate& process : kill.processes) {
-    out << "  " << process.pid << "  " << printable(process.command) << ": "
-        << words_of(process.what);
-    if (!process.reason.empty()) {
-      out << " (" << process.reason << ")";
+    out << "  ";
+    if (process.pid) {
+      out << *process.pid;
+    } else {
+      out << '"' << printable(process.recorded) << '"';
+    }
+    out << "  " << printable(process.command) << ": " << words_of(process.what);
+    if (process.reason) {
+      out << " (" << words_of(*process.reason) << ")";
     }
     out << "\n";
   }
@@ -108,7 +118,7 @@ json check_json(const check_outcome& check) {
     json entry = {{"pid", process.pid}, {"user", process.user}, {"warnings", process.warnings}};
     put_text(entry, "command", process.command);
     if (!process.unit.empty()) {
-      entry["unit"] = process.unit;
+      put_text(entry, "unit", process.unit);
     }
     processes.push_back(std::move(entry));
   }
@@ -123,6 +133,9 @@ json check_json(const check_outcome& check) {
       {"prerequisite_raised", check.prerequisite_raised},
       {"left_alone", spared},
       {"uninspected", {{"count", check.uninspected_count()}, {"reasons", check.uninspected}}}};
+  if (!check.hidden.empty()) {
+    out["hidden"] = check.hidden;
+  }
   put_text(out, "root", check.root);
   if (check.using_files) {
     json users = json::array();
@@ -146,10 +159,14 @@ json check_json(const check_outcome& check) {
 json kill_json(const kill_outcome& kill) {
   json processes = json::array();
   for (const process_fate& process : kill.processes) {
-    json entry = {{"pid", process.pid}, {"outcome", words_of(process.what)}};
+    json entry = {{"pid", process.pid ? json(*process.pid) : json(nullptr)},
+                  {"outcome", words_of(process.what)}};
     put_text(entry, "command", process.command);
-    if (!process.reason.empty()) {
-      entry["reason"] = process.reason;
+    if (!process.pid) {
+      put_text(entry, "recorded", process.recorded);
+    }
+    if (process.reason) {
+      entry["reason"] = words_of(*process.reason);
     }
     processes.push_back(std::move(entry));
   }
@@ -178,6 +195,17 @@ const char* words_of(fate what) {
       return "not permitted";
   }
   return "?";
+}
+
+fate fate_of(const reason& because) {
+  switch (because.why) {
+    case why::has_ended:
+      return fate::already_gone;
+    case why::system_error:
+      return fate::not_permitted;
+    default:
+      return fate::left_alone;
+  }
 }
 
 bool kill_outcome::has(fate what) const {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pid_guard.h"
 #include "process_scan.h"
 
 namespace corvane_host {
@@ -28,9 +29,13 @@ struct check_outcome {
   bool prerequisite_raised = false;
   std::vector<spared_process> spared;
   std::map<std::string, int> uninspected;
+  std::string hidden;    // why /proc hides processes from this caller, if it does
+  bool as_root = false;  // whether root ran the check: no one could see more
   std::optional<std::vector<files_user>> using_files;  // set when asked for
 
   [[nodiscard]] int uninspected_count() const;
+  // Some processes could not be inspected, or /proc hid some.
+  [[nodiscard]] bool incomplete() const { return uninspected_count() > 0 || !hidden.empty(); }
 };
 
 // What became of one recorded process, or of one that came back.
@@ -49,16 +54,23 @@ enum class fate {
 const char* words_of(fate what);
 
 struct process_fate {
-  pid_t pid = 0;
+  std::optional<pid_t> pid;  // absent where the session recorded no process ID
+  std::string recorded;      // the session's token, shown where there is no ID
   std::string command;
   fate what = fate::signalled;
-  std::string reason;
+  std::optional<corvane_host::reason> reason;
 };
+
+// The fate of an entry that was not signalled, or whose signal failed.
+fate fate_of(const reason& because);
 
 struct kill_outcome {
   int result = -1;  // what kill_corvane returned
   int sent = 0;     // SIGTERMs that went out
   std::vector<process_fate> processes;
+  // What failed after the signals went out (the look after --wait): the
+  // report still comes first.
+  std::optional<std::string> failure;
 
   [[nodiscard]] bool has(fate what) const;
 };

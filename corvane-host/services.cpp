@@ -67,7 +67,8 @@ proc_map_t get_process_list() {
   if (!state.where) {
     return {};  // no installation was named: nothing belongs to it
   }
-  state.last = corvane_host::scan_installation(*state.where, state.files_in_use);
+  state.last =
+      corvane_host::scan_installation(corvane_host::host_proc(), *state.where, state.files_in_use);
   return state.last.ours;
 }
 

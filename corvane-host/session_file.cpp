@@ -3,19 +3,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 #include <memory>
-#include <optional>
-#include <thread>
 
-#include "proc_parse.h"
+#include "text.h"
 
 namespace corvane_host {
 namespace {
@@ -23,70 +19,14 @@ namespace {
 using clock = std::chrono::steady_clock;
 
 constexpr std::string_view temporary_infix = ".corvane-tmp.";
-constexpr int most_links = 40;
-// How long the host waits for the lock before it says so.
-constexpr std::chrono::milliseconds quiet_wait{500};
 
 [[noreturn]] void fail(const std::string& what, int error = errno) {
   throw session_error(what + ": " + std::strerror(error));
 }
 
-std::string directory_of_file(const std::string& file) {
-  const auto slash = file.rfind('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : file.substr(0, slash);
-}
-
-std::string name_of_file(const std::string& file) {
-  const auto slash = file.rfind('/');
-  return slash == std::string::npos ? file : file.substr(slash + 1);
-}
-
-const char* kind_of(mode_t mode) {
-  switch (mode & S_IFMT) {
-    case S_IFDIR:
-      return "a directory";
-    case S_IFCHR:
-    case S_IFBLK:
-      return "a device";
-    case S_IFSOCK:
-      return "a socket";
-    case S_IFIFO:
-      return "a pipe";
-    default:
-      return "not a regular file";
-  }
-}
-
-// A link that another user could have made, or could replace, must not make
-// this host (perhaps root) write elsewhere.
-void check_link(const std::string& link, const struct stat& link_stat) {
-  if (link_stat.st_uid != geteuid() && link_stat.st_uid != 0) {
-    throw session_error("the session " + link +
-                        " is a symbolic link owned by another user; name its target instead");
-  }
-  struct stat directory {};
-  if (stat(directory_of_file(link).c_str(), &directory) == 0 &&
-      (directory.st_mode & S_IWOTH) != 0) {
-    throw session_error("the session " + link +
-                        " is a symbolic link in a world-writable directory; name its target "
-                        "instead");
-  }
-}
-
-std::string read_link(const std::string& link) {
-  std::string target(4096, '\0');
-  const ssize_t length = readlink(link.c_str(), target.data(), target.size());
-  if (length < 0 || static_cast<std::size_t>(length) == target.size()) {
-    fail("cannot read the link " + link, length < 0 ? errno : ENAMETOOLONG);
-  }
-  target.resize(static_cast<std::size_t>(length));
-  if (target.front() != '/') {
-    target = directory_of_file(link) + "/" + target;
-  }
-  return target;
+std::string too_large(const std::string& file) {
+  return "the session " + file + " holds more than the " +
+         std::to_string(most_session_bytes >> 20) + " MiB a session may hold";
 }
 
 void write_all(int fd, const std::string& data, const std::string& file) {
@@ -103,136 +43,25 @@ void write_all(int fd, const std::string& data, const std::string& file) {
   }
 }
 
-std::string read_all(int fd, const std::string& file) {
-  std::string text;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      fail("cannot read the session " + file);
-    }
-    if (n == 0) {
-      return text;
-    }
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Which process holds the lock on `lock`, where /proc/locks tells.
-std::string holder_of(int lock) {
-  struct stat lock_stat {};
-  const unique_fd locks(open("/proc/locks", O_RDONLY | O_CLOEXEC));
-  if (fstat(lock, &lock_stat) != 0 || !locks) {
-    return {};
+// A name no one has yet: FILE.corvane-tmp. and six random letters or digits.
+std::string temporary_name(const std::string& name) {
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  unsigned char random[6] = {};
+  if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    fail("cannot make a temporary name");
   }
-  const auto holder =
-      parse_lock_holder(read_all(locks.get(), "/proc/locks"), major(lock_stat.st_dev),
-                        minor(lock_stat.st_dev), lock_stat.st_ino);
-  return holder ? ", held by process " + std::to_string(*holder) : std::string();
-}
-
-void wait_for_lock(int lock, const std::string& name, std::chrono::milliseconds timeout) {
-  const clock::time_point start = clock::now();
-  bool said = false;
-  while (flock(lock, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) {
-      fail("cannot lock " + name);
-    }
-    const auto waited = clock::now() - start;
-    if (waited >= timeout) {
-      throw session_error("gave up waiting for the session lock " + name + " after " +
-                          std::to_string(static_cast<double>(timeout.count()) / 1000).substr(0, 5) +
-                          " s" + holder_of(lock) + "; the session is untouched");
-    }
-    if (!said && waited >= quiet_wait) {
-      std::cerr << "corvane-host: waiting for the session lock " << name << holder_of(lock) << "\n";
-      said = true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::string temporary = name + std::string(temporary_infix);
+  for (const unsigned char byte : random) {
+    temporary += letters[byte % (sizeof letters - 1)];
   }
-}
-
-// The lock beside the session gets the session's owner and mode, so that
-// the user's next run is not locked out by a run as root.
-unique_fd open_lock(const std::string& file) {
-  const std::string name = file + ".lock";
-  unique_fd lock(open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
-  if (!lock) {
-    fail("cannot open the lock " + name);
-  }
-  struct stat lock_stat {};
-  if (fstat(lock.get(), &lock_stat) != 0 || !S_ISREG(lock_stat.st_mode)) {
-    throw session_error("the lock " + name + " is not a regular file");
-  }
-  struct stat session {};
-  if (stat(file.c_str(), &session) == 0) {
-    // Only root may give a file away; anyone else keeps what it has.
-    (void)fchown(lock.get(), session.st_uid, session.st_gid);
-    (void)fchmod(lock.get(), session.st_mode & 0666);
-  }
-  return lock;
-}
-
-void remove_stale_temporaries(const std::string& file) {
-  const std::string directory = directory_of_file(file);
-  const std::unique_ptr<DIR, int (*)(DIR*)> entries(opendir(directory.c_str()), closedir);
-  if (!entries) {
-    return;
-  }
-  const std::string name = name_of_file(file);
-  while (const dirent* entry = readdir(entries.get())) {
-    if (is_temporary_of(name, entry->d_name)) {
-      unlinkat(dirfd(entries.get()), entry->d_name, 0);
-    }
-  }
-}
-
-session_error dangling(const std::string& link, const std::string& target) {
-  return session_error{"the session " + link + " is a symbolic link to " + target +
-                       ", which does not exist"};
-}
-
-mode_t umask_mode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
+  return temporary;
 }
 
 }  // namespace
-
-std::string resolve_session_path(const std::string& named) {
-  std::string path = named;
-  for (int hop = 0; hop <= most_links; ++hop) {
-    struct stat path_stat {};
-    if (lstat(path.c_str(), &path_stat) != 0) {
-      if (errno != ENOENT) {
-        fail("cannot look at the session " + path);
-      }
-      if (hop > 0) {
-        throw dangling(named, path);
-      }
-      struct stat directory {};
-      if (stat(directory_of_file(path).c_str(), &directory) != 0 || !S_ISDIR(directory.st_mode)) {
-        throw session_error("the session " + named + " cannot be created: no directory " +
-                            directory_of_file(path));
-      }
-      return path;
-    }
-    if (S_ISREG(path_stat.st_mode)) {
-      return path;
-    }
-    if (!S_ISLNK(path_stat.st_mode)) {
-      throw session_error("the session " + path + " is " + kind_of(path_stat.st_mode) +
-                          ", not a session file");
-    }
-    check_link(path, path_stat);
-    path = read_link(path);
-  }
-  throw session_error("the session " + named + " goes through too many symbolic links");
-}
 
 bool is_temporary_of(const std::string& file_name, const std::string& entry) {
   const std::size_t prefix = file_name.size() + temporary_infix.size();
@@ -241,26 +70,86 @@ bool is_temporary_of(const std::string& file_name, const std::string& entry) {
 }
 
 session_file::session_file(const std::string& named, std::chrono::milliseconds lock_timeout,
-                           bool must_exist)
-    : file_(resolve_session_path(named)) {
-  if (must_exist && access(file_.c_str(), F_OK) != 0) {
-    throw session_error("there is no session " + named +
-                        ": kill ends what a check recorded there; run check with it first");
+                           bool must_exist) {
+  resolved_path where = resolve_path(named, "the session");
+  file_ = printable(where.shown());
+  directory_ = std::move(where.directory);
+  name_ = std::move(where.name);
+  const clock::time_point deadline = clock::now() + lock_timeout;
+  // A save by another host replaces the file while this one waits: take the new one.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    session_ = open_regular(directory_, name_, O_RDONLY, "the session", status_);
+    if (!session_ && must_exist) {
+      throw session_error("there is no session " + file_ +
+                          ": kill ends what a check recorded there; run check with it first");
+    }
+    if (!session_) {
+      session_ = unique_fd(openat(directory_.fd.get(), name_.c_str(),
+                                  O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+      if (!session_ && errno == EEXIST) {
+        continue;
+      }
+      if (!session_ || fstat(session_.get(), &status_) != 0) {
+        fail("cannot create the session " + file_);
+      }
+    }
+    lock_ = session_lock(session_.get(), status_, file_, deadline);
+    struct stat named_now {};
+    if (fstatat(directory_.fd.get(), name_.c_str(), &named_now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        same_file(named_now, status_) && lock_.still_named()) {
+      break;
+    }
+    lock_ = session_lock();
+    session_ = unique_fd();
   }
-  lock_ = open_lock(file_);
-  wait_for_lock(lock_.get(), file_ + ".lock", lock_timeout);
-  remove_stale_temporaries(file_);
+  if (!session_) {
+    throw session_error("the session " + file_ + " keeps being replaced; it is untouched");
+  }
+  // What an interrupted save left: the host's temporaries, nothing else.
+  const int listing = openat(directory_.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::unique_ptr<DIR, int (*)(DIR*)> entries(listing >= 0 ? fdopendir(listing) : nullptr,
+                                                    closedir);
+  if (!entries && listing >= 0) {
+    close(listing);
+  }
+  while (entries) {
+    const dirent* entry = readdir(entries.get());
+    if (entry == nullptr) {
+      break;
+    }
+    struct stat temporary {};
+    if (is_temporary_of(name_, entry->d_name) &&
+        fstatat(directory_.fd.get(), entry->d_name, &temporary, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(temporary.st_mode) &&
+        (temporary.st_uid == status_.st_uid || temporary.st_uid == geteuid())) {
+      unlinkat(directory_.fd.get(), entry->d_name, 0);
+    }
+  }
 }
 
 session_t session_file::load() const {
-  const unique_fd in(open(file_.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in) {
-    if (errno == ENOENT) {
-      return {};
-    }
-    fail("cannot read the session " + file_);
+  std::string text;
+  if (static_cast<std::uint64_t>(status_.st_size) > most_session_bytes) {
+    throw session_error(too_large(file_) + "; it is " + std::to_string(status_.st_size) +
+                        " bytes and was not read");
   }
-  const std::string text = read_all(in.get(), file_);
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = pread(session_.get(), buffer, sizeof buffer, static_cast<off_t>(text.size()));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      fail("cannot read the session " + file_);
+    }
+    if (n == 0) {
+      break;
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > most_session_bytes) {
+      throw session_error(too_large(file_));
+    }
+  }
   if (text.empty()) {
     return {};  // made by mktemp, say
   }
@@ -272,38 +161,47 @@ session_t session_file::load() const {
 }
 
 void session_file::save(const session_t& session) const {
-  std::string temporary = file_;
-  temporary.append(temporary_infix).append("XXXXXX");
-  const unique_fd out(mkstemp(temporary.data()));
+  const std::string text = encode_session(session);
+  if (text.size() > most_session_bytes) {
+    throw session_error(too_large(file_) + "; it was not saved");
+  }
+  std::string temporary;
+  unique_fd out;
+  for (int attempt = 0; !out && attempt < 100; ++attempt) {
+    temporary = temporary_name(name_);
+    out = unique_fd(openat(directory_.fd.get(), temporary.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out && errno != EEXIST) {
+      break;
+    }
+  }
   if (!out) {
     fail("cannot create a file beside " + file_);
   }
+  const std::string shown = printable(directory_.path) + "/" + printable(temporary);
   try {
-    struct stat existing {};
-    if (stat(file_.c_str(), &existing) == 0) {
-      if (fchown(out.get(), existing.st_uid, existing.st_gid) != 0 && geteuid() == 0) {
-        fail("cannot give " + temporary + " the session's owner");
-      }
-      fchmod(out.get(), existing.st_mode & 07777);
-    } else {
-      fchmod(out.get(), umask_mode());
+    // Only the file just made gets the session's owner and mode; only root may give it away.
+    const bool root = geteuid() == 0;
+    if (fchown(out.get(), root ? status_.st_uid : static_cast<uid_t>(-1), status_.st_gid) != 0 &&
+        root) {
+      fail("cannot give " + shown + " the session's owner");
     }
-    write_all(out.get(), encode_session(session), temporary);
+    if (fchmod(out.get(), status_.st_mode & 0777) != 0) {
+      fail("cannot give " + shown + " the session's mode");
+    }
+    write_all(out.get(), text, shown);
     if (fsync(out.get()) != 0) {
-      fail("cannot sync " + temporary);
+      fail("cannot sync " + shown);
     }
-    if (rename(temporary.c_str(), file_.c_str()) != 0) {
+    if (renameat(directory_.fd.get(), temporary.c_str(), directory_.fd.get(), name_.c_str()) != 0) {
       fail("cannot replace " + file_);
     }
   } catch (...) {
-    unlink(temporary.c_str());
+    unlinkat(directory_.fd.get(), temporary.c_str(), 0);
     throw;
   }
-  // The rename itself is durable once the directory is.
-  const unique_fd directory(open(directory_of_file(file_).c_str(), O_RDONLY | O_DIRECTORY));
-  if (directory) {
-    fsync(directory.get());
-  }
+  // The rename itself is durable once the directory is (not where it may only be passed through).
+  fsync(directory_.fd.get());
 }
 
 }  // namespace corvane_host

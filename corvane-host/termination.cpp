@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "termination.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include "installation.h"
 #include "paths.h"
 #include "pid_guard.h"
-#include "process_scan.h"
+#include "services.h"
 #include "verified_signals.h"
 #include "waiter.h"
 
@@ -27,86 +30,54 @@ constexpr std::chrono::seconds kill_grace{2};
 // looks (systemd's RestartSec= is 100 ms unless set).
 constexpr std::chrono::milliseconds restart_grace{500};
 
-fate fate_of_failed_send(int error) {
-  return error == ESRCH ? fate::already_gone : fate::not_permitted;
+// "already gone" says all there is to say; other fates keep their reason.
+process_fate fate_for(std::optional<pid_t> pid, const std::string& token,
+                      const std::string& command, const reason& because) {
+  const fate what = fate_of(because);
+  return {pid, token, command, what,
+          what == fate::already_gone ? std::nullopt : std::optional(because)};
 }
 
-std::string reason_of_failed_send(int error) {
-  if (error == ESRCH) {
-    return {};
+// Programs of the installation running under identities the check did not
+// record: a supervisor or a service manager started them again. The look is
+// the check itself, run on a scratch session, so it follows the same rules.
+void look_again(const loaded_plugin& plugin, const std::string& root,
+                const std::vector<recorded_process>& recorded, kill_outcome& outcome) {
+  // The root the check was given, not its parent: a root moved away is an error.
+  const std::string resolved = normal_path(root);
+  struct stat info {};
+  if (stat(resolved.c_str(), &info) != 0) {
+    throw std::runtime_error("cannot look again at " + resolved + ": " + std::strerror(errno));
   }
-  if (error == ESTALE) {
-    return "the ID now belongs to another process";
-  }
-  return std::strerror(error);
-}
-
-// Programs of the installation that run again under IDs not recorded: a
-// supervisor or a service manager started them again.
-void look_again(const session_t& session, const std::set<std::string>& commands,
-                const std::set<pid_t>& known, kill_outcome& outcome) {
-  const std::string root = value_of(session, "CORVANE_PATH");
-  if (root.empty() || commands.empty()) {
-    return;
-  }
-  const installation_scan scan =
-      scan_installation(installation_at(directory_of(normal_path(root))), false);
-  for (const auto& [pid, command] : scan.ours) {
-    if (known.count(pid) == 0 && commands.count(command) != 0) {
-      outcome.processes.push_back({pid, command, fate::started_again, ""});
+  scan_for(installation_at(directory_of(resolved)), false);
+  session_t scratch;
+  scratch.values["CORVANE_PATH"] = root;
+  plugin.check_running_corvane(&scratch);
+  const installation_scan& scan = last_scan();
+  for (const pid_t pid : recorded_ids(scratch)) {
+    const auto who = scan.identities.find(pid);
+    if (who == scan.identities.end()) {
+      continue;
+    }
+    const bool known = std::any_of(recorded.begin(), recorded.end(),
+                                   [&](const auto& entry) { return entry.who == who->second; });
+    if (!known) {
+      outcome.processes.push_back({pid, "", scan.ours.at(pid), fate::started_again, {}});
     }
   }
 }
 
-}  // namespace
-
-kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const ending& how) {
-  const guard_result guard = guard_recorded(session);
-  kill_outcome outcome;
-  for (const skipped_id& skipped : guard.skipped) {
-    const bool failure = !skipped.gone && skipped.reason.rfind("it cannot be verified", 0) == 0;
-    outcome.processes.push_back({std::atoi(skipped.id.c_str()), skipped.command,
-                                 skipped.gone ? fate::already_gone
-                                 : failure    ? fate::not_permitted
-                                              : fate::left_alone,
-                                 skipped.gone ? "" : skipped.reason});
+// Waits for what was signalled, escalates if asked, and sets each fate.
+void wait_for_signalled(const ending& how, const std::vector<recorded_process>& signalled,
+                        std::size_t first_fate, kill_outcome& outcome) {
+  std::vector<process_identity> waited;
+  for (const recorded_process& entry : signalled) {
+    waited.push_back(entry.who);
   }
-
-  std::map<pid_t, int> sends;
-  {
-    const verified_signals scope(guard.to_signal);
-    outcome.result = plugin.kill_corvane(&session);
-    sends = scope.sends();
-  }
-  std::vector<process_identity> signalled;
-  std::set<pid_t> known;
-  std::set<std::string> commands;
-  for (const process_identity& who : guard.to_signal) {
-    known.insert(who.pid);
-    commands.insert(who.command);
-    const auto send = sends.find(who.pid);
-    if (send == sends.end()) {
-      outcome.processes.push_back(
-          {who.pid, who.command, fate::left_alone, "the plug-in did not signal it"});
-    } else if (send->second != 0) {
-      outcome.processes.push_back({who.pid, who.command, fate_of_failed_send(send->second),
-                                   reason_of_failed_send(send->second)});
-    } else {
-      signalled.push_back(who);
-    }
-  }
-  outcome.sent = static_cast<int>(signalled.size());
-  if (!how.wait) {
-    for (const process_identity& who : signalled) {
-      outcome.processes.push_back({who.pid, who.command, fate::signalled, ""});
-    }
-    return outcome;
-  }
-
-  std::vector<process_identity> survivors = wait_for_exit(signalled, clock::now() + *how.wait);
-  std::set<pid_t> outlived;
-  std::vector<process_identity> killed;
+  std::vector<process_identity> survivors = wait_for_exit(waited, clock::now() + *how.wait);
+  std::set<pid_t> killed_ids;
   if (how.force) {
+    std::vector<process_identity> killed;
     std::vector<process_identity> unkilled;
     for (const process_identity& who : survivors) {
       (send_verified(who, SIGKILL) == 0 ? killed : unkilled).push_back(who);
@@ -114,21 +85,74 @@ kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const
     survivors = wait_for_exit(killed, clock::now() + kill_grace);
     survivors.insert(survivors.end(), unkilled.begin(), unkilled.end());
     for (const process_identity& who : killed) {
-      outlived.insert(who.pid);
+      killed_ids.insert(who.pid);
     }
   }
   std::set<pid_t> running;
   for (const process_identity& who : survivors) {
     running.insert(who.pid);
   }
-  for (const process_identity& who : signalled) {
-    const fate what = running.count(who.pid) != 0    ? fate::still_running
-                      : outlived.count(who.pid) != 0 ? fate::ended_on_sigkill
-                                                     : fate::ended_on_sigterm;
-    outcome.processes.push_back({who.pid, who.command, what, ""});
+  for (std::size_t i = 0; i < signalled.size(); ++i) {
+    const pid_t pid = signalled[i].who.pid;
+    outcome.processes[first_fate + i].what = running.count(pid) != 0      ? fate::still_running
+                                             : killed_ids.count(pid) != 0 ? fate::ended_on_sigkill
+                                                                          : fate::ended_on_sigterm;
   }
   std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(restart_grace, *how.wait));
-  look_again(session, commands, known, outcome);
+}
+
+}  // namespace
+
+kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const std::string& root,
+                          const ending& how) {
+  const std::vector<recorded_process> recorded =
+      decode_identities(value_of(session, identities_key));
+  const guard_result guard =
+      guard_recorded(session, installation_at(directory_of(normal_path(root))));
+  kill_outcome outcome;
+  for (const skipped_entry& skipped : guard.skipped) {
+    outcome.processes.push_back(
+        fate_for(skipped.pid, skipped.token, skipped.command, skipped.because));
+  }
+
+  std::vector<process_identity> allowed;
+  for (const recorded_process& entry : guard.to_signal) {
+    allowed.push_back(entry.who);
+  }
+  std::map<pid_t, int> sends;
+  {
+    const verified_signals scope(allowed);
+    outcome.result = plugin.kill_corvane(&session);
+    sends = scope.sends();
+  }
+  std::vector<recorded_process> signalled;
+  for (const recorded_process& entry : guard.to_signal) {
+    const auto send = sends.find(entry.who.pid);
+    const std::optional<reason> failed =
+        send == sends.end() ? std::optional<reason>({why::not_signalled_by_plugin, 0})
+        : send->second != 0 ? std::optional(reason_of_error(send->second))
+                            : std::nullopt;
+    if (failed) {
+      outcome.processes.push_back(fate_for(entry.who.pid, "", entry.command, *failed));
+    } else {
+      signalled.push_back(entry);
+    }
+  }
+  outcome.sent = static_cast<int>(signalled.size());
+  const std::size_t first_fate = outcome.processes.size();
+  for (const recorded_process& entry : signalled) {
+    outcome.processes.push_back({entry.who.pid, "", entry.command, fate::signalled, {}});
+  }
+  if (!how.wait) {
+    return outcome;
+  }
+  // From here on the signals are out: a failure is reported after the fates.
+  try {
+    wait_for_signalled(how, signalled, first_fate, outcome);
+    look_again(plugin, root, recorded, outcome);
+  } catch (const std::exception& error) {
+    outcome.failure = error.what();
+  }
   return outcome;
 }
 

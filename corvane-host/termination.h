@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
 
 #include "plugin_loader.h"
 #include "report.h"
@@ -20,7 +21,12 @@ struct ending {
   bool force = false;  // SIGKILL, through verified pidfds, for what outlives the wait
 };
 
-kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const ending& how);
+// Once a signal has gone out nothing throws past this: a later failure is
+// kept in the outcome's `failure`, after the fates.
+// `root` is the installation, already held to the rules for roots; each
+// recorded process must still run the file of it that the check recorded.
+kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const std::string& root,
+                          const ending& how);
 
 }  // namespace corvane_host
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Text helpers the hosts share: printf formatting into a string, and
-// control bytes shown so that one message stays one line.
+// text a process or user chose made safe for a terminal.
 #ifndef CORVANE_HOST_TEXT_H
 #define CORVANE_HOST_TEXT_H
 
@@ -24,23 +24,10 @@ inline std::string vformat(const char* format, va_list args) {
   return text;
 }
 
-// Bytes below 0x20 and 0x7f as \xHH; everything else as it is.
-inline std::string printable(const std::string& text) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      out += "\\x";
-      out += hex[byte >> 4];
-      out += hex[byte & 0xf];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
+// `text` safe to show on a terminal, one line: each byte of a C0 or C1
+// control (also C1 in UTF-8, U+0080 to U+009F), of DEL and of what is not
+// UTF-8 as \xHH, a backslash as \\; valid UTF-8 otherwise as it is.
+std::string printable(std::string_view text);
 
 // Every byte as two lower-case hexadecimal digits.
 inline std::string hex_of(std::string_view bytes) {

@@ -24,12 +24,12 @@ std::optional<signal_scope>& current_scope() {
 }  // namespace
 
 int send_verified(const process_identity& who, int signal) {
-  const verified_pidfd verified = open_verified(who);
-  if (!verified.pidfd) {
-    errno = verified.error;
+  const pin_result pinned = process_handle::pin(who);
+  if (!pinned.handle) {
+    errno = pinned.error;
     return -1;
   }
-  return static_cast<int>(syscall(SYS_pidfd_send_signal, verified.pidfd.get(), signal, nullptr, 0));
+  return pinned.handle->send(signal);
 }
 
 verified_signals::verified_signals(const std::vector<process_identity>& processes) {

@@ -3,21 +3,22 @@
 // itself, exactly as it supplies the host services: the plug-in's call binds
 // to the host's definition when the plug-in is loaded. While a
 // verified_signals scope lives, that kill() signals only the processes it
-// was given, each through a pidfd shown just before to name that very
-// process, so that no reused ID can receive the signal; any other ID is
-// refused. Outside such a scope it is the C library's kill().
+// was given, each through a pidfd that pins the recorded identity, so that
+// no reused ID can receive the signal; any other ID is refused. Outside such
+// a scope it is the system call. The host's own code never calls kill():
+// it signals and probes through its handles.
 #ifndef CORVANE_HOST_VERIFIED_SIGNALS_H
 #define CORVANE_HOST_VERIFIED_SIGNALS_H
 
 #include <map>
 #include <vector>
 
-#include "pid_guard.h"
+#include "process_handle.h"
 
 namespace corvane_host {
 
-// Sends `signal` through a pidfd verified to name `who`: 0, or -1 with
-// errno (ESRCH: it has gone; ESTALE: the ID is another process's now).
+// Sends `signal` to `who` pinned again: 0, or -1 with errno (ESRCH: it has
+// gone; ESTALE: the ID is another process's now).
 int send_verified(const process_identity& who, int signal);
 
 class verified_signals {

@@ -21,7 +21,7 @@ std::size_t batch_size() {
 
 struct watched {
   const process_identity* who;
-  unique_fd pidfd;
+  process_handle handle;
 };
 
 // Waits for the batch until all have ended or the deadline; returns those still running.
@@ -31,7 +31,7 @@ std::vector<const process_identity*> wait_for_batch(std::vector<watched> batch,
     std::vector<pollfd> fds;
     fds.reserve(batch.size());
     for (const watched& one : batch) {
-      fds.push_back({one.pidfd.get(), POLLIN, 0});
+      fds.push_back({one.handle.pidfd(), POLLIN, 0});
     }
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
@@ -67,10 +67,11 @@ std::vector<process_identity> wait_for_exit(const std::vector<process_identity>&
   for (std::size_t start = 0; start < processes.size(); start += size) {
     std::vector<watched> batch;
     for (std::size_t i = start; i < std::min(start + size, processes.size()); ++i) {
-      verified_pidfd verified = open_verified(processes[i]);
-      if (verified.pidfd) {
-        batch.push_back({&processes[i], std::move(verified.pidfd)});
-      } else if (verified.error != ESRCH && verified.error != ESTALE) {
+      pin_result pinned = process_handle::pin(processes[i]);
+      if (pinned.handle) {
+        pinned.handle->release_proc_dir();
+        batch.push_back({&processes[i], std::move(*pinned.handle)});
+      } else if (pinned.error != ESRCH && pinned.error != ESTALE) {
         still_running.push_back(processes[i]);  // not known to have ended
       }
     }

@@ -7,12 +7,12 @@
 #include <chrono>
 #include <vector>
 
-#include "pid_guard.h"
+#include "process_handle.h"
 
 namespace corvane_host {
 
 // The processes still running when they have all ended or `deadline` has
-// come. Each is watched on a pidfd verified to name it, in batches that fit
+// come. Each is watched on its pinned pidfd, in batches that fit
 // the descriptor limit. A process has ended when its pidfd says so or it has
 // gone (ESRCH); a leader whose main thread exited while others run has not.
 std::vector<process_identity> wait_for_exit(const std::vector<process_identity>& processes,

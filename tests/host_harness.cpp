@@ -131,10 +131,10 @@ temp_tree::~temp_tree() {
   fs::remove_all(path_, ignored);
 }
 
-std::string temp_tree::add_program(const std::string& relative) const {
+std::string temp_tree::add_program(const std::string& relative, const std::string& source) const {
   const fs::path program = fs::path(path_) / relative;
   fs::create_directories(program.parent_path());
-  fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing);
+  fs::copy_file(source, program, fs::copy_options::overwrite_existing);
   return program.string();
 }
 

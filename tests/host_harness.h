@@ -44,8 +44,9 @@ class temp_tree {
   ~temp_tree();
 
   [[nodiscard]] const std::string& path() const { return path_; }
-  // A copy of an idle program (sleep) at `relative`, directories made.
-  [[nodiscard]] std::string add_program(const std::string& relative) const;
+  // A copy of a program (by default sleep) at `relative`, directories made.
+  [[nodiscard]] std::string add_program(const std::string& relative,
+                                        const std::string& source = "/bin/sleep") const;
   // The built host and plug-in, copied in the build tree's layout; returns the host.
   [[nodiscard]] std::string add_built_host(const std::string& relative) const;
 

@@ -15,8 +15,12 @@
 #include "pid_guard.h"
 #include "proc_parse.h"
 #include "report.h"
+#include "safe_path.h"
 #include "seconds.h"
 #include "session.h"
+#include "session_lock.h"
+#include "text.h"
+#include "warnings.h"
 
 namespace {
 
@@ -81,12 +85,71 @@ TEST(proc_parse, command_lines_links_cgroups_and_maps) {
        }) {
     EXPECT_EQ(service_of_cgroup(path), unit) << path;
   }
-  EXPECT_EQ(parse_maps_files("5000-6000 r--p 00000000 fd:01 12  /opt/c/bin/c\n"
-                             "6000-7000 r-xp 00001000 fd:01 12  /opt/c/bin/c\n"
-                             "7f00-7f01 rw-p 00000000 00:00 0 \n"
-                             "7f01-7f02 r--p 00000000 fd:01 99   /opt/c/lib/a b.so (deleted)\n"
-                             "7ffd-7ffe rw-p 00000000 00:00 0    [stack]\n"),
-            (strings{"/opt/c/bin/c", "/opt/c/lib/a b.so"}));
+  const auto maps = parse_maps_files(
+      "5000-6000 r--p 00000000 fd:01 12  /opt/c/bin/c\n"
+      "6000-7000 r-xp 00001000 fd:01 12  /opt/c/bin/c\n"
+      "7f00-7f01 rw-p 00000000 00:00 0 \n"
+      "7f01-7f02 r--p 00000000 08:1f 99   /opt/c/lib/a b.so (deleted)\n"
+      "7ffd-7ffe rw-p 00000000 00:00 0    [stack]\n");
+  ASSERT_EQ(maps.size(), 2U);
+  EXPECT_EQ(std::tie(maps[0].path, maps[0].major, maps[0].minor, maps[0].inode),
+            std::make_tuple(std::string("/opt/c/bin/c"), 0xfdU, 1U, std::uint64_t{12}));
+  EXPECT_EQ(std::tie(maps[1].path, maps[1].major, maps[1].minor, maps[1].inode),
+            std::make_tuple(std::string("/opt/c/lib/a b.so"), 8U, 0x1fU, std::uint64_t{99}));
+  // hidepid= of the /proc at /proc, and who may see through it.
+  const std::string proc_line = "22 26 0:21 / /proc rw,nosuid - proc proc rw,";
+  for (const char* row : {"hidepid=invisible,gid=27 | invisible 27", "hidepid=2 | 2 -",
+                          "hidepid=0 | -", "hidepid=off | -", "subset=pid | -"}) {
+    const strings fields = harness::split(row, '|');
+    const auto hiding = proc_hides_processes("25 1 8:1 / / rw - ext4 /dev/sda1 rw\n" + proc_line +
+                                             fields[0] + "\n");
+    const std::string seen =
+        hiding ? hiding->mode + " " + (hiding->gid ? std::to_string(*hiding->gid) : "-") : "-";
+    EXPECT_EQ(seen, fields[1]) << row;
+  }
+  EXPECT_FALSE(proc_hides_processes("30 26 0:50 / /mnt/proc rw - proc proc rw,hidepid=2\n"));
+}
+
+TEST(proc_parse, signalfd_masks) {
+  EXPECT_EQ(parse_signalfd_mask("pos:\t0\nflags:\t02000002\nmnt_id:\t15\nino:\t1057\n"
+                                "sigmask:\t0000000000004002\n"),
+            std::optional<std::uint64_t>(0x4002));
+  EXPECT_EQ(parse_signalfd_mask("pos:\t0\nflags:\t02\n"), std::nullopt);
+}
+
+// Flags: Ignored, taken At once, Stopped, namespace Init, Handled; then owner and unit.
+TEST(warnings, what_the_kernel_will_do_with_one_sigterm) {
+  for (const char* row : {
+           "----- |  |  | it blocks SIGTERM",
+           "-A--- |  |  | -",
+           "-A--H |  |  | -",
+           "IA--- |  |  | it ignores SIGTERM",
+           "I---- |  |  | it ignores SIGTERM",
+           "----H |  |  | it blocks SIGTERM",
+           "-AS-- |  |  | it is stopped",
+           "-A-I- |  |  | first process of its pid namespace",
+           "-A-IH |  |  | -",
+           "-A--- | ann |  | it belongs to ann: this user may not signal it",
+           "-A--- |  | a.service | the systemd service a.service",
+       }) {
+    const strings fields = harness::split(row, '|');
+    const std::string& flags = fields[0];
+    sigterm_view view;
+    view.status.ignores_sigterm = flags[0] == 'I';
+    view.taken_at_once = flags[1] == 'A';
+    view.status.state = flags[2] == 'S' ? 'T' : 'S';
+    view.status.namespace_init = flags[3] == 'I';
+    view.status.handles_sigterm = flags[4] == 'H';
+    view.foreign_owner = fields[1];
+    view.unit = fields[2];
+    const strings warnings = warnings_of(view);
+    if (fields[3] == "-") {
+      EXPECT_EQ(warnings, strings{}) << row;
+    } else {
+      ASSERT_EQ(warnings.size(), 1U) << row;
+      EXPECT_NE(warnings[0].find(fields[3]), std::string::npos) << row << ": " << warnings[0];
+    }
+  }
 }
 
 TEST(session_format, round_trips_every_byte_and_rejects_what_it_did_not_write) {
@@ -105,8 +168,11 @@ TEST(session_format, round_trips_every_byte_and_rejects_what_it_did_not_write) {
         "corvane-host session 1\nA=1\nA=2\n"}) {
     EXPECT_THROW(decode_session(bad), session_error) << testing::PrintToString(bad);
   }
-  const std::vector<process_identity> one = {{7, 8, 9, "/c\n"}};
-  EXPECT_EQ(decode_identities(encode_identities(one) + ";1:2:3;x:2:3:61;1:2:3:zz").size(), 1U);
+  const std::vector<recorded_process> one = {{{7, 8, 9}, "/c\n"}};
+  const auto decoded =
+      decode_identities(encode_identities(one) + ";1:2:3;x:2:3:61;1:2:3:zz;0:2:3:61;-4:2:3:61");
+  ASSERT_EQ(decoded.size(), 1U);
+  EXPECT_EQ(std::tie(decoded[0].who, decoded[0].command), std::tie(one[0].who, one[0].command));
 }
 
 TEST(paths, normal_paths_directories_and_broad_roots) {
@@ -143,21 +209,89 @@ TEST(seconds, plain_decimal_seconds_in_range_or_what_is_wrong) {
 }
 
 TEST(interpreters, the_file_an_interpreter_runs) {
+  const auto described = [](const program_words& words) {
+    const char* const kinds[] = {"none", "file", "class_path", "unknown"};
+    std::string detail = words.option;
+    for (const std::string& file : words.files) {
+      detail += (detail.empty() ? "" : ":") + file;
+    }
+    return kinds[static_cast<int>(words.kind)] + (detail.empty() ? "" : " " + detail);
+  };
   for (const char* row : {
-           "sh | /bin/sh /opt/c/run | /opt/c/run",
-           "bash | bash -e -o pipefail ./run x | ./run",
-           "dash | sh -c /opt/c/run | -",
-           "sh | sh | -",
-           "python3.11 | python3 -u -W ignore /opt/c/a.py | /opt/c/a.py",
-           "perl | perl -w -- /opt/c/x.pl | /opt/c/x.pl",
-           "node | node --require m /opt/c/app.js | /opt/c/app.js",
-           "java | java -Xmx1g -cp /x -jar /opt/c/a.jar a | /opt/c/a.jar",
-           "java | java -cp /opt/c/a.jar Main | -",
-           "ld-linux-x86-64.so.2 | /lib64/ld-linux-x86-64.so.2 --library-path /x /c/c | /c/c",
+           "sh | /bin/sh /opt/c/run | file /opt/c/run",
+           "bash | bash -euo pipefail -O extglob ./run x | file ./run",
+           "dash | sh -ec /opt/c/run | none",
+           "sh | sh -s /opt/c/run | none",
+           "bash | bash -n /opt/c/run | none",
+           "sh | sh | none",
+           "sh | sh - /opt/c/run | file /opt/c/run",
+           "bash | bash --rcfile /opt/c/rc -i | none",
+           "bash | bash -norc -i /opt/c/run | file /opt/c/run",
+           "bash | bash -x --norc /opt/c/run | unknown --norc",
+           "bash | bash +c /opt/c/run | unknown +c",
+           "zsh | zsh -oerrexit /opt/c/run | file /opt/c/run",
+           "python3.11 | python3 -uB -W ignore -Xdev /opt/c/a.py | file /opt/c/a.py",
+           "python3 | python3 -c x /opt/c/a.py | none",
+           "python3 | python3 -m venv /opt/c | none",
+           "python3 | python3 -- - /opt/c/a.py | none",
+           "python3 | python3 -Z /opt/c/a.py | unknown -Z",
+           "python3 | python3  /opt/c/a.py | unknown",
+           "perl | perl -e1 /opt/c/x.pl | none",
+           "perl | perl -lne 1 /opt/c/x.pl | none",
+           "perl | perl -I /opt/c/lib /srv/tools/report.pl | file /srv/tools/report.pl",
+           "perl | perl -pie s/a/b/ /opt/c/x.pl | file s/a/b/",
+           "perl | perl -0777 -Mstrict -d:NYTProf -- /opt/c/x.pl | file /opt/c/x.pl",
+           "perl | perl -c /opt/c/x.pl | none",
+           "perl | perl -S x.pl | unknown -S",
+           "ruby | ruby -e 1 /opt/c/a.rb | none",
+           "ruby | ruby -rjson -I /x --disable-gems --enable jit /opt/c/a.rb | file /opt/c/a.rb",
+           "ruby | ruby --dump=insns /opt/c/a.rb | unknown --dump=insns",
+           "lua5.4 | lua -e x | none",
+           "lua5.4 | lua -e x /opt/c/a.lua | file /opt/c/a.lua",
+           "lua5.4 | lua -ie x | unknown -ie",
+           "php8.2 | php -r x /opt/c/a.php | none",
+           "php8.2 | php -n -dx=1 -f /opt/c/a.php -- -x | file /opt/c/a.php",
+           "php8.2 | php -l -f /opt/c/a.php | none",
+           "php8.2 | php -- /opt/c/a.php | none",
+           "php8.2 | php -K /opt/c/a.php | unknown -K",
+           "node | node -pe x /opt/c/a.js | none",
+           "node | node --import PKG /opt/c/app/server.js | file /opt/c/app/server.js",
+           "node | node --stack-size=99 --no_warnings --inspect=9 -r m /c/a.js | file /c/a.js",
+           "node | node --inspect 9229 /opt/c/a.js | file 9229",
+           "node | node --experimental-foo /opt/c/a.js | unknown --experimental-foo",
+           "node | node -c /opt/c/a.js | none",
+           "java | java -Xmx1g -cp /x -jar /opt/c/a.jar a | file /opt/c/a.jar",
+           "java | java -jar -Dk=v /opt/c/a.jar | file /opt/c/a.jar",
+           "java | java -cp /opt/c/lib/app.jar Main | class_path /opt/c/lib/app.jar",
+           "java | java -classpath /opt/c/lib/* Main | class_path /opt/c/lib/*",
+           "java | java -cp /x -Djava.class.path=/c/a.jar::/c/* Main | class_path /c/a.jar:.:/c/*",
+           "java | java Main | unknown CLASSPATH",
+           "java | java -p /opt/c/mods -m app/a.Main x | class_path /opt/c/mods",
+           "java | java @/tmp/args Main | unknown @/tmp/args",
+           "java | java -version | none",
+           "java | java -cp /opt/c/a.jar Tool.java | unknown Tool.java",
+           "java | java -XX:VMOptionsFile=/o -cp /c/a.jar Main | unknown -XX:VMOptionsFile=/o",
+           "ld-linux-x86-64.so.2 | /lib64/ld-linux-x86-64.so.2 --library-path /x /c/c | file /c/c",
+           "ld-linux-x86-64.so.2 | ld.so --list /opt/c/bin/x | none",
+           "ld-linux-x86-64.so.2 | ld.so --frob /opt/c/bin/x | unknown --frob",
+           "tclsh8.6 | tclsh -encoding utf-8 /opt/c/a.tcl | file /opt/c/a.tcl",
+           "tclsh8.6 | tclsh -x /opt/c/a.tcl | none",
        }) {
     const strings fields = harness::split(row, '|');
-    const auto file = script_argument(fields[0], harness::split(fields[1], ' '));
-    EXPECT_EQ(file.value_or("-"), fields[2]) << row;
+    EXPECT_EQ(described(program_of(fields[0], harness::split(fields[1], ' '))), fields[2]) << row;
+  }
+  // Arguments split at ',', words joined by ','.
+  for (const char* row : {
+           "node /opt/c/app/server.js,,, | node,/opt/c/app/server.js",
+           "node \t /opt/c/a.js | node,/opt/c/a.js",
+           "python3,/opt/c/my app.py | python3,/opt/c/my app.py",
+       }) {
+    const strings fields = harness::split(row, '|');
+    std::string joined;
+    for (const std::string& word : command_words(harness::split(fields[0], ','))) {
+      joined += (joined.empty() ? "" : ",") + word;
+    }
+    EXPECT_EQ(joined, fields[1]) << row;
   }
 }
 
@@ -165,9 +299,12 @@ TEST(interpreters, the_file_an_interpreter_runs) {
 std::pair<check_outcome, kill_outcome> every_part() {
   check_outcome check;
   check.root = "/opt/caf\xe9/";
-  check.processes = {
-      {10, "root", "/opt/caf\xe9/a", {"it ignores SIGTERM: it will not end"}, "a.service"},
-      {11, "ann", "/opt/caf\xe9/b\nc", {}, ""}};
+  check.processes = {{10,
+                      "root",
+                      "/opt/caf\xe9/a",
+                      {"it belongs to the systemd service \xc2\x9b\xff.service"},
+                      "\xc2\x9b\xff.service"},
+                     {11, "ann", "/opt/caf\xe9/b\nc", {}, ""}};
   check.prerequisite_raised = true;
   check.spared = {{12, "/opt/caf\xe9/host", "it is this corvane-host"}};
   check.uninspected = {{"Permission denied", 2}, {"gone", 1}};
@@ -175,25 +312,29 @@ std::pair<check_outcome, kill_outcome> every_part() {
   const kill_outcome kill{
       0,
       1,
-      {{20, "/opt/p", fate::still_running, ""}, {21, "/opt/p", fate::not_permitted, "EPERM"}}};
+      {{20, "", "/opt/p", fate::still_running, {}},
+       {21, "", "/opt/p", fate::not_permitted, reason{why::system_error, EPERM}},
+       {std::nullopt, "a\x1b", "", fate::left_alone, reason{why::not_a_process_id}}},
+      std::nullopt};
   return {check, kill};
 }
 
 TEST(report, text_for_people) {
   const auto [check, kill] = every_part();
   EXPECT_EQ(render_text(check, kill),
-            "2 corvane process(es) running from /opt/caf\xe9/:\n"
-            "  10  root  /opt/caf\xe9/a\n"
-            "    warning: it ignores SIGTERM: it will not end\n"
-            "  11  ann  /opt/caf\xe9/b\\x0ac\n"
-            "Left alone: 12  /opt/caf\xe9/host (it is this corvane-host)\n"
+            "2 corvane process(es) running from /opt/caf\\xe9/:\n"
+            "  10  root  /opt/caf\\xe9/a\n"
+            "    warning: it belongs to the systemd service \\xc2\\x9b\\xff.service\n"
+            "  11  ann  /opt/caf\\xe9/b\\x0ac\n"
+            "Left alone: 12  /opt/caf\\xe9/host (it is this corvane-host)\n"
             "Could not inspect 3 process(es) (Permission denied: 2, gone: 1): their programs are "
             "unknown; a complete check needs root.\n"
             "1 other process(es) using files of the installation (not signalled):\n"
-            "  13  /usr/bin/tool\n    /opt/caf\xe9/lib/x.so\n    /opt/caf\xe9/y\n"
+            "  13  /usr/bin/tool\n    /opt/caf\\xe9/lib/x.so\n    /opt/caf\\xe9/y\n"
             "Critical prerequisite raised: yes\n"
             "Sent SIGTERM to 1 process(es).\n"
-            "  20  /opt/p: still running\n  21  /opt/p: not permitted (EPERM)\n"
+            "  20  /opt/p: still running\n  21  /opt/p: not permitted (Operation not permitted)\n"
+            "  \"a\\x1b\"  : left alone (not a process ID)\n"
             "kill_corvane returned 0\n");
   check_outcome clear;
   clear.root = "/opt/c/";
@@ -208,16 +349,70 @@ TEST(report, text_for_people) {
 TEST(report, json_for_scripts_keeps_every_byte) {
   const auto [check, kill] = every_part();
   const auto document = nlohmann::json::parse(render_json("/p.so", check, kill));
-  EXPECT_EQ(document["schema_version"], 1);
+  EXPECT_EQ(document["schema_version"], 2);
   EXPECT_FALSE(document.contains("plugin_hex"));
   const auto& in = document["check"];
   EXPECT_EQ(in["root_hex"], "2f6f70742f636166e92f");
-  EXPECT_EQ(in["processes"][0]["unit"], "a.service");
+  EXPECT_EQ(in["processes"][0]["unit_hex"], "c29bff2e73657276696365");
   EXPECT_EQ(in["processes"][1], nlohmann::json::parse(R"({"pid": 11, "user": "ann", "warnings": [],
       "command": "/opt/caf\ufffd/b\nc", "command_hex": "2f6f70742f636166e92f620a63"})"));
   EXPECT_EQ(in["left_alone"][0]["reason"], "it is this corvane-host");
   EXPECT_EQ(in["uninspected"]["reasons"]["gone"], 1);
   EXPECT_EQ(in["using_files"][0]["files"][1]["path_hex"], "2f6f70742f636166e92f79");
+  EXPECT_EQ(document["kill"]["processes"][2], nlohmann::json::parse(R"({"pid": null,
+      "recorded": "a\u001b", "command": "", "outcome": "left alone", "reason": "not a process ID"})"));
+}
+
+// Whatever a process or user chose reaches a terminal as inert text.
+TEST(text, printable_escapes_what_a_terminal_would_obey) {
+  for (const auto& [raw, shown] : std::vector<std::pair<std::string, std::string>>{
+           {"/opt/c d", "/opt/c d"},
+           {"a\nb\x1b[2J\x7f", "a\\x0ab\\x1b[2J\\x7f"},  // C0, DEL
+           {"\xc2\x9b"
+            "31m \xc2\x9d"
+            "0;t\xc2\x9c",
+            "\\xc2\\x9b31m \\xc2\\x9d0;t\\xc2\\x9c"},  // C1 in UTF-8
+           {"\x9b\xe9\xff", "\\x9b\\xe9\\xff"},        // stray bytes
+           {"\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80",
+            "\\xc0\\xaf \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80"},
+           {"\xe2\x82", "\\xe2\\x82"},  // cut short
+           {"a\\x41\\", "a\\\\x41\\\\"},
+           {"caf\xc3\xa9 \xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80",
+            "caf\xc3\xa9 \xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80"},
+       }) {
+    EXPECT_EQ(printable(raw), shown) << shown;
+  }
+}
+
+struct stat owned(uid_t uid, mode_t mode) {
+  struct stat status {};
+  status.st_uid = uid;
+  status.st_mode = mode;
+  return status;
+}
+
+// Which steps a host takes, as root (0) or as user 1000: directory owner and
+// mode, the entry's owner, the caller | step | follow the entry as a link.
+TEST(safe_path, steps_and_links_a_host_follows) {
+  for (const auto& [directory, entry, caller, steps, follows] :
+       std::vector<std::tuple<struct stat, struct stat, uid_t, bool, bool>>{
+           {owned(0, 040755), owned(1000, 0), 0, true, false},      // /home: root's alone
+           {owned(0, 041777), owned(1000, 0), 0, false, false},     // /tmp: a user's entry
+           {owned(0, 041777), owned(0, 0), 0, true, false},         // /tmp: root's link
+           {owned(0, 040775), owned(1000, 0), 0, false, false},     // a group may write
+           {owned(1000, 040755), owned(1000, 0), 0, true, false},   // a user's own
+           {owned(1000, 040755), owned(1001, 0), 0, false, false},  // another's, in a user's
+           {owned(1000, 040755), owned(0, 0), 0, true, true},       // root's, in a user's
+           {owned(1000, 040755), owned(1001, 0), 1001, true, true},
+       }) {
+    EXPECT_EQ(safe_transition(directory, entry, caller), steps)
+        << directory.st_uid << " " << entry.st_uid << " " << caller;
+    EXPECT_EQ(link_may_be_followed(directory, entry, caller), follows)
+        << directory.st_uid << " " << entry.st_uid << " " << caller;
+  }
+  EXPECT_FALSE(lock_in_run(owned(0, 0100600), 0));
+  EXPECT_TRUE(lock_in_run(owned(1000, 0100640), 0));
+  EXPECT_FALSE(lock_in_run(owned(1000, 0100644), 1000));
 }
 
 }  // namespace

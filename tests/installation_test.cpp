@@ -3,7 +3,9 @@
 // installers, replaced files, scripts, mount namespaces, the host itself and
 // its callers, files in use, and what an ordinary user cannot see. Run in a
 // private pid namespace, these tests see only their own processes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,9 @@
 #include <thread>
 
 #include "host_harness.h"
+#include "installation.h"
+#include "process_scan.h"
+#include "unique_fd.h"
 
 namespace {
 
@@ -82,6 +87,133 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   EXPECT_NE(run.err.find("corvane root: " + root + "\n"), std::string::npos) << run.err;
 }
 
+// A JAR with a class Main that waits, made with the JDK's own tools.
+bool make_jar(const std::string& jar, const std::string& scratch) {
+  fs::create_directories(scratch);
+  fs::create_directories(fs::path(jar).parent_path());
+  harness::write_file(scratch + "/Main.java",
+                      "public class Main { public static void main(String[] a) throws Exception "
+                      "{ Thread.sleep(1000000); } }\n");
+  return harness::run({"/usr/bin/javac", "-d", scratch, scratch + "/Main.java"}).status == 0 &&
+         harness::run({"/usr/bin/jar", "cf", jar, "-C", scratch, "Main.class"}).status == 0;
+}
+
+// What real machines run from /opt, proven by the kernel; and what only says it is ours.
+TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words) {
+  const temp_tree tree;
+  const std::string root = tree.path() + "/corvane";
+  const std::string program = tree.add_program("corvane/bin/corvane");
+  const std::string data = tree.add_program("corvane/share/data");
+  fs::create_directories(tree.path() + "/other");
+  fs::create_hard_link(program, tree.path() + "/other/hardlink");
+  fs::create_hard_link(data, tree.path() + "/other/datalink");
+  fs::create_directories(root + "/venv/bin");
+  fs::create_directories(root + "/app");
+  fs::create_symlink("/usr/bin/python3.11", root + "/venv/bin/python");
+  harness::write_file(root + "/run.sh", "cd /\nsleep 1000\n");
+  harness::write_file(root + "/agent.py", "import os, time\nos.chdir('/')\ntime.sleep(1000)\n");
+  harness::write_file(root + "/report.sh", "exit 0\n");  // the administrator's has this name too
+  harness::write_file(tree.path() + "/other/report.sh", "cd \"$1\" && sleep 1000\n");
+  harness::write_file(tree.path() + "/other/report.pl", "sleep 1000;\n");
+  harness::write_file(root + "/app/server.js",
+                      "process.title = 'node ' + __filename;\nsetInterval(() => {}, 1e6);\n");
+
+  std::list<child> ours;
+  ours.emplace_back(std::vector<std::string>{tree.path() + "/other/hardlink", "1000"});
+  ours.emplace_back(
+      std::vector<std::string>{root + "/venv/bin/python", "-c", "import time; time.sleep(1000)"});
+  ours.emplace_back(
+      std::vector<std::string>{"/bin/sh", "-c", R"(cd "$0" && exec bash ./run.sh)", root}, "bash");
+  if (fs::exists("/usr/bin/node")) {
+    ours.emplace_back(std::vector<std::string>{"/usr/bin/node", root + "/app/server.js"},
+                      "node " + root + "/app/server.js");
+  }
+  if (fs::exists("/usr/bin/javac") && make_jar(root + "/lib/app.jar", tree.path() + "/classes")) {
+    ours.emplace_back(
+        std::vector<std::string>{"/usr/bin/java", "-cp", root + "/lib/app.jar", "Main"});
+    ours.emplace_back(
+        std::vector<std::string>{"/bin/sh", "-c", R"(exec java -classpath "$0/lib/*" Main)", root},
+        "java");
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // until Main's class is loaded
+  }
+  const child relative_python(
+      {"/bin/sh", "-c", R"(cd "$0" && exec /usr/bin/python3.11 agent.py)", root},
+      "/usr/bin/python3.11");
+  const child admins_script(
+      {"/bin/sh", "-c", R"(cd "$0" && exec bash ./report.sh "$1")", tree.path() + "/other", root},
+      "bash");
+  const child perl({"/usr/bin/perl", "-I", root, tree.path() + "/other/report.pl"});
+  const child user(
+      {"/bin/sh", "-c", R"(exec /bin/sleep 1000 <"$0")", tree.path() + "/other/datalink"},
+      "/bin/sleep");
+
+  const auto run = run_host({"--json", "check", "--files-in-use", "--root", root});
+  ASSERT_EQ(run.status, 3) << run.err;
+  std::vector<int> expected;
+  for (const child& one : ours) {
+    expected.push_back(one.pid());
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(run.pids(), expected) << run.out;
+  const auto check = run.json()["check"];
+  EXPECT_EQ(check["processes"][0]["command"], tree.path() + "/other/hardlink");
+  EXPECT_EQ(check["uninspected"]["reasons"],
+            nlohmann::json::parse(
+                R"({"not proven: a relative script name, and no open handle to the script": 1})"));
+  EXPECT_EQ(check["using_files"][0]["pid"], user.pid());
+  EXPECT_EQ(check["using_files"][0]["files"][0]["path"], tree.path() + "/other/datalink");
+  std::string handed = root + "/bin/corvane";  // the plug-in folds case
+  std::transform(handed.begin(), handed.end(), handed.begin(), ::tolower);
+  EXPECT_NE(run.err.find("process: " + handed + " is going to be killed"), std::string::npos)
+      << "the plug-in is handed the installation's own path";
+}
+
+// A /proc fixture, read by an ordinary user: a process whose stat it may not
+// read is no kernel thread, and one whose executable it may not reach (as on
+// a FUSE mount without allow_other) is not dropped: both are counted.
+TEST(installation, what_an_ordinary_user_cannot_read_is_counted_not_dropped) {
+  const temp_tree tree;
+  const child first(tree.add_program("corvane/bin/first"));
+  const child second(tree.add_program("corvane/bin/second"));
+  const std::string proc = tree.path() + "/proc";
+  const auto fixture = [&proc](pid_t pid, const std::string& exe) {
+    const std::string dir = proc + "/" + std::to_string(pid);
+    fs::create_directories(dir);
+    harness::write_file(dir + "/stat", std::to_string(pid) +
+                                           " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 "
+                                           "99 0 0\n");
+    fs::create_symlink(exe, dir + "/exe");
+    return dir;
+  };
+  chmod((fixture(first.pid(), "/bin/sleep") + "/stat").c_str(), 0);
+  fixture(second.pid(), tree.path() + "/private/sleep");
+  fs::create_directories(tree.path() + "/private");
+  chmod((tree.path() + "/private").c_str(), 0700);
+  chmod(tree.path().c_str(), 0755);
+  const auto where = corvane_host::installation_at(tree.path() + "/corvane/");
+  const corvane_host::unique_fd proc_fd(open(proc.c_str(), O_PATH | O_DIRECTORY));
+  int pipe_fds[2] = {};
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  const pid_t reader = fork();
+  if (reader == 0) {
+    const bool nobody = setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0;
+    const auto scan = corvane_host::scan_installation(proc_fd.get(), where, false);
+    const auto denied = scan.uninspected.find("Permission denied");
+    const int seen[2] = {nobody ? 1 : 0, denied != scan.uninspected.end() ? denied->second : 0};
+    _exit(write(pipe_fds[1], seen, sizeof seen) == sizeof seen ? 0 : 1);
+  }
+  close(pipe_fds[1]);
+  int counts[2] = {};
+  const bool read_all = read(pipe_fds[0], counts, sizeof counts) == sizeof counts;
+  close(pipe_fds[0]);
+  ASSERT_EQ(harness::exit_status_of(reader), 0);
+  ASSERT_TRUE(read_all);
+  if (counts[0] == 0) {
+    GTEST_SKIP() << "needs root, to read the fixture as another user";
+  }
+  EXPECT_EQ(counts[1], 2);
+}
+
 TEST(installation, a_containers_look_alike_is_left_alone_and_a_sandboxed_own_file_is_found) {
   if (!can_unshare("--mount")) {
     GTEST_SKIP() << "no mount namespaces here";
@@ -129,9 +261,7 @@ TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_a
 // It ignores SIGTERM: while its other thread runs, it has not ended.
 TEST(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for_ended) {
   const temp_tree tree;
-  const std::string program = tree.path() + "/corvane/bin/leader";
-  fs::create_directories(tree.path() + "/corvane/bin");
-  fs::copy_file(THREAD_LEADER_FILE, program);
+  const std::string program = tree.add_program("corvane/bin/leader", THREAD_LEADER_FILE);
   child leader({program}, "", harness::sigterm_is::ignored);
   while (harness::read_file("/proc/" + std::to_string(leader.pid()) + "/stat").find(") Z") ==
          std::string::npos) {

@@ -15,10 +15,12 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "host_harness.h"
 #include "session.h"
+#include "unique_fd.h"
 
 namespace {
 
@@ -26,50 +28,78 @@ using harness::run_host;
 using harness::temp_tree;
 namespace fs = std::filesystem;
 
-// Every file under `directory` with a hash of what it holds.
-std::map<std::string, std::size_t> snapshot(const std::string& directory) {
-  std::map<std::string, std::size_t> files;
+// Every entry under `directory`: its owner, mode, size and a hash of what a
+// small regular file holds (a large one is not read).
+std::map<std::string, std::string> snapshot(const std::string& directory) {
+  std::map<std::string, std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(directory)) {
-    files[entry.path()] =
-        entry.is_regular_file() ? std::hash<std::string>{}(harness::read_file(entry.path())) : 0;
+    struct stat status {};
+    lstat(entry.path().c_str(), &status);
+    const bool small = S_ISREG(status.st_mode) && status.st_size < (1 << 20);
+    entries[entry.path()] =
+        std::to_string(status.st_uid) + " " + std::to_string(status.st_mode) + " " +
+        std::to_string(status.st_size) + " " +
+        std::to_string(small ? std::hash<std::string>{}(harness::read_file(entry.path())) : 0);
   }
-  return files;
+  return entries;
 }
 
-// A session file "s" that holds `text`, and its lock.
-std::string session_in(const temp_tree& tree, const std::string& text) {
-  harness::write_file(tree.path() + "/s", text);
-  harness::write_file(tree.path() + "/s.lock", "");
-  return tree.path() + "/s";
+// How a test acts as another user in a shell command.
+constexpr char as_nobody[] = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+
+// A tree any user may enter, with u/ of the user nobody, sticky/ that anyone
+// may write (as /tmp), and target/ of root's holding root's setuid file precious.
+void hostile_layout(const temp_tree& tree) {
+  chmod(tree.path().c_str(), 0755);
+  for (const char* directory : {"u", "sticky", "target"}) {
+    fs::create_directory(tree.path() + "/" + directory);
+  }
+  chmod((tree.path() + "/sticky").c_str(), 01777);
+  harness::write_file(tree.path() + "/target/precious", "precious");
+  chmod((tree.path() + "/target/precious").c_str(), 04755);
+  const passwd* nobody = getpwnam("nobody");
+  if (geteuid() == 0 && nobody != nullptr) {
+    ASSERT_EQ(chown((tree.path() + "/u").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  }
 }
 
 class refused : public testing::TestWithParam<const char*> {};
 
 // A row: its name | the arguments after --session FILE, ROOT standing for the
-// installation | the exit status | the message | FILE, in the tree (by
-// default s) | a shell command that makes it, run in the tree (by default, a
-// session that records the running program, whose ID is $1).
+// installation and TREE for the tree | the exit status | the message | FILE,
+// in the tree (by default s) | a shell command that makes it, run in the tree
+// as root, $user acting as another user (by default, a session that records
+// the running program, whose ID is $pid). Nothing changes, quickly.
 TEST_P(refused, with_one_clear_message_and_nothing_changed) {
   std::vector<std::string> row = harness::split(GetParam(), '|');
   row.resize(6);
+  if (geteuid() != 0 &&
+      (row[5].find("$user") != std::string::npos || row[5].find("chown") != std::string::npos ||
+       row[5].find("ln target") != std::string::npos)) {
+    GTEST_SKIP() << "only root acts as another user";
+  }
   const temp_tree tree;
   const harness::child corvane(tree.add_program("corvane/bin/corvane"));
+  hostile_layout(tree);
   const std::string make =
       row[5].empty() ? "printf 'corvane-host session 1\\nRUNNING_PROC_LIST=%s\\n' $pid >s" : row[5];
   ASSERT_EQ(std::system(("cd '" + tree.path() + "' && pid=" + std::to_string(corvane.pid()) +
-                         " && : >s.lock && " + make)
+                         " && user='" + as_nobody + "' && " + make)
                             .c_str()),
             0);
   const auto before = snapshot(tree.path());
   std::vector<std::string> args = {"--session",
                                    tree.path() + "/" + (row[4].empty() ? "s" : row[4])};
   for (const std::string& arg : harness::split(row[1], ' ')) {
-    args.push_back(arg == "ROOT"    ? tree.path() + "/corvane"
-                   : arg == "LONG"  ? std::string(5000, 'a')
-                   : arg == "EMPTY" ? ""
-                                    : arg);
+    args.push_back(arg == "ROOT"                ? tree.path() + "/corvane"
+                   : arg == "LONG"              ? std::string(5000, 'a')
+                   : arg == "EMPTY"             ? ""
+                   : arg.rfind("TREE/", 0) == 0 ? tree.path() + arg.substr(4)
+                                                : arg);
   }
+  const auto start = std::chrono::steady_clock::now();
   const auto run = run_host(args);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(run.status, std::stoi(row[2])) << run.err;
   EXPECT_NE(run.err.find(row[3]), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("corvane_killer:"), std::string::npos) << "the plug-in ran";
@@ -96,46 +126,109 @@ INSTANTIATE_TEST_SUITE_P(
         "1\\nx\\n' >s",
         "session_no_check_wrote | kill | 1 | holds no check's records | | : >s",
         "kill_without_a_session | kill | 1 | there is no session | mistyped | :",
-        "session_is_a_pipe | check --root ROOT | 1 | is a pipe, not a session file | | mkfifo s",
+        "session_is_a_pipe | check --root ROOT | 1 | is a pipe, not a regular file | | mkfifo s",
         "session_is_a_directory | check --root ROOT | 1 | is a directory | corvane | :",
-        "link_to_nothing | check --root ROOT | 1 | which does not exist | | ln -s missing s",
+        "link_to_nothing_through_a_link | check --root ROOT | 1 | which does not exist | | "
+        "mkdir d && ln -s d dl && ln -s dl/missing s",
+        "link_to_a_device | check --root ROOT | 1 | /dev/zero is a device | | ln -s /dev/zero s",
         "link_in_a_world_writable_directory | check --root ROOT | 1 | world-writable directory | "
-        "shared/s | mkdir elsewhere shared && chmod 1707 shared && ln -s $PWD/elsewhere/s shared/s",
+        "sticky/s | ln -s $PWD/target/precious sticky/s",
         "link_owned_by_another_user | check --root ROOT | 1 | owned by another user | | "
-        ": >real && ln -s real s && chown -h nobody s"),
+        "ln -s target/precious s && chown -h nobody s",
+        "users_link_in_a_component | check --root ROOT | 1 | u/link is a symbolic link owned by "
+        "another user | u/link/s | $user ln -s ../target u/link",
+        "users_link_in_a_sticky_component | check --root ROOT | 1 | sticky/link belongs to uid "
+        "65534 | sticky/link/s | $user ln -s ../target sticky/link",
+        "another_users_session_in_a_sticky_directory | check --root ROOT | 1 | sticky/s belongs to "
+        "uid 65534 | sticky/s | $user touch sticky/s",
+        "hard_linked_session | check --root ROOT | 1 | has 2 links | u/s | ln target/precious u/s",
+        "sparse_4_gib_session | check --root ROOT | 1 | more than the 16 MiB a session may hold; "
+        "it "
+        "is 4294967296 bytes and was not read | u/s | $user truncate -s 4G u/s",
+        "log_through_a_users_link | --log TREE/u/log check --root ROOT | 1 | owned by another user "
+        "| | $user ln -s ../target/log u/log",
+        "log_in_a_users_linked_directory | --log TREE/u/link/log check --root ROOT | 1 | owned by "
+        "another user | | $user ln -s ../target u/link",
+        "log_is_a_pipe | --log TREE/u/log check --root ROOT | 1 | is a pipe | | $user mkfifo u/log",
+        "log_is_a_device | --log /dev/zero check --root ROOT | 1 | is a device | | :",
+        "log_hard_linked | --log TREE/u/log check --root ROOT | 1 | has 2 links | | "
+        "ln target/precious u/log"),
     [](const auto& info) { return harness::split(info.param, '|')[0]; });
 
-// A user's empty session (as mktemp makes it), reached through a link, used by
-// root, then by the user again.
-TEST(session_file, a_safe_link_is_followed_and_owner_and_mode_are_kept) {
+// A user's setgid session in the user's directory, reached through root's
+// link, beside a lock and a temporary that are hard links to root's setuid
+// file: used by root, then by the user again; root keeps the user's owner and
+// mode less setgid, and hands nothing over.
+TEST(session_file, a_users_session_stays_the_users_and_nothing_is_handed_over) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root acts as another user";
+  }
   const temp_tree tree;
   const std::string host = tree.add_built_host("build");
+  hostile_layout(tree);
   const std::string root = tree.path() + "/corvane";
   fs::create_directories(root);
-  const std::string home = tree.path() + "/home";
-  fs::create_directory(home);
-  harness::write_file(home + "/real", "");
-  fs::create_symlink("real", home + "/session");
+  const std::string u = tree.path() + "/u";
+  const std::string precious = tree.path() + "/target/precious";
+  harness::write_file(u + "/real", "");
+  fs::create_symlink("real", u + "/session");
   const uid_t user = getpwnam("nobody")->pw_uid;
-  ASSERT_EQ(chown(home.c_str(), user, static_cast<gid_t>(-1)), 0);
-  ASSERT_EQ(chown((home + "/real").c_str(), user, static_cast<gid_t>(-1)), 0);
-  chmod((home + "/real").c_str(), 0640);
-  std::vector<std::string> args = {host, "--session", home + "/session", "check", "--root", root};
+  ASSERT_EQ(chown((u + "/real").c_str(), user, static_cast<gid_t>(-1)), 0);
+  chmod((u + "/real").c_str(), 02640);
+  fs::create_hard_link(precious, u + "/real.lock");
+  fs::create_hard_link(precious, u + "/real.corvane-tmp.AAAAAA");
+  const auto before = snapshot(tree.path() + "/target");
+  std::vector<std::string> args = {host, "--session", u + "/session", "check", "--root", root};
 
   EXPECT_EQ(harness::run(args).status, 0);
-  for (const std::string& file : {home + "/real", home + "/real.lock"}) {
-    struct stat after {};
-    lstat(file.c_str(), &after);
-    EXPECT_EQ(std::make_tuple(after.st_uid, after.st_mode & 07777), std::make_tuple(user, 0640U))
-        << file;
-  }
-  EXPECT_TRUE(fs::is_symlink(home + "/session"));
-  EXPECT_FALSE(fs::exists(home + "/session.lock"));
-  EXPECT_EQ(
-      corvane_host::decode_session(harness::read_file(home + "/real")).values.at("CORVANE_PATH"),
-      root);
+  struct stat after {};
+  lstat((u + "/real").c_str(), &after);
+  EXPECT_EQ(std::make_tuple(after.st_uid, after.st_mode & 07777), std::make_tuple(user, 0640U));
+  EXPECT_EQ(snapshot(tree.path() + "/target"), before);
+  EXPECT_TRUE(fs::is_symlink(u + "/session"));
+  EXPECT_EQ(corvane_host::decode_session(harness::read_file(u + "/real")).values.at("CORVANE_PATH"),
+            root);
   const auto as_user = harness::run(harness::as_user("nobody", "nogroup", args));
   EXPECT_EQ(as_user.status, 0) << as_user.err;
+  EXPECT_EQ(snapshot(tree.path() + "/target"), before);
+}
+
+// The user swaps the directory of their session for a link to root's after
+// the host read the session (it then waits for a process whose SIGTERM is
+// blocked): the save goes to the directory that was read, never to root's.
+TEST(session_file, a_directory_swapped_after_the_read_is_still_the_one_written) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root acts as another user";
+  }
+  const temp_tree tree;
+  hostile_layout(tree);
+  const harness::child corvane(tree.add_program("corvane/bin/corvane"),
+                               harness::sigterm_is::blocked);
+  const std::string u = tree.path() + "/u";
+  ASSERT_EQ(
+      std::system(
+          (std::string(as_nobody) + " sh -c 'mkdir " + u + "/dir && : >" + u + "/dir/s'").c_str()),
+      0);
+  const pid_t host = harness::start({CORVANE_HOST_FILE, "--session", u + "/dir/s", "run", "--root",
+                                     tree.path() + "/corvane", "--wait", "30"},
+                                    "/dev/null", "/dev/null");
+  const std::string status = "/proc/" + std::to_string(corvane.pid()) + "/status";
+  for (int i = 0; i < 1000 &&
+                  harness::read_file(status).find("ShdPnd:\t0000000000004000") == std::string::npos;
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(std::system((std::string(as_nobody) + " sh -c 'mv " + u + "/dir " + u +
+                         "/old && ln -s ../target " + u + "/dir'")
+                            .c_str()),
+            0);
+  kill(corvane.pid(), SIGKILL);
+  harness::exit_status_of(host);
+  EXPECT_EQ(fs::directory_iterator(tree.path() + "/target")->path().filename(), "precious");
+  EXPECT_EQ(std::distance(fs::directory_iterator(tree.path() + "/target"), {}), 1);
+  EXPECT_EQ(
+      corvane_host::decode_session(harness::read_file(u + "/old/s")).values.at("CORVANE_PATH"),
+      tree.path() + "/corvane");
 }
 
 bool has_temporary(const std::string& directory) {
@@ -149,8 +242,9 @@ TEST(session_file, a_save_killed_midway_leaves_no_lasting_temporary) {
   const temp_tree tree;
   fs::create_directories(tree.path() + "/corvane");
   session_t big;
-  big.values["BIG"] = std::string(16 << 20, 'x');
-  const std::string session = session_in(tree, corvane_host::encode_session(big));
+  big.values["BIG"] = std::string(15 << 20, 'x');
+  const std::string session = tree.path() + "/s";
+  harness::write_file(session, corvane_host::encode_session(big));
   const std::vector<std::string> args = {
       CORVANE_HOST_FILE, "--session", session,  "--log",
       "/dev/null",       "check",     "--root", tree.path() + "/corvane"};
@@ -170,22 +264,66 @@ TEST(session_file, a_save_killed_midway_leaves_no_lasting_temporary) {
               big.values["BIG"]);
 }
 
-TEST(session_file, a_held_lock_is_waited_for_visibly_and_not_for_ever) {
+// The lock is the session file: its owner (root, on its private file) makes
+// root wait, visibly and not for ever; a user who may only read root's file
+// holds its lock in vain.
+TEST(session_file, only_the_sessions_owner_can_make_root_wait) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root acts as another user";
+  }
+  for (const bool owner : {true, false}) {
+    const temp_tree tree;
+    hostile_layout(tree);
+    fs::create_directories(tree.path() + "/corvane");
+    const std::string session = tree.path() + "/s";
+    harness::write_file(session, "corvane-host session 1\nA=1\n");
+    chmod(session.c_str(), owner ? 0600 : 0644);
+    const corvane_host::unique_fd mine(open(session.c_str(), O_RDONLY | O_CLOEXEC));
+    std::optional<harness::child> user;
+    if (owner) {
+      ASSERT_EQ(flock(mine.get(), LOCK_SH), 0);
+    } else {
+      user.emplace(harness::as_user("nobody", "nogroup",
+                                    {"/usr/bin/flock", "-s", session, "/bin/sleep", "1000"}),
+                   "/usr/bin/flock");
+      for (int i = 0; i < 400 && flock(mine.get(), LOCK_EX | LOCK_NB) == 0; ++i) {
+        flock(mine.get(), LOCK_UN);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const auto run = run_host({"--session", session, "--lock-timeout", "1.5", "check", "--root",
+                               tree.path() + "/corvane"});
+    const bool waited = std::chrono::steady_clock::now() - start > std::chrono::seconds(1);
+    EXPECT_EQ(std::make_tuple(run.status, waited), std::make_tuple(owner ? 1 : 0, owner))
+        << run.err;
+    if (owner) {
+      EXPECT_NE(run.err.find("waiting for the lock on the session " + session +
+                             ", held by process " + std::to_string(getpid())),
+                std::string::npos)
+          << run.err;
+      EXPECT_NE(run.err.find("gave up waiting"), std::string::npos) << run.err;
+      EXPECT_EQ(harness::read_file(session), "corvane-host session 1\nA=1\n");
+    }
+  }
+}
+
+// A new log is root's alone, an existing one is appended to; "-" is standard error.
+TEST(session_file, a_new_log_is_private_and_an_old_one_appended_to) {
   const temp_tree tree;
   fs::create_directories(tree.path() + "/corvane");
-  const std::string session = session_in(tree, "corvane-host session 1\nA=1\n");
-  const int lock = open((session + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  ASSERT_EQ(flock(lock, LOCK_EX), 0);
-  const auto run = run_host(
-      {"--session", session, "--lock-timeout", "1.5", "check", "--root", tree.path() + "/corvane"});
-  close(lock);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("waiting for the session lock " + session + ".lock, held by process " +
-                         std::to_string(getpid())),
-            std::string::npos)
-      << run.err;
-  EXPECT_NE(run.err.find("gave up waiting"), std::string::npos) << run.err;
-  EXPECT_EQ(harness::read_file(session), "corvane-host session 1\nA=1\n");
+  const std::string log = tree.path() + "/log";
+  for (int run = 0; run < 2; ++run) {
+    EXPECT_EQ(run_host({"--log", log, "check", "--root", tree.path() + "/corvane"}).status, 0);
+  }
+  struct stat status {};
+  stat(log.c_str(), &status);
+  EXPECT_EQ(status.st_mode & 07777, 0600U);
+  const std::string text = harness::read_file(log);
+  const std::string line = "corvane_killer: check_running_corvane entered\n";
+  EXPECT_EQ(text.find(line), text.rfind(line) - text.size() / 2) << text;
+  EXPECT_NE(run_host({"--log", "-", "check", "--root", tree.path() + "/corvane"}).err.find(line),
+            std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,323 @@
+// SPDX-License-Identifier: MIT
+#include "process_evidence.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "interpreters.h"
+#include "proc_parse.h"
+#include "proc_table.h"
+#include "unique_fd.h"
+
+namespace corvane_host {
+namespace {
+
+constexpr std::string_view deleted_mark = " (deleted)";
+
+struct dir_closer {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+file_id id_from(const struct stat& info) { return {info.st_dev, info.st_ino}; }
+
+std::string file_name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// What a process runs: the file its exe link reaches, and the link's text.
+// A process whose main thread has exited still runs in its other threads,
+// and its executable is then reached through one of them. The text may be
+// missing (a path longer than the kernel's link text): the file decides.
+struct executable {
+  struct stat file {};
+  std::string text;
+  int error = 0;  // the file could not be reached
+};
+
+executable executable_of(const process_handle& process) {
+  const int dir = process.proc_dir();
+  const auto reach = [dir](const std::string& link) {
+    executable exe;
+    if (fstatat(dir, link.c_str(), &exe.file, 0) != 0) {
+      exe.error = errno;
+      return exe;
+    }
+    exe.text = read_link_at(dir, link).text;
+    return exe;
+  };
+  executable exe = reach("exe");
+  if (exe.error != ENOENT) {
+    return exe;
+  }
+  const int tasks_fd = openat(dir, "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::unique_ptr<DIR, dir_closer> tasks(tasks_fd < 0 ? nullptr : fdopendir(tasks_fd));
+  if (!tasks && tasks_fd >= 0) {
+    close(tasks_fd);
+  }
+  const std::string leader = std::to_string(process.identity().pid);
+  while (tasks && exe.error != 0) {
+    const dirent* task = readdir(tasks.get());
+    if (task == nullptr) {
+      break;
+    }
+    if (task->d_name[0] != '.' && task->d_name != leader) {
+      executable thread_exe = reach(std::string("task/") + task->d_name + "/exe");
+      if (thread_exe.error == 0) {
+        exe = std::move(thread_exe);
+      }
+    }
+  }
+  return exe;
+}
+
+// `path` opened inside the process's own root (a relative one against its
+// working directory): its words are its own, and a crafted link must not
+// lead outside that root.
+unique_fd open_in_process_root(const process_handle& process, const std::string& path,
+                               bool follow) {
+  std::string absolute = path;
+  if (absolute.empty()) {
+    return unique_fd();
+  }
+  if (absolute.front() != '/') {
+    const file_text cwd = read_link_at(process.proc_dir(), "cwd");
+    if (cwd.error != 0) {
+      return unique_fd();
+    }
+    absolute = cwd.text + "/" + absolute;
+  }
+  const unique_fd root(openat(process.proc_dir(), "root", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!root) {
+    return unique_fd();
+  }
+  open_how how{};
+  how.flags = O_PATH | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
+  how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
+  return unique_fd(
+      static_cast<int>(syscall(SYS_openat2, root.get(), absolute.c_str(), &how, sizeof how)));
+}
+
+// Where this host sees a file it holds open.
+std::string seen_here(int fd) {
+  return read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(fd)).text;
+}
+
+// The installation's path of `fd`'s file when it is one of its regular files.
+std::optional<std::string> installation_path(int fd, const installation& where) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  const std::string here = seen_here(fd);
+  if (lies_inside(here, where) && id_of(here) == id_from(info)) {
+    return here;
+  }
+  const std::string* indexed =
+      info.st_dev == where.directory_id.device ? where.files->find(id_from(info)) : nullptr;
+  return indexed != nullptr ? std::optional(*indexed) : std::nullopt;
+}
+
+// A regular file the process holds open, as this host sees it.
+struct held_file {
+  std::string path;
+  file_id id;
+};
+
+std::vector<held_file> held_files(const process_handle& process) {
+  std::vector<held_file> held;
+  const int fds_fd = openat(process.proc_dir(), "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::unique_ptr<DIR, dir_closer> fds(fds_fd < 0 ? nullptr : fdopendir(fds_fd));
+  if (!fds && fds_fd >= 0) {
+    close(fds_fd);
+  }
+  while (fds) {
+    const dirent* fd = readdir(fds.get());
+    if (fd == nullptr) {
+      break;
+    }
+    struct stat info {};
+    if (fd->d_name[0] == '.' || fstatat(dirfd(fds.get()), fd->d_name, &info, 0) != 0 ||
+        !S_ISREG(info.st_mode)) {
+      continue;
+    }
+    const file_text link = read_link_at(dirfd(fds.get()), fd->d_name);
+    if (link.error == 0) {
+      held.push_back({link.text, id_from(info)});
+    }
+  }
+  return held;
+}
+
+bool ends_with(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string lexically_normal(const std::string& path) {
+  return std::filesystem::path(path).lexically_normal().string();
+}
+
+// The script an interpreter names. An absolute name must lead, inside the
+// process's root, to a regular file of the installation. A relative one is
+// proven only by the handle a shell keeps on its script: the working
+// directory may have changed since, in either direction.
+evidence script_evidence(const process_handle& process, const std::string& script,
+                         const installation& where) {
+  evidence found;
+  if (script.front() == '/') {
+    const unique_fd file = open_in_process_root(process, script, true);
+    found.file = file ? installation_path(file.get(), where) : std::nullopt;
+    found.kernel_name = found.file ? seen_here(file.get()) : "";
+    return found;
+  }
+  const std::string tail = "/" + lexically_normal(script);
+  for (const held_file& held : held_files(process)) {
+    if (ends_with(held.path, tail)) {
+      if (lies_inside(held.path, where) && id_of(held.path) == held.id) {
+        found.file = held.path;
+        found.kernel_name = held.path;
+      }
+      return found;  // its script, wherever it lies
+    }
+  }
+  // No handle: it may be the installation's, if the name leads there now or
+  // names one of its files (a daemon changes to "/" once started).
+  const file_text cwd = read_link_at(process.proc_dir(), "cwd");
+  if ((cwd.error == 0 && lies_inside(lexically_normal(cwd.text + "/" + script), where)) ||
+      where.files->has_path_ending(tail)) {
+    found.unproven = "a relative script name, and no open handle to the script";
+  }
+  return found;
+}
+
+// A JVM runs the installation's code when the class or module path that
+// supplies its main class lies in the installation, and it holds those jars
+// open.
+evidence class_path_evidence(const process_handle& process, const std::vector<std::string>& path,
+                             const installation& where) {
+  std::vector<std::string> entries;  // as seen here; a wildcard's directory ends in "/"
+  for (const std::string& entry : path) {
+    const bool wildcard = ends_with(entry, "/*");
+    const unique_fd file =
+        open_in_process_root(process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true);
+    const std::string here = file ? seen_here(file.get()) + (wildcard ? "/" : "") : "";
+    if (!lies_inside(here, where)) {
+      return {};  // its main class may come from elsewhere: at most it uses files
+    }
+    entries.push_back(here);
+  }
+  evidence found;
+  for (const held_file& held : held_files(process)) {
+    for (const std::string& entry : entries) {
+      const bool in_entry = entry.back() == '/'
+                                ? held.path.compare(0, entry.size(), entry) == 0 &&
+                                      held.path.find('/', entry.size()) == std::string::npos
+                                : held.path == entry;
+      if (in_entry && id_of(held.path) == held.id) {
+        found.file = held.path;
+        found.kernel_name = held.path;
+        return found;
+      }
+    }
+  }
+  found.unproven = "a class path in the installation, but none of its jars open";
+  return found;
+}
+
+// Whether a word of the command line names a path inside the installation.
+bool points_inside(const process_handle& process, const std::vector<std::string>& words,
+                   const installation& where) {
+  const file_text cwd = read_link_at(process.proc_dir(), "cwd");
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (!word.empty() &&
+        lies_inside(lexically_normal(word.front() == '/' ? word : cwd.text + "/" + word), where)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+evidence examine(const process_handle& process, const installation& where) {
+  evidence found;
+  const executable exe = executable_of(process);
+  if (exe.error != 0) {
+    found.unreadable = exe.error;
+    return found;
+  }
+  const struct stat& running = exe.file;
+  // The link text is the kernel's name for the file; whether the file was
+  // deleted or replaced since the process started is its link count's to say.
+  const bool deleted = running.st_nlink == 0;
+  std::string name = exe.text;
+  if (deleted && ends_with(name, std::string(deleted_mark))) {
+    name.resize(name.size() - deleted_mark.size());
+  }
+  found.kernel_name = exe.text;
+  if (deleted) {
+    // Gone from every directory: it was the installation's when the process
+    // runs in this host's root and on the installation's file system.
+    struct stat root {};
+    if (lies_inside(name, where) && fstatat(process.proc_dir(), "root", &root, 0) == 0 &&
+        id_from(root) == where.host_root && running.st_dev == where.directory_id.device) {
+      found.file = name;
+    }
+    return found;
+  }
+  if (lies_inside(name, where) && id_of(name) == id_from(running)) {
+    found.file = name;
+    return found;
+  }
+  if (running.st_dev == where.directory_id.device) {
+    if (const std::string* file = where.files->find(id_from(running))) {
+      found.file = *file;  // a bind mount, a hard link, another mount namespace's path
+      return found;
+    }
+  }
+  const std::vector<std::string> words =
+      command_words(parse_cmdline(read_file_at(process.proc_dir(), "cmdline").text));
+  // argv[0] that leads, through its links, to the very file it runs: a
+  // virtual environment's interpreter.
+  if (!words.empty() && !words[0].empty()) {
+    const unique_fd named = open_in_process_root(process, words[0], false);
+    const unique_fd target = named ? open_in_process_root(process, words[0], true) : unique_fd();
+    const std::string here = named ? seen_here(named.get()) : "";
+    struct stat at_here {};
+    // The name must be the installation's here too, not only in the
+    // process's own mount namespace.
+    if (target && lies_inside(here, where) && lstat(here.c_str(), &at_here) == 0 &&
+        id_from(at_here) == id_of(named.get()) && id_of(target.get()) == id_from(running)) {
+      found.file = here;
+      return found;
+    }
+  }
+  const std::string program = file_name_of(name);
+  if (!is_interpreter(program)) {
+    return found;
+  }
+  const program_words runs = program_of(program, words);
+  switch (runs.kind) {
+    case program_kind::file:
+      return runs.files.front().empty() ? found
+                                        : script_evidence(process, runs.files.front(), where);
+    case program_kind::class_path:
+      return runs.files.empty() ? found : class_path_evidence(process, runs.files, where);
+    case program_kind::unknown:
+      if (points_inside(process, words, where)) {
+        found.unproven = "a command line with an option corvane-host does not know";
+      }
+      return found;
+    case program_kind::none:
+      break;
+  }
+  return found;
+}
+
+}  // namespace corvane_host

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: MIT
+// A plug-in that reuses a process ID on purpose, to show that the host
+// records who a process was when its scan decided, not who has the ID later.
+// Its check starts bin/victim of the installation, lets the host list it,
+// ends it, has the kernel hand its ID to a stranger (ns_last_pid, in a
+// private pid namespace) and records that ID. Its kill signals what is
+// recorded, as the real plug-in does.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "host-services.h"
+
+namespace {
+
+pid_t spawn(const char* file, const char* argument) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl(file, file, argument, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+}  // namespace
+
+extern "C" int check_running_corvane(session_t* session) {
+  const std::string victim_file = path(env_get_string(session, "CORVANE_PATH")) + "/bin/victim";
+  const pid_t victim = spawn(victim_file.c_str(), "30");
+  const std::string link = "/proc/" + std::to_string(victim) + "/exe";
+  for (std::string exe(4096, '\0'); exe != victim_file;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    exe.resize(static_cast<std::size_t>(std::max(0L, readlink(link.c_str(), exe.data(), 4096))));
+  }
+  const bool listed = get_process_list().count(victim) != 0;
+  kill(victim, SIGKILL);
+  waitpid(victim, nullptr, 0);
+  std::ofstream("/proc/sys/kernel/ns_last_pid") << victim - 1 << std::flush;
+  const pid_t stranger = spawn("/bin/sleep", "30");
+  print_log("reuse: listed %d, victim %d, stranger %d", listed ? 1 : 0, victim, stranger);
+  env_set_string(session, "RUNNING_PROC_LIST", std::to_string(stranger));
+  return 0;
+}
+
+extern "C" int kill_corvane(session_t* session) {
+  std::istringstream list(env_get_string(session, "RUNNING_PROC_LIST"));
+  int result = -1;
+  for (std::string id; std::getline(list, id, ';');) {
+    if (id != "-1") {
+      result = kill(std::stoi(id), SIGTERM);
+    }
+  }
+  return result;
+}
