@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -67,8 +68,11 @@ proc_result<Value> read_parsed(const process_handle& process, const char* file, 
   return {std::nullopt, read.error != 0 ? read.error : EBADMSG};
 }
 
-// Each directory entry's name, "." and ".." left out.
-std::vector<std::string> entries_at(int dir_fd, const char* relative) {
+constexpr std::uint64_t sigterm_bit = std::uint64_t{1} << (SIGTERM - 1);
+
+}  // namespace
+
+std::vector<std::string> read_entries(int dir_fd, const char* relative, std::size_t most) {
   std::vector<std::string> names;
   const int fd = openat(dir_fd, relative, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR* const dir = fd < 0 ? nullptr : fdopendir(fd);
@@ -78,7 +82,11 @@ std::vector<std::string> entries_at(int dir_fd, const char* relative) {
     }
     return names;
   }
-  while (const dirent* entry = readdir(dir)) {
+  while (names.size() < most) {
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      break;
+    }
     if (entry->d_name[0] != '.') {
       names.emplace_back(entry->d_name);
     }
@@ -87,9 +95,22 @@ std::vector<std::string> entries_at(int dir_fd, const char* relative) {
   return names;
 }
 
-constexpr std::uint64_t sigterm_bit = std::uint64_t{1} << (SIGTERM - 1);
-
-}  // namespace
+std::vector<open_file> read_open_files(const process_handle& process, std::size_t most) {
+  std::vector<open_file> files;
+  const int dir = process.proc_dir();
+  for (const std::string& fd : read_entries(dir, "fd", most)) {
+    struct stat info {};
+    const std::string link = "fd/" + fd;
+    if (fstatat(dir, link.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode)) {
+      continue;
+    }
+    file_text path = read_link_at(dir, link);
+    if (path.error == 0) {
+      files.push_back({std::move(path.text), info.st_dev, info.st_ino});
+    }
+  }
+  return files;
+}
 
 proc_result<process_status> read_status(const process_handle& process) {
   return read_parsed<process_status>(process, "status", parse_status);
@@ -102,7 +123,7 @@ proc_result<std::string> read_cgroup(const process_handle& process) {
 
 bool sigterm_taken_at_once(const process_handle& process) {
   const int dir = process.proc_dir();
-  for (const std::string& task : entries_at(dir, "task")) {
+  for (const std::string& task : read_entries(dir, "task")) {
     const auto status = parse_status(read_file_at(dir, "task/" + task + "/status").text);
     if (!status || status->state == 'Z' || status->state == 'X') {
       continue;  // an exited thread takes no signal
@@ -113,7 +134,7 @@ bool sigterm_taken_at_once(const process_handle& process) {
       return true;
     }
   }
-  for (const std::string& fd : entries_at(dir, "fd")) {
+  for (const std::string& fd : read_entries(dir, "fd")) {
     if (read_link_at(dir, "fd/" + fd).text == "anon_inode:[signalfd]") {
       const auto mask = parse_signalfd_mask(read_file_at(dir, "fdinfo/" + fd).text);
       if (mask && (*mask & sigterm_bit) != 0) {

@@ -7,9 +7,11 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "proc_parse.h"
 #include "process_handle.h"
@@ -39,6 +41,21 @@ struct file_text {
 file_text read_file_at(int dir_fd, const std::string& relative,
                        std::size_t most = std::size_t{64} << 20);
 file_text read_link_at(int dir_fd, const std::string& relative);
+
+// The names in the directory `relative` below `dir_fd`, "." and ".." left
+// out; at most `most` of them.
+std::vector<std::string> read_entries(int dir_fd, const char* relative,
+                                      std::size_t most = SIZE_MAX);
+
+// A regular file a process holds open: where this host sees it, and which
+// file it is.
+struct open_file {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+// At most `most` of its descriptors are looked at.
+std::vector<open_file> read_open_files(const process_handle& process, std::size_t most = SIZE_MAX);
 
 // Read through a pinned process's own /proc directory; a read that fails
 // after the process has gone says so.

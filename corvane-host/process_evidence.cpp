@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "process_evidence.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -9,7 +8,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <memory>
 #include <vector>
 
 #include "interpreters.h"
@@ -21,10 +19,6 @@ namespace corvane_host {
 namespace {
 
 constexpr std::string_view deleted_mark = " (deleted)";
-
-struct dir_closer {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 file_id id_from(const struct stat& info) { return {info.st_dev, info.st_ino}; }
 
@@ -55,21 +49,12 @@ executable executable_of(const process_handle& process) {
   if (exe.error != ENOENT) {
     return exe;
   }
-  const int tasks_fd = openat(dir, "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const std::unique_ptr<DIR, dir_closer> tasks(tasks_fd < 0 ? nullptr : fdopendir(tasks_fd));
-  if (!tasks && tasks_fd >= 0) {
-    close(tasks_fd);
-  }
   const std::string leader = std::to_string(process.identity().pid);
-  while (tasks && exe.error != 0) {
-    const dirent* task = readdir(tasks.get());
-    if (task == nullptr) {
-      break;
-    }
-    if (task->d_name[0] != '.' && task->d_name != leader) {
-      executable thread_exe = reach(std::string("task/") + task->d_name + "/exe");
+  for (const std::string& task : read_entries(dir, "task")) {
+    if (task != leader) {
+      executable thread_exe = reach("task/" + task + "/exe");
       if (thread_exe.error == 0) {
-        exe = std::move(thread_exe);
+        return thread_exe;
       }
     }
   }
@@ -123,37 +108,6 @@ std::optional<std::string> installation_path(int fd, const installation& where) 
   return indexed != nullptr ? std::optional(*indexed) : std::nullopt;
 }
 
-// A regular file the process holds open, as this host sees it.
-struct held_file {
-  std::string path;
-  file_id id;
-};
-
-std::vector<held_file> held_files(const process_handle& process) {
-  std::vector<held_file> held;
-  const int fds_fd = openat(process.proc_dir(), "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const std::unique_ptr<DIR, dir_closer> fds(fds_fd < 0 ? nullptr : fdopendir(fds_fd));
-  if (!fds && fds_fd >= 0) {
-    close(fds_fd);
-  }
-  while (fds) {
-    const dirent* fd = readdir(fds.get());
-    if (fd == nullptr) {
-      break;
-    }
-    struct stat info {};
-    if (fd->d_name[0] == '.' || fstatat(dirfd(fds.get()), fd->d_name, &info, 0) != 0 ||
-        !S_ISREG(info.st_mode)) {
-      continue;
-    }
-    const file_text link = read_link_at(dirfd(fds.get()), fd->d_name);
-    if (link.error == 0) {
-      held.push_back({link.text, id_from(info)});
-    }
-  }
-  return held;
-}
-
 bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -176,9 +130,9 @@ evidence script_evidence(const process_handle& process, const std::string& scrip
     return found;
   }
   const std::string tail = "/" + lexically_normal(script);
-  for (const held_file& held : held_files(process)) {
+  for (const open_file& held : read_open_files(process)) {
     if (ends_with(held.path, tail)) {
-      if (lies_inside(held.path, where) && id_of(held.path) == held.id) {
+      if (lies_inside(held.path, where) && id_of(held.path) == file_id{held.device, held.inode}) {
         found.file = held.path;
         found.kernel_name = held.path;
       }
@@ -212,13 +166,13 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
     entries.push_back(here);
   }
   evidence found;
-  for (const held_file& held : held_files(process)) {
+  for (const open_file& held : read_open_files(process)) {
     for (const std::string& entry : entries) {
       const bool in_entry = entry.back() == '/'
                                 ? held.path.compare(0, entry.size(), entry) == 0 &&
                                       held.path.find('/', entry.size()) == std::string::npos
                                 : held.path == entry;
-      if (in_entry && id_of(held.path) == held.id) {
+      if (in_entry && id_of(held.path) == file_id{held.device, held.inode}) {
         found.file = held.path;
         found.kernel_name = held.path;
         return found;

@@ -68,25 +68,8 @@ std::vector<std::string> files_used(const process_handle& process, const install
        parse_maps_files(read_file_at(dir, "maps", most_maps_bytes).text)) {
     keep(file.path, {makedev(file.major, file.minor), static_cast<ino_t>(file.inode)});
   }
-  const int fds_fd = openat(dir, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const directory fds(fds_fd < 0 ? nullptr : fdopendir(fds_fd));
-  if (!fds && fds_fd >= 0) {
-    close(fds_fd);
-  }
-  for (std::size_t read = 0; fds && read < most_descriptors; ++read) {
-    const dirent* fd = readdir(fds.get());
-    if (fd == nullptr) {
-      break;
-    }
-    struct stat info {};
-    if (fd->d_name[0] == '.' || fstatat(dirfd(fds.get()), fd->d_name, &info, 0) != 0 ||
-        !S_ISREG(info.st_mode)) {
-      continue;
-    }
-    const file_text link = read_link_at(dirfd(fds.get()), fd->d_name);
-    if (link.error == 0) {
-      keep(link.text, {info.st_dev, info.st_ino});
-    }
+  for (const open_file& file : read_open_files(process, most_descriptors)) {
+    keep(file.path, {file.device, file.inode});
   }
   return used;
 }
