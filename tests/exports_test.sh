@@ -6,7 +6,8 @@
 # exactly the host services the host's dynamic list names (a sanitizer's
 # unversioned C functions and operator new and delete aside). The host exports
 # those and kill() and nothing else of its own; the rest belongs to the C and
-# C++ runtimes or the sanitizers, which the linker must export.
+# C++ runtimes or the sanitizers, which the linker must export. The host's own
+# code never calls the kill() it exports.
 #   exports_test.sh LIBRARY VERSION_SCRIPT HOST DYNAMIC_LIST
 set -euo pipefail
 library=$1 script=$2 host=$3 list=$4
@@ -28,4 +29,8 @@ differ "corvane-host's own exports differ from $list" "$(listed "$list")" \
   "$(nm -DC --defined-only "$host" | cut -d' ' -f3- |
     grep -v -E '@|^([^(]* )?(std|__gnu_cxx)::|^__(asan|lsan|ubsan|sanitizer)_' |
     grep -v -E '^(_IO_stdin_used|__bss_start|_edata|_end|_init|_fini)$' | LC_ALL=C sort || true)"
+# The exported kill() is the plug-in's alone: the host's own code probes and
+# signals through its pidfds and never calls it.
+calls=$(objdump -d "$host" | grep -c -E 'call.*<kill(@[^>]*)?>' || true)
+[ "$calls" -eq 0 ] || fail "corvane-host calls its own kill() $calls time(s)"
 echo "the library and the host export and need exactly what their linker scripts list"

@@ -339,8 +339,13 @@ TEST(report, text_for_people) {
   check_outcome clear;
   clear.root = "/opt/c/";
   clear.using_files.emplace();
+  clear.uninspected = {{"not proven: x", 1}};
+  clear.hidden = "this /proc hides other users' processes (hidepid=2)";
+  clear.as_root = true;  // root is told the reasons, not to become root
   EXPECT_EQ(render_text(clear, kill_outcome{}),
             "No corvane process is running from /opt/c/.\n"
+            "Could not inspect 1 process(es) (not proven: x: 1): their programs are unknown.\n"
+            "Could not see every process: this /proc hides other users' processes (hidepid=2).\n"
             "No other process uses files of the installation.\n"
             "Critical prerequisite raised: no\nNo process to end.\nkill_corvane returned -1\n");
 }

@@ -45,6 +45,7 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   std::list<child> ours;
   ours.emplace_back(program);
   ours.emplace_back(replaced);
+  ours.emplace_back(tree.add_program("opt/CorVane/bin/corvane (deleted)"));  // a name, not a mark
   ours.emplace_back(
       std::vector<std::string>{"/bin/sh", "-c", "cd \"$0\" && exec sh ./relative", root + "/bin"},
       "sh");
@@ -214,7 +215,7 @@ TEST(installation, what_an_ordinary_user_cannot_read_is_counted_not_dropped) {
   EXPECT_EQ(counts[1], 2);
 }
 
-TEST(installation, a_containers_look_alike_is_left_alone_and_a_sandboxed_own_file_is_found) {
+TEST(installation, a_containers_look_alike_is_left_alone_and_our_file_is_found_in_any_namespace) {
   if (!can_unshare("--mount")) {
     GTEST_SKIP() << "no mount namespaces here";
   }
@@ -222,17 +223,22 @@ TEST(installation, a_containers_look_alike_is_left_alone_and_a_sandboxed_own_fil
   const std::string ours = tree.add_program("corvane/bin/corvane");
   const std::string other = tree.add_program("container/sleep");
   // Private mount namespaces: one with `other` mounted over `ours`, one without.
-  const auto in_namespace = [&ours](std::vector<std::string> argv) {
+  const auto in_namespace = [&ours](std::vector<std::string> argv, const std::string& ready = "") {
     argv.insert(argv.begin(),
                 {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c"});
-    return child(argv, ours);
+    return child(argv, ready.empty() ? ours : ready);
   };
   const child look_alike =
       in_namespace({R"(mount --bind "$1" "$0" && exec "$0" 1000)", ours, other});
   const child sandboxed = in_namespace({R"(exec "$0" 1000)", ours});
+  // The installation bound at another path: the same file under another name.
+  fs::create_directories(tree.path() + "/bound");
+  const child bound = in_namespace({R"(mount --bind "$1" "$2" && exec "$2/bin/corvane" 1000)", ours,
+                                    tree.path() + "/corvane", tree.path() + "/bound"},
+                                   tree.path() + "/bound/bin/corvane");
   const auto run = run_host({"--json", "run", "--root", tree.path() + "/corvane"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.pids(), std::vector<int>{sandboxed.pid()});
+  EXPECT_EQ(run.pids(), (std::vector<int>{sandboxed.pid(), bound.pid()}));
   EXPECT_TRUE(look_alike.running());
 }
 
