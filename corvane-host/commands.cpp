@@ -123,7 +123,7 @@ std::vector<process_view> recorded_processes(const session_t& session,
     const pin_result pinned = who != scan.identities.end() ? process_handle::pin(who->second)
                                                            : pin_result{std::nullopt, ESTALE};
     const auto status = pinned.handle ? read_status(*pinned.handle) : proc_result<process_status>{};
-    if (!pinned.handle || status.gone()) {
+    if (!pinned.handle || status.gone() || pinned.handle->ended()) {
       view.warnings.push_back(unpinned_warning(pinned.handle ? ESRCH : pinned.error));
     } else if (!status.value) {
       view.warnings.push_back("its status cannot be read: " +

@@ -24,7 +24,9 @@ struct dir_closer {
 
 // Walks the tree below `root` (the directory `prefix` names), adding each
 // regular file under its path. Directories wait by name, not by an open
-// descriptor, and are opened beneath the root without following any link.
+// descriptor, and are opened beneath the root without following any link or
+// entering another file system (only the root's is looked up; an automount
+// or a dead network mount is never touched).
 void walk(int root, const std::string& prefix,
           std::unordered_map<file_id, std::string, file_id_hash>& files) {
   std::vector<std::string> pending{"."};
@@ -33,7 +35,7 @@ void walk(int root, const std::string& prefix,
     pending.pop_back();
     open_how how{};
     how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
     const int fd = static_cast<int>(syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how));
     const std::unique_ptr<DIR, dir_closer> dir(fd < 0 ? nullptr : fdopendir(fd));
     if (!dir) {

@@ -168,9 +168,10 @@ guard_result guard_recorded(session_t& session, const installation& where) {
         kept = std::string(token);
         result.to_signal.push_back(entry->second);
       } else if (pinned.handle) {
-        const reason because = unreadable != 0           ? reason{why::system_error, unreadable}
-                               : pinned.handle->verify() ? reason{why::no_installation_file}
-                                                         : reason{why::has_ended};
+        const bool ended = pinned.handle->ended() || !pinned.handle->verify();
+        const reason because = ended             ? reason{why::has_ended}
+                               : unreadable != 0 ? reason{why::system_error, unreadable}
+                                                 : reason{why::no_installation_file};
         result.skipped.push_back({pid, std::string(token), entry->second.command, because});
       } else {
         result.skipped.push_back(

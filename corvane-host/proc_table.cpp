@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <array>
@@ -95,18 +96,30 @@ std::vector<std::string> read_entries(int dir_fd, const char* relative, std::siz
   return names;
 }
 
+reached_file reach_at(int dir_fd, const std::string& link) {
+  reached_file reached;
+  const unique_fd file(openat(dir_fd, link.c_str(), O_PATH | O_CLOEXEC));
+  struct statx facts {};
+  if (!file || statx(file.get(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_BASIC_STATS,
+                     &facts) != 0) {
+    reached.error = errno;
+    return reached;
+  }
+  reached.facts.st_dev = makedev(facts.stx_dev_major, facts.stx_dev_minor);
+  reached.facts.st_ino = facts.stx_ino;
+  reached.facts.st_mode = facts.stx_mode;
+  reached.facts.st_nlink = facts.stx_nlink;
+  reached.facts.st_uid = facts.stx_uid;
+  reached.path = read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(file.get())).text;
+  return reached;
+}
+
 std::vector<open_file> read_open_files(const process_handle& process, std::size_t most) {
   std::vector<open_file> files;
-  const int dir = process.proc_dir();
-  for (const std::string& fd : read_entries(dir, "fd", most)) {
-    struct stat info {};
-    const std::string link = "fd/" + fd;
-    if (fstatat(dir, link.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode)) {
-      continue;
-    }
-    file_text path = read_link_at(dir, link);
-    if (path.error == 0) {
-      files.push_back({std::move(path.text), info.st_dev, info.st_ino});
+  for (const std::string& fd : read_entries(process.proc_dir(), "fd", most)) {
+    reached_file file = reach_at(process.proc_dir(), "fd/" + fd);
+    if (file.error == 0 && S_ISREG(file.facts.st_mode) && !file.path.empty()) {
+      files.push_back({std::move(file.path), file.facts.st_dev, file.facts.st_ino});
     }
   }
   return files;

@@ -5,6 +5,7 @@
 #ifndef CORVANE_HOST_PROC_TABLE_H
 #define CORVANE_HOST_PROC_TABLE_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -46,6 +47,17 @@ file_text read_link_at(int dir_fd, const std::string& relative);
 // out; at most `most` of them.
 std::vector<std::string> read_entries(int dir_fd, const char* relative,
                                       std::size_t most = SIZE_MAX);
+
+// The file a /proc link (exe, cwd, fd/N) leads to, opened once (O_PATH, so
+// a pipe or device is never opened for reading), so that its facts and its
+// name are of one file. Its facts are taken without asking a network file
+// system's server.
+struct reached_file {
+  struct stat facts {};
+  std::string path;  // as this host sees it
+  int error = 0;
+};
+reached_file reach_at(int dir_fd, const std::string& link);
 
 // A regular file a process holds open: where this host sees it, and which
 // file it is.

@@ -19,6 +19,8 @@ namespace corvane_host {
 namespace {
 
 constexpr std::string_view deleted_mark = " (deleted)";
+// How many of a process's descriptors are looked at for a script or a jar.
+constexpr std::size_t most_descriptors = 65536;
 
 file_id id_from(const struct stat& info) { return {info.st_dev, info.st_ino}; }
 
@@ -37,13 +39,8 @@ struct executable {
 executable executable_of(const process_handle& process) {
   const int dir = process.proc_dir();
   const auto reach = [dir](const std::string& link) {
-    executable exe;
-    if (fstatat(dir, link.c_str(), &exe.file, 0) != 0) {
-      exe.error = errno;
-      return exe;
-    }
-    exe.text = read_link_at(dir, link).text;
-    return exe;
+    reached_file file = reach_at(dir, link);
+    return executable{file.facts, std::move(file.path), file.error};
   };
   executable exe = reach("exe");
   if (exe.error != ENOENT) {
@@ -130,7 +127,7 @@ evidence script_evidence(const process_handle& process, const std::string& scrip
     return found;
   }
   const std::string tail = "/" + lexically_normal(script);
-  for (const open_file& held : read_open_files(process)) {
+  for (const open_file& held : read_open_files(process, most_descriptors)) {
     if (ends_with(held.path, tail)) {
       if (lies_inside(held.path, where) && id_of(held.path) == file_id{held.device, held.inode}) {
         found.file = held.path;
@@ -154,19 +151,27 @@ evidence script_evidence(const process_handle& process, const std::string& scrip
 // open.
 evidence class_path_evidence(const process_handle& process, const std::vector<std::string>& path,
                              const installation& where) {
-  std::vector<std::string> entries;  // as seen here; a wildcard's directory ends in "/"
+  std::vector<std::string> entries;  // as seen here; a directory's ends in "/"
   for (const std::string& entry : path) {
     const bool wildcard = ends_with(entry, "/*");
     const unique_fd file =
         open_in_process_root(process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true);
-    const std::string here = file ? seen_here(file.get()) + (wildcard ? "/" : "") : "";
+    struct stat info {};
+    if (!file || fstat(file.get(), &info) != 0) {
+      continue;  // java passes over an entry that is not there
+    }
+    // A directory supplies the jars in it (a wildcard, a module path).
+    const std::string here = seen_here(file.get()) + (S_ISDIR(info.st_mode) ? "/" : "");
     if (!lies_inside(here, where)) {
       return {};  // its main class may come from elsewhere: at most it uses files
     }
     entries.push_back(here);
   }
+  if (entries.empty()) {
+    return {};
+  }
   evidence found;
-  for (const open_file& held : read_open_files(process)) {
+  for (const open_file& held : read_open_files(process, most_descriptors)) {
     for (const std::string& entry : entries) {
       const bool in_entry = entry.back() == '/'
                                 ? held.path.compare(0, entry.size(), entry) == 0 &&

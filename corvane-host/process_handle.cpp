@@ -18,15 +18,19 @@ namespace {
 
 constexpr long pidfs_magic = 0x50494446;
 
+// Whether pidfds live on pidfs here (Linux 6.9 and later), asked once.
+bool kernel_has_pidfs(int pidfd) {
+  static const bool pidfs = [pidfd] {
+    struct statfs file_system {};
+    return fstatfs(pidfd, &file_system) == 0 && file_system.f_type == pidfs_magic;
+  }();
+  return pidfs;
+}
+
 // The pidfd's inode where it lives on pidfs; 0 elsewhere.
 std::uint64_t pidfd_inode(int pidfd) {
-  struct statfs file_system {};
   struct stat file {};
-  if (fstatfs(pidfd, &file_system) != 0 || file_system.f_type != pidfs_magic ||
-      fstat(pidfd, &file) != 0) {
-    return 0;
-  }
-  return file.st_ino;
+  return kernel_has_pidfs(pidfd) && fstat(pidfd, &file) == 0 ? file.st_ino : 0;
 }
 
 }  // namespace
@@ -78,8 +82,9 @@ pin_result process_handle::pin(const process_identity& who) {
 
 bool process_handle::verify() const {
   // Signal 0 through the pidfd: ESRCH once the process has been reaped, and
-  // only then can its ID go to another process. EPERM still means it is there.
-  return syscall(SYS_pidfd_send_signal, pidfd(), 0, nullptr, 0) == 0 || errno == EPERM;
+  // only then can its ID go to another process. A refusal (EPERM, or a
+  // security module's EACCES) still means it is there.
+  return syscall(SYS_pidfd_send_signal, pidfd(), 0, nullptr, 0) == 0 || errno != ESRCH;
 }
 
 bool process_handle::ended() const {

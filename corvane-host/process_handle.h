@@ -30,7 +30,6 @@ struct process_identity {
     return pid == other.pid && start_time == other.start_time && inode == other.inode;
   }
   bool operator!=(const process_identity& other) const { return !(*this == other); }
-  bool operator<(const process_identity& other) const { return pid < other.pid; }
 };
 
 struct pin_result;

@@ -112,15 +112,18 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
       continue;
     }
     const process_handle& process = *pinned.handle;
-    evidence found = examine(process, where);
-    // Decided on what was read: it counts only if the pin held throughout.
-    if (!process.verify()) {
+    // Kernel threads and processes that have ended run no program.
+    if (process.stat().kernel_thread() || process.ended()) {
       continue;
     }
-    const stat_fields& stat = process.stat();
-    const bool runs_no_program = stat.kernel_thread() || stat.state == 'Z';
+    evidence found = examine(process, where);
+    // Decided on what was read: it counts only if the pin held throughout,
+    // and a process that ended meanwhile runs nothing any more.
+    if (!process.verify() || process.ended()) {
+      continue;
+    }
     if (found.unreadable != 0 || !found.unproven.empty()) {
-      if (!runs_no_program && family.count(*pid) == 0) {
+      if (family.count(*pid) == 0) {
         ++scan.uninspected[found.unreadable != 0 ? std::strerror(found.unreadable)
                                                  : "not proven: " + found.unproven];
       }

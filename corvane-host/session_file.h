@@ -37,10 +37,14 @@ class session_file {
                bool must_exist = false);
 
   [[nodiscard]] const std::string& path() const { return file_; }
-  // Whether someone other than this user could have written the file: what
-  // it says is then a hint at most.
+  // Whether someone other than this user (or root) could have written the
+  // file, or put another file in its place: what it says is then a hint at
+  // most. A sticky directory keeps others from replacing this user's file.
   [[nodiscard]] bool others_may_write() const {
-    return status_.st_uid != geteuid() || (status_.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    const struct stat& dir = directory_.status;
+    const bool dir_kept = (dir.st_uid == geteuid() || dir.st_uid == 0) &&
+                          ((dir.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (dir.st_mode & S_ISVTX) != 0);
+    return status_.st_uid != geteuid() || (status_.st_mode & (S_IWGRP | S_IWOTH)) != 0 || !dir_kept;
   }
   // A missing or empty file is an empty session; an unreadable or malformed
   // one throws.

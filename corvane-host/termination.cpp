@@ -80,7 +80,11 @@ void wait_for_signalled(const ending& how, const std::vector<recorded_process>& 
     std::vector<process_identity> killed;
     std::vector<process_identity> unkilled;
     for (const process_identity& who : survivors) {
-      (send_verified(who, SIGKILL) == 0 ? killed : unkilled).push_back(who);
+      if (send_verified(who, SIGKILL) == 0) {
+        killed.push_back(who);
+      } else if (errno != ESRCH && errno != ESTALE) {
+        unkilled.push_back(who);  // it ended on SIGTERM after all, otherwise
+      }
     }
     survivors = wait_for_exit(killed, clock::now() + kill_grace);
     survivors.insert(survivors.end(), unkilled.begin(), unkilled.end());
