@@ -179,7 +179,8 @@ exit_status status_of(const std::optional<check_outcome>& checked,
       killed->has(fate::started_again)) {
     return exit_not_all_ended;
   }
-  return killed->sent == 0 && partial ? exit_incomplete : exit_clear;
+  // What could not be inspected may still run, signalled or not.
+  return partial || killed->incomplete ? exit_incomplete : exit_clear;
 }
 
 // The plug-in logs to --log, if given, for as long as this lives.

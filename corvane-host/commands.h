@@ -15,7 +15,7 @@ enum exit_status : int {
   exit_usage = 2,                   // the command line is wrong, or --root cannot be a corvane root
   exit_detected = 3,                // check: corvane processes are running
   exit_not_all_ended = 4,           // kill/run: a termination failed, or a process outlived --wait
-  exit_incomplete = 5,              // nothing found, but some processes could not be inspected
+  exit_incomplete = 5,              // some processes could not be inspected or proven
   exit_signalled_after_failure = 6  // signals went out, but a later step failed
 };
 

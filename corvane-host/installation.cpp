@@ -26,9 +26,15 @@ struct dir_closer {
 // regular file under its path. Directories wait by name, not by an open
 // descriptor, and are opened beneath the root without following any link or
 // entering another file system (only the root's is looked up; an automount
-// or a dead network mount is never touched).
-void walk(int root, const std::string& prefix,
+// or a dead network mount is never touched). Only what root or `owner` (the
+// installation's) made and no one else could have put there counts: a
+// directory others may write to is not entered, so a hard link to anyone's
+// program placed there is never taken for the installation's.
+void walk(int root, const std::string& prefix, uid_t owner,
           std::unordered_map<file_id, std::string, file_id_hash>& files) {
+  const auto trusted = [owner](const struct stat& info) {
+    return info.st_uid == 0 || info.st_uid == owner;
+  };
   std::vector<std::string> pending{"."};
   while (!pending.empty()) {
     const std::string relative = std::move(pending.back());
@@ -49,12 +55,13 @@ void walk(int root, const std::string& prefix,
       const std::string name = entry->d_name;
       struct stat info {};
       if (name == "." || name == ".." ||
-          fstatat(dirfd(dir.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+          fstatat(dirfd(dir.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !trusted(info)) {
         continue;
       }
       if (S_ISREG(info.st_mode)) {
         files.emplace(id_from(info), prefix + base + name);
-      } else if (S_ISDIR(info.st_mode)) {
+      } else if (S_ISDIR(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
         pending.push_back(base + name);
       }
     }
@@ -82,8 +89,12 @@ std::optional<file_id> id_of(int fd) {
 void installation_files::build() {
   built_ = true;
   const int root = open(directory_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat info {};
+  // A directory others may write to holds nothing the installation vouches for.
+  if (root >= 0 && fstat(root, &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+    walk(root, directory_, info.st_uid, files_);
+  }
   if (root >= 0) {
-    walk(root, directory_, files_);
     close(root);
   }
   for (const auto& [id, path] : files_) {

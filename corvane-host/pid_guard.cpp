@@ -53,6 +53,10 @@ std::optional<std::string> from_hex(std::string_view hex) {
   return bytes;
 }
 
+// Entries of RUNNING_PROC_LIST beyond the recorded identities that are
+// still read (an installer may add a few of its own).
+constexpr std::size_t most_unrecorded_entries = 64;
+
 }  // namespace
 
 std::vector<pid_t> recorded_ids(const session_t& session) {
@@ -140,15 +144,40 @@ reason reason_of_error(int error) {
   }
 }
 
+proof prove_again(const recorded_process& recorded, const installation& where) {
+  pin_result pinned = process_handle::pin(recorded.who);
+  if (!pinned.handle) {
+    return {std::nullopt, reason_of_error(pinned.error)};
+  }
+  const evidence found = examine(*pinned.handle, where);
+  const process_handle& process = *pinned.handle;
+  if (process.ended() || !process.verify()) {
+    return {std::nullopt, {why::has_ended}};
+  }
+  if (found.file != recorded.command) {
+    return {std::nullopt, found.unreadable != 0 ? reason{why::system_error, found.unreadable}
+                                                : reason{why::no_installation_file}};
+  }
+  return {std::move(pinned.handle), {}};
+}
+
 guard_result guard_recorded(session_t& session, const installation& where) {
   std::map<pid_t, recorded_process> recorded;
   for (recorded_process& entry : decode_identities(value_of(session, identities_key))) {
     recorded.emplace(entry.who.pid, std::move(entry));
   }
+  const std::string list = value_of(session, "RUNNING_PROC_LIST");
+  const std::vector<std::string_view> tokens = split(list, ';');
+  // A check writes one entry per identity it records; a list far longer was
+  // written by someone else, and each entry would cost a line of the report.
+  if (tokens.size() > recorded.size() + most_unrecorded_entries) {
+    throw session_error("the session lists " + std::to_string(tokens.size()) +
+                        " processes but records who only " + std::to_string(recorded.size()) +
+                        " of them are: it was not written by a check");
+  }
   guard_result result;
   std::string guarded;
-  const std::string list = value_of(session, "RUNNING_PROC_LIST");
-  for (const std::string_view token : split(list, ';')) {
+  for (const std::string_view token : tokens) {
     const auto pid = plain_decimal<pid_t>(token);
     const auto entry = pid ? recorded.find(*pid) : recorded.end();
     std::string kept = "-1";
@@ -159,23 +188,12 @@ guard_result guard_recorded(session_t& session, const installation& where) {
     } else if (entry == recorded.end()) {
       result.skipped.push_back({pid, std::string(token), "", {why::not_seen_by_check}});
     } else {
-      const pin_result pinned = process_handle::pin(entry->second.who);
-      const evidence found = pinned.handle ? examine(*pinned.handle, where) : evidence{};
-      const int unreadable = found.unreadable;
-      const bool proven =
-          pinned.handle && found.file == entry->second.command && pinned.handle->verify();
-      if (proven) {
+      const proof proven = prove_again(entry->second, where);
+      if (proven.handle) {
         kept = std::string(token);
         result.to_signal.push_back(entry->second);
-      } else if (pinned.handle) {
-        const bool ended = pinned.handle->ended() || !pinned.handle->verify();
-        const reason because = ended             ? reason{why::has_ended}
-                               : unreadable != 0 ? reason{why::system_error, unreadable}
-                                                 : reason{why::no_installation_file};
-        result.skipped.push_back({pid, std::string(token), entry->second.command, because});
       } else {
-        result.skipped.push_back(
-            {pid, std::string(token), entry->second.command, reason_of_error(pinned.error)});
+        result.skipped.push_back({pid, std::string(token), entry->second.command, proven.because});
       }
     }
     guarded += (guarded.empty() ? "" : ";") + kept;

@@ -65,6 +65,14 @@ std::string words_of(const reason& because);
 // The reason for a failed pin or send, from its errno.
 reason reason_of_error(int error);
 
+// A recorded process pinned again and proven again, on its own handle, to
+// run the file of `where` that the check recorded; or why it is not.
+struct proof {
+  std::optional<process_handle> handle;
+  reason because;
+};
+proof prove_again(const recorded_process& recorded, const installation& where);
+
 struct skipped_entry {
   std::optional<pid_t> pid;  // absent where the token is no process ID
   std::string token;         // as recorded

@@ -100,8 +100,8 @@ reached_file reach_at(int dir_fd, const std::string& link) {
   reached_file reached;
   const unique_fd file(openat(dir_fd, link.c_str(), O_PATH | O_CLOEXEC));
   struct statx facts {};
-  if (!file || statx(file.get(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_BASIC_STATS,
-                     &facts) != 0) {
+  if (!file ||
+      statx(file.get(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &facts) != 0) {
     reached.error = errno;
     return reached;
   }
@@ -114,15 +114,20 @@ reached_file reach_at(int dir_fd, const std::string& link) {
   return reached;
 }
 
-std::vector<open_file> read_open_files(const process_handle& process, std::size_t most) {
-  std::vector<open_file> files;
+void visit_open_files(const process_handle& process, std::size_t most,
+                      const std::function<bool(const std::string&)>& wanted,
+                      const std::function<bool(const open_file&)>& visit) {
   for (const std::string& fd : read_entries(process.proc_dir(), "fd", most)) {
+    // The name first, which asks no file system; the file only when it is wanted.
+    if (!wanted(read_link_at(process.proc_dir(), "fd/" + fd).text)) {
+      continue;
+    }
     reached_file file = reach_at(process.proc_dir(), "fd/" + fd);
-    if (file.error == 0 && S_ISREG(file.facts.st_mode) && !file.path.empty()) {
-      files.push_back({std::move(file.path), file.facts.st_dev, file.facts.st_ino});
+    if (file.error == 0 && S_ISREG(file.facts.st_mode) && wanted(file.path) &&
+        !visit({std::move(file.path), file.facts.st_dev, file.facts.st_ino})) {
+      return;
     }
   }
-  return files;
 }
 
 proc_result<process_status> read_status(const process_handle& process) {

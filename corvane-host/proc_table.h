@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,8 +67,12 @@ struct open_file {
   dev_t device = 0;
   ino_t inode = 0;
 };
-// At most `most` of its descriptors are looked at.
-std::vector<open_file> read_open_files(const process_handle& process, std::size_t most = SIZE_MAX);
+// Calls `visit` with each regular file the process holds open whose name
+// `wanted` accepts, until `visit` returns false. At most `most` of its
+// descriptors are looked at, and nothing is kept: a process may hold a million.
+void visit_open_files(const process_handle& process, std::size_t most,
+                      const std::function<bool(const std::string&)>& wanted,
+                      const std::function<bool(const open_file&)>& visit);
 
 // Read through a pinned process's own /proc directory; a read that fails
 // after the process has gone says so.

@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -61,28 +62,40 @@ executable executable_of(const process_handle& process) {
 // `path` opened inside the process's own root (a relative one against its
 // working directory): its words are its own, and a crafted link must not
 // lead outside that root.
+unique_fd open_in_root(int root, const std::string& path, std::uint64_t flags) {
+  open_how how{};
+  how.flags = flags | O_PATH | O_CLOEXEC;
+  how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
+  for (int attempt = 0;; ++attempt) {
+    const int fd = static_cast<int>(syscall(SYS_openat2, root, path.c_str(), &how, sizeof how));
+    // With "..", the kernel asks to retry when a rename raced with it.
+    if (fd >= 0 || errno != EAGAIN || attempt == 3) {
+      return unique_fd(fd);
+    }
+  }
+}
+
 unique_fd open_in_process_root(const process_handle& process, const std::string& path,
                                bool follow) {
-  std::string absolute = path;
-  if (absolute.empty()) {
+  const unique_fd root(openat(process.proc_dir(), "root", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!root || path.empty()) {
     return unique_fd();
   }
+  std::string absolute = path;
   if (absolute.front() != '/') {
+    // Its working directory by name, which must be the very directory it
+    // works in: a deleted one's " (deleted)" must not lead elsewhere.
     const file_text cwd = read_link_at(process.proc_dir(), "cwd");
-    if (cwd.error != 0) {
+    const unique_fd named = cwd.error == 0 ? open_in_root(root.get(), cwd.text, O_DIRECTORY)
+                                           : unique_fd();
+    struct stat actual {};
+    if (!named || fstatat(process.proc_dir(), "cwd", &actual, 0) != 0 ||
+        id_of(named.get()) != id_from(actual)) {
       return unique_fd();
     }
     absolute = cwd.text + "/" + absolute;
   }
-  const unique_fd root(openat(process.proc_dir(), "root", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!root) {
-    return unique_fd();
-  }
-  open_how how{};
-  how.flags = O_PATH | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
-  how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
-  return unique_fd(
-      static_cast<int>(syscall(SYS_openat2, root.get(), absolute.c_str(), &how, sizeof how)));
+  return open_in_root(root.get(), absolute, follow ? 0 : O_NOFOLLOW);
 }
 
 // Where this host sees a file it holds open.
@@ -127,14 +140,19 @@ evidence script_evidence(const process_handle& process, const std::string& scrip
     return found;
   }
   const std::string tail = "/" + lexically_normal(script);
-  for (const open_file& held : read_open_files(process, most_descriptors)) {
-    if (ends_with(held.path, tail)) {
-      if (lies_inside(held.path, where) && id_of(held.path) == file_id{held.device, held.inode}) {
-        found.file = held.path;
-        found.kernel_name = held.path;
-      }
-      return found;  // its script, wherever it lies
-    }
+  bool held = false;
+  visit_open_files(
+      process, most_descriptors, [&tail](const std::string& path) { return ends_with(path, tail); },
+      [&](const open_file& file) {
+        held = true;  // its script, wherever it lies
+        if (lies_inside(file.path, where) && id_of(file.path) == file_id{file.device, file.inode}) {
+          found.file = file.path;
+          found.kernel_name = file.path;
+        }
+        return false;
+      });
+  if (held) {
+    return found;
   }
   // No handle: it may be the installation's, if the name leads there now or
   // names one of its files (a daemon changes to "/" once started).
@@ -170,21 +188,24 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
   if (entries.empty()) {
     return {};
   }
+  const auto in_entries = [&entries](const std::string& path) {
+    return std::any_of(entries.begin(), entries.end(), [&path](const std::string& entry) {
+      return entry.back() == '/' ? path.compare(0, entry.size(), entry) == 0 &&
+                                       path.find('/', entry.size()) == std::string::npos
+                                 : path == entry;
+    });
+  };
   evidence found;
-  for (const open_file& held : read_open_files(process, most_descriptors)) {
-    for (const std::string& entry : entries) {
-      const bool in_entry = entry.back() == '/'
-                                ? held.path.compare(0, entry.size(), entry) == 0 &&
-                                      held.path.find('/', entry.size()) == std::string::npos
-                                : held.path == entry;
-      if (in_entry && id_of(held.path) == file_id{held.device, held.inode}) {
-        found.file = held.path;
-        found.kernel_name = held.path;
-        return found;
-      }
+  visit_open_files(process, most_descriptors, in_entries, [&found](const open_file& jar) {
+    if (id_of(jar.path) == file_id{jar.device, jar.inode}) {
+      found.file = jar.path;
+      found.kernel_name = jar.path;
     }
+    return !found.file;
+  });
+  if (!found.file) {
+    found.unproven = "a class path in the installation, but none of its jars open";
   }
-  found.unproven = "a class path in the installation, but none of its jars open";
   return found;
 }
 

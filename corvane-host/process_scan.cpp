@@ -68,9 +68,12 @@ std::vector<std::string> files_used(const process_handle& process, const install
        parse_maps_files(read_file_at(dir, "maps", most_maps_bytes).text)) {
     keep(file.path, {makedev(file.major, file.minor), static_cast<ino_t>(file.inode)});
   }
-  for (const open_file& file : read_open_files(process, most_descriptors)) {
-    keep(file.path, {file.device, file.inode});
-  }
+  visit_open_files(
+      process, most_descriptors, [](const std::string& path) { return !path.empty() && path.front() == '/'; },
+      [&keep](const open_file& file) {
+        keep(file.path, {file.device, file.inode});
+        return true;
+      });
   return used;
 }
 
@@ -118,8 +121,13 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     }
     evidence found = examine(process, where);
     // Decided on what was read: it counts only if the pin held throughout,
-    // and a process that ended meanwhile runs nothing any more.
+    // and a process that ended meanwhile runs nothing any more. One of the
+    // installation's that ended while it was looked at is counted: a program
+    // that forks and ends over and over could slip through otherwise.
     if (!process.verify() || process.ended()) {
+      if (found.file && family.count(*pid) == 0) {
+        ++scan.uninspected["it ended while it was inspected"];
+      }
       continue;
     }
     if (found.unreadable != 0 || !found.unproven.empty()) {

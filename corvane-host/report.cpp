@@ -244,8 +244,13 @@ std::string render_json(const std::string& plugin, const std::optional<check_out
     document["kill"] = kill_json(*kill);
   }
   // Bytes that are not UTF-8 become U+FFFD rather than an error; put_text
-  // has kept them in hexadecimal.
-  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  // has kept them in hexadecimal. Everything beyond ASCII is written as
+  // \uXXXX, and so is DEL, so that no C1 control reaches a terminal raw.
+  std::string text = document.dump(2, ' ', true, json::error_handler_t::replace);
+  for (std::size_t at = text.find('\x7f'); at != std::string::npos; at = text.find('\x7f', at)) {
+    text.replace(at, 1, "\\u007f");
+  }
+  return text + "\n";
 }
 
 }  // namespace corvane_host

@@ -71,6 +71,8 @@ struct kill_outcome {
   // What failed after the signals went out (the look after --wait): the
   // report still comes first.
   std::optional<std::string> failure;
+  // The look after --wait could not inspect every process.
+  bool incomplete = false;
 
   [[nodiscard]] bool has(fate what) const;
 };

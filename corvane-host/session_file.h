@@ -42,8 +42,9 @@ class session_file {
   // most. A sticky directory keeps others from replacing this user's file.
   [[nodiscard]] bool others_may_write() const {
     const struct stat& dir = directory_.status;
-    const bool dir_kept = (dir.st_uid == geteuid() || dir.st_uid == 0) &&
-                          ((dir.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (dir.st_mode & S_ISVTX) != 0);
+    const bool dir_kept =
+        (dir.st_uid == geteuid() || dir.st_uid == 0) &&
+        ((dir.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (dir.st_mode & S_ISVTX) != 0);
     return status_.st_uid != geteuid() || (status_.st_mode & (S_IWGRP | S_IWOTH)) != 0 || !dir_kept;
   }
   // A missing or empty file is an empty session; an unreadable or malformed

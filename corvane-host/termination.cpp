@@ -54,6 +54,7 @@ void look_again(const loaded_plugin& plugin, const std::string& root,
   scratch.values["CORVANE_PATH"] = root;
   plugin.check_running_corvane(&scratch);
   const installation_scan& scan = last_scan();
+  outcome.incomplete = !scan.uninspected.empty() || !scan.hidden.empty();
   for (const pid_t pid : recorded_ids(scratch)) {
     const auto who = scan.identities.find(pid);
     if (who == scan.identities.end()) {
@@ -68,26 +69,30 @@ void look_again(const loaded_plugin& plugin, const std::string& root,
 }
 
 // Waits for what was signalled, escalates if asked, and sets each fate.
-void wait_for_signalled(const ending& how, const std::vector<recorded_process>& signalled,
-                        std::size_t first_fate, kill_outcome& outcome) {
+// SIGKILL goes only to a process proven again to run the installation's file.
+void wait_for_signalled(const ending& how, const installation& where,
+                        const std::vector<recorded_process>& signalled, std::size_t first_fate,
+                        kill_outcome& outcome) {
   std::vector<process_identity> waited;
+  std::map<pid_t, const recorded_process*> by_id;
   for (const recorded_process& entry : signalled) {
     waited.push_back(entry.who);
+    by_id[entry.who.pid] = &entry;
   }
   std::vector<process_identity> survivors = wait_for_exit(waited, clock::now() + *how.wait);
   std::set<pid_t> killed_ids;
+  std::map<pid_t, reason> unkilled;
   if (how.force) {
     std::vector<process_identity> killed;
-    std::vector<process_identity> unkilled;
     for (const process_identity& who : survivors) {
-      if (send_verified(who, SIGKILL) == 0) {
+      const std::optional<reason> failed = send_verified(*by_id.at(who.pid), where, SIGKILL);
+      if (!failed) {
         killed.push_back(who);
-      } else if (errno != ESRCH && errno != ESTALE) {
-        unkilled.push_back(who);  // it ended on SIGTERM after all, otherwise
+      } else if (failed->why != why::has_ended && failed->why != why::now_another_process) {
+        unkilled.emplace(who.pid, *failed);  // otherwise it ended on SIGTERM after all
       }
     }
     survivors = wait_for_exit(killed, clock::now() + kill_grace);
-    survivors.insert(survivors.end(), unkilled.begin(), unkilled.end());
     for (const process_identity& who : killed) {
       killed_ids.insert(who.pid);
     }
@@ -98,9 +103,16 @@ void wait_for_signalled(const ending& how, const std::vector<recorded_process>& 
   }
   for (std::size_t i = 0; i < signalled.size(); ++i) {
     const pid_t pid = signalled[i].who.pid;
-    outcome.processes[first_fate + i].what = running.count(pid) != 0      ? fate::still_running
-                                             : killed_ids.count(pid) != 0 ? fate::ended_on_sigkill
-                                                                          : fate::ended_on_sigterm;
+    process_fate& fate_of_one = outcome.processes[first_fate + i];
+    const auto refused = unkilled.find(pid);
+    if (refused != unkilled.end()) {
+      fate_of_one.what = fate::still_running;
+      fate_of_one.reason = refused->second;
+    } else {
+      fate_of_one.what = running.count(pid) != 0      ? fate::still_running
+                         : killed_ids.count(pid) != 0 ? fate::ended_on_sigkill
+                                                      : fate::ended_on_sigterm;
+    }
   }
   std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(restart_grace, *how.wait));
 }
@@ -111,21 +123,17 @@ kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const
                           const ending& how) {
   const std::vector<recorded_process> recorded =
       decode_identities(value_of(session, identities_key));
-  const guard_result guard =
-      guard_recorded(session, installation_at(directory_of(normal_path(root))));
+  const installation where = installation_at(directory_of(normal_path(root)));
+  const guard_result guard = guard_recorded(session, where);
   kill_outcome outcome;
   for (const skipped_entry& skipped : guard.skipped) {
     outcome.processes.push_back(
         fate_for(skipped.pid, skipped.token, skipped.command, skipped.because));
   }
 
-  std::vector<process_identity> allowed;
-  for (const recorded_process& entry : guard.to_signal) {
-    allowed.push_back(entry.who);
-  }
-  std::map<pid_t, int> sends;
+  std::map<pid_t, std::optional<reason>> sends;
   {
-    const verified_signals scope(allowed);
+    const verified_signals scope(guard.to_signal, where);
     outcome.result = plugin.kill_corvane(&session);
     sends = scope.sends();
   }
@@ -134,8 +142,7 @@ kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const
     const auto send = sends.find(entry.who.pid);
     const std::optional<reason> failed =
         send == sends.end() ? std::optional<reason>({why::not_signalled_by_plugin, 0})
-        : send->second != 0 ? std::optional(reason_of_error(send->second))
-                            : std::nullopt;
+                            : send->second;
     if (failed) {
       outcome.processes.push_back(fate_for(entry.who.pid, "", entry.command, *failed));
     } else {
@@ -152,7 +159,7 @@ kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const
   }
   // From here on the signals are out: a failure is reported after the fates.
   try {
-    wait_for_signalled(how, signalled, first_fate, outcome);
+    wait_for_signalled(how, where, signalled, first_fate, outcome);
     look_again(plugin, root, recorded, outcome);
   } catch (const std::exception& error) {
     outcome.failure = error.what();

@@ -12,8 +12,9 @@ namespace corvane_host {
 namespace {
 
 struct signal_scope {
-  std::map<pid_t, process_identity> allowed;
-  std::map<pid_t, int> sends;
+  const installation* where = nullptr;
+  std::map<pid_t, recorded_process> allowed;
+  std::map<pid_t, std::optional<reason>> sends;
 };
 
 std::optional<signal_scope>& current_scope() {
@@ -23,19 +24,24 @@ std::optional<signal_scope>& current_scope() {
 
 }  // namespace
 
-int send_verified(const process_identity& who, int signal) {
-  const pin_result pinned = process_handle::pin(who);
-  if (!pinned.handle) {
-    errno = pinned.error;
-    return -1;
+std::optional<reason> send_verified(const recorded_process& recorded, const installation& where,
+                                    int signal) {
+  const proof proven = prove_again(recorded, where);
+  if (!proven.handle) {
+    return proven.because;
   }
-  return pinned.handle->send(signal);
+  if (proven.handle->send(signal) != 0) {
+    return reason_of_error(errno);
+  }
+  return std::nullopt;
 }
 
-verified_signals::verified_signals(const std::vector<process_identity>& processes) {
+verified_signals::verified_signals(const std::vector<recorded_process>& processes,
+                                   const installation& where) {
   signal_scope scope;
-  for (const process_identity& who : processes) {
-    scope.allowed.emplace(who.pid, who);
+  scope.where = &where;
+  for (const recorded_process& recorded : processes) {
+    scope.allowed.emplace(recorded.who.pid, recorded);
   }
   current_scope() = std::move(scope);
 }
@@ -43,7 +49,9 @@ verified_signals::verified_signals(const std::vector<process_identity>& processe
 verified_signals::~verified_signals() { current_scope().reset(); }
 
 // NOLINTNEXTLINE(readability-convert-member-functions-to-static)
-const std::map<pid_t, int>& verified_signals::sends() const { return current_scope()->sends; }
+const std::map<pid_t, std::optional<reason>>& verified_signals::sends() const {
+  return current_scope()->sends;
+}
 
 }  // namespace corvane_host
 
@@ -51,16 +59,23 @@ const std::map<pid_t, int>& verified_signals::sends() const { return current_sco
 // ours are, not as the C library's header names them.
 // NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 extern "C" int kill(pid_t pid, int signal) {
+  using corvane_host::why;
   std::optional<corvane_host::signal_scope>& scope = corvane_host::current_scope();
   if (!scope) {
     return static_cast<int>(syscall(SYS_kill, pid, signal));
   }
-  const auto who = scope->allowed.find(pid);
-  const int result = who == scope->allowed.end() ? (errno = EPERM, -1)
-                                                 : corvane_host::send_verified(who->second, signal);
-  const int error = result == 0 ? 0 : errno;
-  scope->sends[pid] = error;
-  errno = error;
-  return result;
+  const auto recorded = scope->allowed.find(pid);
+  const std::optional<corvane_host::reason> failed =
+      recorded == scope->allowed.end()
+          ? corvane_host::reason{why::system_error, EPERM}
+          : corvane_host::send_verified(recorded->second, *scope->where, signal);
+  scope->sends[pid] = failed;
+  if (!failed) {
+    return 0;
+  }
+  errno = failed->why == why::system_error ? failed->error
+          : failed->why == why::has_ended  ? ESRCH
+                                           : EPERM;
+  return -1;
 }
 // NOLINTEND(readability-inconsistent-declaration-parameter-name)

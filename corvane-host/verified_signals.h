@@ -3,33 +3,38 @@
 // itself, exactly as it supplies the host services: the plug-in's call binds
 // to the host's definition when the plug-in is loaded. While a
 // verified_signals scope lives, that kill() signals only the processes it
-// was given, each through a pidfd that pins the recorded identity, so that
-// no reused ID can receive the signal; any other ID is refused. Outside such
+// was given, each through a pidfd that pins the recorded identity and only
+// once the process is proven again to run the installation's file, so that
+// no reused ID and no exec'd stranger can receive the signal; any other ID is
+// refused. Outside such
 // a scope it is the system call. The host's own code never calls kill():
 // it signals and probes through its handles.
 #ifndef CORVANE_HOST_VERIFIED_SIGNALS_H
 #define CORVANE_HOST_VERIFIED_SIGNALS_H
 
 #include <map>
+#include <optional>
 #include <vector>
 
-#include "process_handle.h"
+#include "pid_guard.h"
 
 namespace corvane_host {
 
-// Sends `signal` to `who` pinned again: 0, or -1 with errno (ESRCH: it has
-// gone; ESTALE: the ID is another process's now).
-int send_verified(const process_identity& who, int signal);
+// Sends `signal` to a recorded process, proven again just before on its own
+// handle (prove_again): nullopt, or why nothing was sent. A process that
+// has since exec'd another program is not the installation's any more.
+std::optional<reason> send_verified(const recorded_process& recorded, const installation& where,
+                                    int signal);
 
 class verified_signals {
  public:
-  explicit verified_signals(const std::vector<process_identity>& processes);
+  verified_signals(const std::vector<recorded_process>& processes, const installation& where);
   verified_signals(const verified_signals&) = delete;
   verified_signals& operator=(const verified_signals&) = delete;
   ~verified_signals();
 
-  // What each send returned: 0, or the errno of its failure.
-  [[nodiscard]] const std::map<pid_t, int>& sends() const;
+  // What became of each send: nullopt, or why it did not go out.
+  [[nodiscard]] const std::map<pid_t, std::optional<reason>>& sends() const;
 };
 
 }  // namespace corvane_host
