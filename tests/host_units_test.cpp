@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <tuple>
@@ -353,7 +354,9 @@ TEST(report, text_for_people) {
 // What the end-to-end tests cannot reach: hexadecimal beside text that is not UTF-8, a unit.
 TEST(report, json_for_scripts_keeps_every_byte) {
   const auto [check, kill] = every_part();
-  const auto document = nlohmann::json::parse(render_json("/p.so", check, kill));
+  const std::string text = render_json("/p.so", check, kill);
+  EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) { return c > 0 && c < 0x7f; }));
+  const auto document = nlohmann::json::parse(text);
   EXPECT_EQ(document["schema_version"], 2);
   EXPECT_FALSE(document.contains("plugin_hex"));
   const auto& in = document["check"];

@@ -144,6 +144,11 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
       {"/bin/sh", "-c", R"(cd "$0" && exec bash ./report.sh "$1")", tree.path() + "/other", root},
       "bash");
   const child perl({"/usr/bin/perl", "-I", root, tree.path() + "/other/report.pl"});
+  // A hard link in a directory of the installation that anyone may write to vouches for nothing.
+  fs::create_directories(root + "/var");
+  chmod((root + "/var").c_str(), 01777);
+  const child tool(tree.add_program("other/tool"));
+  fs::create_hard_link(tree.path() + "/other/tool", root + "/var/tool");
   const child user(
       {"/bin/sh", "-c", R"(exec /bin/sleep 1000 <"$0")", tree.path() + "/other/datalink"},
       "/bin/sleep");

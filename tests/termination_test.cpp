@@ -77,6 +77,10 @@ TEST(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_come
   child by_signalfd({modes, "signalfd"}, "ready");
   child by_sigwait({modes, "sigwait"}, "ready");
   child by_worker({modes, "worker"}, "ready");
+  // On SIGTERM it becomes another program: SIGKILL is for the installation's alone.
+  harness::write_file(tree.path() + "/corvane/away",
+                      "trap 'exec sleep 1000' TERM\nsleep 1000 & wait\n");
+  const child away({"/bin/sh", tree.path() + "/corvane/away"}, "/bin/sh");
   const auto child_of = [](const child& parent) {
     const std::string children = "/proc/" + std::to_string(parent.pid()) + "/task/" +
                                  std::to_string(parent.pid()) + "/children";
@@ -106,13 +110,14 @@ TEST(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_come
                 {first_pid, {}},
                 {by_signalfd.pid(), {}},
                 {by_sigwait.pid(), {}},
-                {by_worker.pid(), {}}}));
+                {by_worker.pid(), {}},
+                {away.pid(), {}}}));
   outcomes expected = {
       {plain.pid(), "ended on SIGTERM"},       {ignoring.pid(), "ended on SIGKILL"},
       {blocking.pid(), "ended on SIGKILL"},    {stopped.pid(), "ended on SIGKILL"},
       {served_pid, "ended on SIGTERM"},        {first_pid, "ended on SIGTERM"},
       {by_signalfd.pid(), "ended on SIGTERM"}, {by_sigwait.pid(), "ended on SIGTERM"},
-      {by_worker.pid(), "ended on SIGTERM"}};
+      {by_worker.pid(), "ended on SIGTERM"},   {away.pid(), "still running"}};
   outcomes seen = run.outcomes();
   EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
                           [](const auto& one) { return one.second == "started again"; }),
@@ -123,6 +128,7 @@ TEST(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_come
   }
   EXPECT_EQ(seen, expected);
   EXPECT_TRUE(plain.ended_by_sigterm());
+  EXPECT_TRUE(away.running());
 }
 
 bool kernel_has_pidfs() {
@@ -215,6 +221,12 @@ TEST(termination, a_rewritten_session_cannot_direct_a_signal) {
   EXPECT_EQ(kill.json()["kill"]["processes"][0]["reason"],
             "it no longer runs a file of the installation");
   EXPECT_TRUE(stranger.running());
+
+  // A list far longer than what the check recorded was not written by it.
+  session_t padded = values;
+  padded.values["RUNNING_PROC_LIST"] += std::string(1000, ';');
+  harness::write_file(session, corvane_host::encode_session(padded));
+  EXPECT_EQ(run_host({"--session", session, "kill"}).status, 1);
 
   // Its root, too, is a hint: a session another user may write needs --root, and must agree.
   values.values["CORVANE_PATH"] = tree.path() + "/elsewhere";
