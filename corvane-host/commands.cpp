@@ -204,7 +204,7 @@ class log_redirect {
 // trust: kill then needs --root, and the session must agree with it.
 std::string root_for_kill(const options& options, const session_t& session,
                           const session_file& file) {
-  const std::string recorded = value_of(session, "CORVANE_PATH");
+  std::string recorded = value_of(session, "CORVANE_PATH");
   if (options.root.empty()) {
     if (file.others_may_write()) {
       throw session_error("the session " + file.path() +

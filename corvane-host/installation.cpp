@@ -60,7 +60,9 @@ void walk(int root, const std::string& prefix, uid_t owner,
         continue;
       }
       if (S_ISREG(info.st_mode)) {
-        files.emplace(id_from(info), prefix + base + name);
+        std::string path = prefix;
+        path.append(base).append(name);
+        files.emplace(id_from(info), std::move(path));
       } else if (S_ISDIR(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
         pending.push_back(base + name);
       }

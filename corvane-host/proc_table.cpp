@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -152,15 +153,14 @@ bool sigterm_taken_at_once(const process_handle& process) {
       return true;
     }
   }
-  for (const std::string& fd : read_entries(dir, "fd")) {
-    if (read_link_at(dir, "fd/" + fd).text == "anon_inode:[signalfd]") {
-      const auto mask = parse_signalfd_mask(read_file_at(dir, "fdinfo/" + fd).text);
-      if (mask && (*mask & sigterm_bit) != 0) {
-        return true;
-      }
+  const std::vector<std::string> fds = read_entries(dir, "fd");
+  return std::any_of(fds.begin(), fds.end(), [dir](const std::string& fd) {
+    if (read_link_at(dir, "fd/" + fd).text != "anon_inode:[signalfd]") {
+      return false;
     }
-  }
-  return false;
+    const auto mask = parse_signalfd_mask(read_file_at(dir, "fdinfo/" + fd).text);
+    return mask && (*mask & sigterm_bit) != 0;
+  });
 }
 
 std::string user_name(uid_t uid) {

@@ -88,9 +88,8 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
     const file_text cwd = read_link_at(process.proc_dir(), "cwd");
     const unique_fd named = cwd.error == 0 ? open_in_root(root.get(), cwd.text, O_DIRECTORY)
                                            : unique_fd();
-    struct stat actual {};
-    if (!named || fstatat(process.proc_dir(), "cwd", &actual, 0) != 0 ||
-        id_of(named.get()) != id_from(actual)) {
+    const reached_file actual = named ? reach_at(process.proc_dir(), "cwd") : reached_file{};
+    if (!named || actual.error != 0 || id_of(named.get()) != id_from(actual.facts)) {
       return unique_fd();
     }
     absolute = cwd.text + "/" + absolute;

@@ -183,7 +183,7 @@ TEST(installation, what_an_ordinary_user_cannot_read_is_counted_not_dropped) {
   const child second(tree.add_program("corvane/bin/second"));
   const std::string proc = tree.path() + "/proc";
   const auto fixture = [&proc](pid_t pid, const std::string& exe) {
-    const std::string dir = proc + "/" + std::to_string(pid);
+    std::string dir = proc + "/" + std::to_string(pid);
     fs::create_directories(dir);
     harness::write_file(dir + "/stat", std::to_string(pid) +
                                            " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 "
