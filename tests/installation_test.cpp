@@ -39,7 +39,9 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   const std::string program = tree.add_program("opt/CorVane/bin/Corvane");
   const std::string replaced = tree.add_program("opt/CorVane/bin/old");
   const std::string gui = tree.add_program("opt/CorVane/install_gui");
-  harness::write_file(root + "/bin/relative", "sleep 1000\n");
+  // Scripts that wait without forking: a forked copy of the shell would be ours too.
+  mkfifo((tree.path() + "/fifo").c_str(), 0600);
+  harness::write_file(root + "/bin/relative", "read x <" + tree.path() + "/fifo\n");
   const std::string data = tree.add_program("opt/CorVane/share/data");
 
   std::list<child> ours;
@@ -111,7 +113,8 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   fs::create_directories(root + "/venv/bin");
   fs::create_directories(root + "/app");
   fs::create_symlink("/usr/bin/python3.11", root + "/venv/bin/python");
-  harness::write_file(root + "/run.sh", "cd /\nsleep 1000\n");
+  mkfifo((tree.path() + "/fifo").c_str(), 0600);  // to wait on without forking
+  harness::write_file(root + "/run.sh", "cd /\nread x <" + tree.path() + "/fifo\n");
   harness::write_file(root + "/agent.py", "import os, time\nos.chdir('/')\ntime.sleep(1000)\n");
   harness::write_file(root + "/report.sh", "exit 0\n");  // the administrator's has this name too
   harness::write_file(tree.path() + "/other/report.sh", "cd \"$1\" && sleep 1000\n");

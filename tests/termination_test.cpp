@@ -290,6 +290,15 @@ TEST(termination, a_root_gone_during_the_wait_is_reported_after_the_fates) {
 sleep 1000 & wait
 )");
   child leaver({"/bin/sh", root + "/leaver", root}, "/bin/sh");
+  // Until its sleep runs: before its exec, the forked copy of the shell is ours too.
+  const std::string children = "/proc/" + std::to_string(leaver.pid()) + "/task/" +
+                               std::to_string(leaver.pid()) + "/children";
+  while (
+      harness::read_file(children).empty() ||
+      fs::read_symlink("/proc/" + std::to_string(std::stoi(harness::read_file(children))) + "/exe")
+              .filename() != "sleep") {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   const auto run = run_host({"run", "--root", root, "--wait", "5"});
   EXPECT_EQ(run.status, 6) << run.err;
   EXPECT_EQ(run.out.substr(run.out.find("Sent SIGTERM")),
