@@ -263,8 +263,9 @@ evidence examine(const process_handle& process, const installation& where) {
   const std::vector<std::string> words =
       command_words(parse_cmdline(read_file_at(process.proc_dir(), "cmdline").text));
   // argv[0] that leads, through its links, to the very file it runs: a
-  // virtual environment's interpreter.
-  if (!words.empty() && !words[0].empty()) {
+  // virtual environment's interpreter. A bare name was looked up in PATH,
+  // not in the working directory, and proves nothing.
+  if (!words.empty() && words[0].find('/') != std::string::npos) {
     const unique_fd named = open_in_process_root(process, words[0], false);
     const unique_fd target = named ? open_in_process_root(process, words[0], true) : unique_fd();
     const std::string here = named ? seen_here(named.get()) : "";
