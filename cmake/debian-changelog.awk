@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 # CHANGELOG.md as a Debian changelog: one entry per "## VERSION — DATE"
-# section, its "- " items as "  * " items, wrapped within 80 columns. A
+# section (DATE may carry a time, 2026-12-06T13:00Z, for a second release
+# on one day), its "- " items as "  * " items, wrapped within 80 columns. A
 # section without a version ("## Unreleased") is not released: it is left out.
 #   awk -v source=NAME -v maintainer="NAME <ADDRESS>" -f debian-changelog.awk CHANGELOG.md
 function flush_item(    words, n, i, line) {
