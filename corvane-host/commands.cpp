@@ -130,7 +130,7 @@ std::vector<process_view> recorded_processes(const session_t& session,
                               std::string(std::strerror(status.error)));
     } else {
       const process_handle& process = *pinned.handle;
-      sigterm_view sigterm{*status.value, sigterm_taken_at_once(process), "",
+      sigterm_view sigterm{*status.value, sigterm_taken_at_once(process, *status.value), "",
                            service_of_cgroup(read_cgroup(process).value.value_or(""))};
       view.user = name_of(status.value->real_uid);
       if (!may_signal(*status.value)) {

@@ -6,6 +6,7 @@
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,7 +32,8 @@ struct dir_closer {
 // directory others may write to is not entered, so a hard link to anyone's
 // program placed there is never taken for the installation's.
 void walk(int root, const std::string& prefix, uid_t owner,
-          std::unordered_map<file_id, std::string, file_id_hash>& files) {
+          std::unordered_map<file_id, std::string, file_id_hash>& files,
+          std::unordered_set<file_id, file_id_hash>& link_targets) {
   const auto trusted = [owner](const struct stat& info) {
     return info.st_uid == 0 || info.st_uid == owner;
   };
@@ -59,7 +61,15 @@ void walk(int root, const std::string& prefix, uid_t owner,
           !trusted(info)) {
         continue;
       }
-      if (S_ISREG(info.st_mode)) {
+      if (S_ISLNK(info.st_mode)) {
+        // Where it leads, asked without waking an automount or a network server.
+        struct statx target {};
+        if (statx(dirfd(dir.get()), name.c_str(), AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, STATX_INO,
+                  &target) == 0) {
+          link_targets.insert({makedev(target.stx_dev_major, target.stx_dev_minor),
+                               static_cast<ino_t>(target.stx_ino)});
+        }
+      } else if (S_ISREG(info.st_mode)) {
         std::string path = prefix;
         path.append(base).append(name);
         files.emplace(id_from(info), std::move(path));
@@ -94,7 +104,7 @@ void installation_files::build() {
   struct stat info {};
   // A directory others may write to holds nothing the installation vouches for.
   if (root >= 0 && fstat(root, &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
-    walk(root, directory_, info.st_uid, files_);
+    walk(root, directory_, info.st_uid, files_, link_targets_);
   }
   if (root >= 0) {
     close(root);
@@ -110,6 +120,13 @@ const std::string* installation_files::find(const file_id& id) {
   }
   const auto file = files_.find(id);
   return file == files_.end() ? nullptr : &file->second;
+}
+
+bool installation_files::is_link_target(const file_id& id) {
+  if (!built_) {
+    build();
+  }
+  return link_targets_.count(id) != 0;
 }
 
 bool installation_files::has_path_ending(const std::string& tail) {

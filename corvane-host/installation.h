@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace corvane_host {
 
@@ -42,6 +43,9 @@ class installation_files {
   [[nodiscard]] const std::string* find(const file_id& id);
   // Whether one of its files' paths ends with `tail` ("/bin/run.sh").
   [[nodiscard]] bool has_path_ending(const std::string& tail);
+  // Whether one of its symbolic links leads to this file (a virtual
+  // environment's python leads to the system's).
+  [[nodiscard]] bool is_link_target(const file_id& id);
 
  private:
   void build();
@@ -49,6 +53,7 @@ class installation_files {
   std::string directory_;
   bool built_ = false;
   std::unordered_map<file_id, std::string, file_id_hash> files_;
+  std::unordered_set<file_id, file_id_hash> link_targets_;
   std::unordered_multimap<std::string, const std::string*> by_name_;  // last component to path
 };
 

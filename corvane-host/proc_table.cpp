@@ -49,6 +49,9 @@ file_text read_file_at(int dir_fd, const std::string& relative, std::size_t most
       return file;
     }
     file.text.append(buffer.data(), static_cast<std::size_t>(n));
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      return file;  // a short read is the end: /proc hands out all it has up to the size asked for
+    }
   }
 }
 
@@ -140,7 +143,10 @@ proc_result<std::string> read_cgroup(const process_handle& process) {
       process, "cgroup", [](std::string_view text) { return std::optional(parse_cgroup(text)); });
 }
 
-bool sigterm_taken_at_once(const process_handle& process) {
+bool sigterm_taken_at_once(const process_handle& process, const process_status& status) {
+  if (!status.blocks_sigterm && status.state != 'Z') {
+    return true;
+  }
   const int dir = process.proc_dir();
   for (const std::string& task : read_entries(dir, "task")) {
     const auto status = parse_status(read_file_at(dir, "task/" + task + "/status").text);

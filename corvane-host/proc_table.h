@@ -84,7 +84,9 @@ proc_result<std::string> read_cgroup(const process_handle& process);
 // not block it (a thread waiting for it in sigwait() among them) takes it;
 // when every thread blocks it, a signalfd that watches it consumes it. What cannot be
 // read counts as not taken.
-bool sigterm_taken_at_once(const process_handle& process);
+// `status` is the process's own, read already: when its main thread takes
+// SIGTERM, no other thread is looked at.
+bool sigterm_taken_at_once(const process_handle& process, const process_status& status);
 
 // The user's name, or the number when it has none.
 std::string user_name(uid_t uid);

@@ -86,8 +86,8 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
     // Its working directory by name, which must be the very directory it
     // works in: a deleted one's " (deleted)" must not lead elsewhere.
     const file_text cwd = read_link_at(process.proc_dir(), "cwd");
-    const unique_fd named = cwd.error == 0 ? open_in_root(root.get(), cwd.text, O_DIRECTORY)
-                                           : unique_fd();
+    const unique_fd named =
+        cwd.error == 0 ? open_in_root(root.get(), cwd.text, O_DIRECTORY) : unique_fd();
     const reached_file actual = named ? reach_at(process.proc_dir(), "cwd") : reached_file{};
     if (!named || actual.error != 0 || id_of(named.get()) != id_from(actual.facts)) {
       return unique_fd();
@@ -260,12 +260,18 @@ evidence examine(const process_handle& process, const installation& where) {
       return found;
     }
   }
+  const std::string program = file_name_of(name);
+  const bool linked = where.files->is_link_target(id_from(running));
+  if (!linked && !is_interpreter(program)) {
+    return found;  // its command line could prove nothing
+  }
   const std::vector<std::string> words =
       command_words(parse_cmdline(read_file_at(process.proc_dir(), "cmdline").text));
   // argv[0] that leads, through its links, to the very file it runs: a
-  // virtual environment's interpreter. A bare name was looked up in PATH,
-  // not in the working directory, and proves nothing.
-  if (!words.empty() && words[0].find('/') != std::string::npos) {
+  // virtual environment's interpreter; only a file one of the installation's
+  // links leads to can be reached so. A bare name was looked up in PATH, not
+  // in the working directory, and proves nothing.
+  if (linked && !words.empty() && words[0].find('/') != std::string::npos) {
     const unique_fd named = open_in_process_root(process, words[0], false);
     const unique_fd target = named ? open_in_process_root(process, words[0], true) : unique_fd();
     const std::string here = named ? seen_here(named.get()) : "";
@@ -278,7 +284,6 @@ evidence examine(const process_handle& process, const installation& where) {
       return found;
     }
   }
-  const std::string program = file_name_of(name);
   if (!is_interpreter(program)) {
     return found;
   }

@@ -14,6 +14,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "interpreters.h"
 #include "proc_parse.h"
 #include "proc_table.h"
 #include "process_evidence.h"
@@ -69,12 +70,34 @@ std::vector<std::string> files_used(const process_handle& process, const install
     keep(file.path, {makedev(file.major, file.minor), static_cast<ino_t>(file.inode)});
   }
   visit_open_files(
-      process, most_descriptors, [](const std::string& path) { return !path.empty() && path.front() == '/'; },
+      process, most_descriptors,
+      [](const std::string& path) { return !path.empty() && path.front() == '/'; },
       [&keep](const open_file& file) {
         keep(file.path, {file.device, file.inode});
         return true;
       });
   return used;
+}
+
+// Whether a glance at its executable alone shows that a process cannot run
+// the installation's code: a file elsewhere, that no link of the installation
+// leads to, and no interpreter. Passing over acts on nothing, so it needs no
+// pin; every other process is pinned and examined. Two system calls, where
+// an examination takes some twenty.
+bool passed_over(int proc_fd, const std::string& pid, const installation& where) {
+  const std::string link = pid + "/exe";
+  struct statx file {};
+  if (statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_NLINK, &file) != 0 ||
+      file.stx_nlink == 0) {
+    return false;
+  }
+  const file_text name = read_link_at(proc_fd, link);
+  const file_id id{makedev(file.stx_dev_major, file.stx_dev_minor),
+                   static_cast<ino_t>(file.stx_ino)};
+  return name.error == 0 && !lies_inside(name.text, where) &&
+         !is_interpreter(name.text.substr(name.text.rfind('/') + 1)) &&
+         (id.device != where.directory_id.device ||
+          (where.files->find(id) == nullptr && !where.files->is_link_target(id)));
 }
 
 // Why the /proc in use hides processes from this caller, if it does.
@@ -106,6 +129,9 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     if (!pid) {
       continue;
     }
+    if (!files_in_use && passed_over(proc_fd, entry->d_name, where)) {
+      continue;
+    }
     // Pin first: what is read below is this process's, or the read fails.
     const pin_result pinned = process_handle::pin(*pid, proc_fd);
     if (!pinned.handle) {
@@ -116,7 +142,8 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     }
     const process_handle& process = *pinned.handle;
     // Kernel threads and processes that have ended run no program.
-    if (process.stat().kernel_thread() || process.ended()) {
+    // (A leader whose main thread exited shows "Z" while its others run.)
+    if (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended())) {
       continue;
     }
     evidence found = examine(process, where);

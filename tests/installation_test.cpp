@@ -194,7 +194,7 @@ TEST(installation, what_an_ordinary_user_cannot_read_is_counted_not_dropped) {
     fs::create_symlink(exe, dir + "/exe");
     return dir;
   };
-  chmod((fixture(first.pid(), "/bin/sleep") + "/stat").c_str(), 0);
+  chmod((fixture(first.pid(), tree.path() + "/corvane/bin/first") + "/stat").c_str(), 0);
   fixture(second.pid(), tree.path() + "/private/sleep");
   fs::create_directories(tree.path() + "/private");
   chmod((tree.path() + "/private").c_str(), 0700);
