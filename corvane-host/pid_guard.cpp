@@ -24,8 +24,16 @@ std::optional<Number> plain_decimal(std::string_view text) {
   return value;
 }
 
-std::vector<std::string_view> split(std::string_view text, char separator) {
+// The parts between separators. A list's trailing separator ends it, as the
+// plug-in's own reading has it; a record's fields keep an empty last one.
+std::vector<std::string_view> split(std::string_view text, char separator,
+                                    bool empty_last_field = false) {
   std::vector<std::string_view> parts;
+  if (empty_last_field && !text.empty() && text.back() == separator) {
+    parts = split(text.substr(0, text.size() - 1), separator, true);
+    parts.emplace_back();
+    return parts;
+  }
   while (!text.empty()) {
     const std::size_t end = text.find(separator);
     parts.push_back(text.substr(0, end));
@@ -98,7 +106,7 @@ std::string encode_identities(const std::vector<recorded_process>& recorded) {
 std::vector<recorded_process> decode_identities(const std::string& text) {
   std::vector<recorded_process> identities;
   for (const std::string_view entry : split(text, ';')) {
-    const std::vector<std::string_view> fields = split(entry, ':');
+    const std::vector<std::string_view> fields = split(entry, ':', true);
     if (fields.size() != 4) {
       continue;
     }

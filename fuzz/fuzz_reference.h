@@ -5,6 +5,7 @@
 #define CORVANE_FUZZ_REFERENCE_H
 
 #include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -49,12 +50,24 @@ inline void expect(bool holds, const char* what) {
   }
 }
 
-// The fault sweep: each host service call that `run` makes after `prepare`
-// throws in turn; the exception must reach the caller at once, with no host
-// call after it (LeakSanitizer and valgrind watch for leaks).
+// The fault sweep: a host service call that `run` makes after `prepare`
+// throws; the exception must reach the caller at once, with no host call
+// after it (LeakSanitizer and valgrind watch for leaks). Replayed seeds sweep
+// every call in turn; under libFuzzer, where speed finds bugs, each input
+// sweeps the one call that `choice` picks among the `calls` its clean run
+// made.
 template <typename Prepare, typename Run>
-void expect_every_host_exception_to_pass(Prepare prepare, Run run) {
-  for (long n = 1;; ++n) {
+void expect_host_exceptions_to_pass(Prepare prepare, Run run, long calls, std::size_t choice) {
+#ifdef CORVANE_FUZZ_ONE_FAULT
+  const long first = 1 + static_cast<long>(choice % static_cast<std::size_t>(calls + 1));
+  const long last = first;
+#else
+  (void)calls;
+  (void)choice;
+  const long first = 1;
+  const long last = -1;
+#endif
+  for (long n = first; last < 0 || n <= last; ++n) {
     prepare();
     fake::host().throw_at_call = n;
     try {

@@ -1,0 +1,147 @@
+// SPDX-License-Identifier: MIT
+// The host's readers of text that a hostile process or user writes and root
+// reads, each held to a property. The first byte chooses the reader:
+//   s  a session file: what decodes encodes back to text that decodes alike
+//   i  the identities record: a round trip, and no entry for ID 0 or below
+//   p  /proc text (stat, status, maps, cgroup, locks, signalfd, mountinfo):
+//      no crash, and no more results than lines
+//   w  seconds: accepted exactly when a plain reference accepts
+//   a  an interpreter's command line (NUL-separated words): each file it
+//      names is one of its words, or a part of one
+//   e  the terminal escaping: nothing it prints is a control or breaks UTF-8
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "interpreters.h"
+#include "pid_guard.h"
+#include "proc_parse.h"
+#include "seconds.h"
+#include "session.h"
+#include "text.h"
+
+namespace {
+
+using namespace corvane_host;
+
+// A property that does not hold aborts, and libFuzzer reports the input.
+void expect(bool holds, const char* what) {
+  if (!holds) {
+    std::fprintf(stderr, "property violated: %s\n", what);
+    std::abort();
+  }
+}
+
+void session_round_trip(const std::string& text) {
+  try {
+    const session_t decoded = decode_session(text);
+    expect(decode_session(encode_session(decoded)).values == decoded.values,
+           "a session does not round-trip");
+  } catch (const session_error&) {
+    // refused with a message: what root should do with such a file
+  }
+}
+
+void identities_round_trip(const std::string& text) {
+  const std::vector<recorded_process> decoded = decode_identities(text);
+  const std::vector<recorded_process> again = decode_identities(encode_identities(decoded));
+  expect(again.size() == decoded.size(), "identities do not round-trip");
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    expect(again[i].who == decoded[i].who && again[i].command == decoded[i].command,
+           "an identity changes in a round trip");
+    expect(decoded[i].who.pid > 0, "an identity for a process group");
+  }
+}
+
+void proc_text(const std::string& text) {
+  const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  (void)parse_stat(text);
+  (void)parse_status(text);
+  (void)parse_signalfd_mask(text);
+  (void)proc_hides_processes(text);
+  (void)parse_lock_holder(text, 8, 1, 12);
+  (void)service_of_cgroup(parse_cgroup(text));
+  expect(parse_maps_files(text).size() <= lines, "more mapped files than lines");
+  expect(parse_cmdline(text).size() <= text.size(), "more arguments than bytes");
+}
+
+// Plain decimal seconds from 0 to 3600: digits, optionally "." and digits.
+bool plain_seconds(const std::string& text) {
+  const std::size_t dot = text.find('.');
+  const std::string whole = text.substr(0, dot);
+  const std::string fraction = dot == std::string::npos ? "0" : text.substr(dot + 1);
+  const auto digits = [](const std::string& part) {
+    return !part.empty() &&
+           std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  return digits(whole) && digits(fraction) && std::strtod(text.c_str(), nullptr) <= 3600;
+}
+
+void seconds(const std::string& text) {
+  expect(seconds_error(text, 3600).empty() == plain_seconds(text),
+         "the seconds validator and its reference disagree");
+}
+
+void interpreter_words(const std::string& text) {
+  std::vector<std::string> words = parse_cmdline(text);
+  if (words.empty()) {
+    return;
+  }
+  for (const char* name : {"bash", "python3", "perl", "node", "java", "ld-linux.so.2"}) {
+    const program_words runs = program_of(name, words);
+    for (const std::string& file : runs.files) {
+      expect(std::any_of(words.begin(), words.end(),
+                         [&file](const std::string& word) {
+                           return word.find(file) != std::string::npos || file == ".";
+                         }),
+             "a file that is no part of the command line");
+    }
+  }
+  (void)command_words(words);
+}
+
+void escaping(const std::string& text) {
+  const std::string shown = printable(text);
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(shown[i]);
+    expect(byte >= 0x20 && byte != 0x7f, "a control byte reaches the terminal");
+    // U+0080 to U+009F are C1 controls when encoded in UTF-8.
+    expect(
+        !(byte == 0xc2 && i + 1 < shown.size() && static_cast<unsigned char>(shown[i + 1]) < 0xa0),
+        "a C1 control reaches the terminal");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) {
+    return 0;
+  }
+  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  switch (data[0]) {
+    case 's':
+      session_round_trip(text);
+      break;
+    case 'i':
+      identities_round_trip(text);
+      break;
+    case 'p':
+      proc_text(text);
+      break;
+    case 'w':
+      seconds(text);
+      break;
+    case 'a':
+      interpreter_words(text);
+      break;
+    case 'e':
+      escaping(text);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
