@@ -41,10 +41,12 @@ TEST(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last) 
     expected[children.emplace_back(program).pid()] = "ended on SIGTERM";
   }
   session_t big;
-  big.values["BIG"] = std::string(200000, 'x');
+  // Larger than the files it may write, which leave room for any report whatever the
+  // temporary directory's path.
+  big.values["BIG"] = std::string(4000000, 'x');
   const std::string session = tree.path() + "/session";
   harness::write_file(session, corvane_host::encode_session(big));
-  const auto run = harness::run({"/usr/bin/prlimit", "--nofile=64", "--fsize=100000",
+  const auto run = harness::run({"/usr/bin/prlimit", "--nofile=64", "--fsize=2000000",
                                  CORVANE_HOST_FILE, "--session", session, "--json", "run", "--root",
                                  tree.path() + "/corvane", "--wait", "20"});
   EXPECT_EQ(run.status, 6) << run.err.substr(0, 2000);
