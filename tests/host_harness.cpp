@@ -118,6 +118,18 @@ std::vector<std::string> as_user(const std::string& user, const std::string& gro
   return argv;
 }
 
+std::string no_private_pid_namespace() {
+  return getpid() == 1 ? ""
+                       : "needs a private pid namespace (unshare): it sends real signals or counts "
+                         "every process";
+}
+
+std::string not_root() { return geteuid() == 0 ? "" : "acts as another user: needs root"; }
+
+std::string missing(const std::string& program) {
+  return access(program.c_str(), X_OK) == 0 ? "" : "needs " + program;
+}
+
 temp_tree::temp_tree() {
   std::string pattern = (fs::temp_directory_path() / "corvane-test.XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {

@@ -35,6 +35,19 @@ int exit_status_of(pid_t pid);
 std::vector<std::string> as_user(const std::string& user, const std::string& group,
                                  std::vector<std::string> argv);
 
+// Why this machine cannot run a test that needs it, or "" where it can.
+// Real signals only in a private pid namespace (in_pid_namespace.sh), where a
+// regression's signal cannot reach the machine's own processes; a count of
+// every process only there too, where no other program's come and go.
+std::string no_private_pid_namespace();
+// Only root acts as another user.
+std::string not_root();
+// A program the test runs (a compiler, an interpreter).
+std::string missing(const std::string& program);
+// Skips the calling test, saying why, where `why` is not "".
+#define SKIP_WHERE(why) \
+  if (const std::string reason_ = (why); !reason_.empty()) GTEST_SKIP() << reason_
+
 // A temporary directory, removed with everything in it.
 class temp_tree {
  public:

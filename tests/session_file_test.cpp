@@ -73,10 +73,12 @@ class refused : public testing::TestWithParam<const char*> {};
 TEST_P(refused, with_one_clear_message_and_nothing_changed) {
   std::vector<std::string> row = harness::split(GetParam(), '|');
   row.resize(6);
-  if (geteuid() != 0 &&
-      (row[5].find("$user") != std::string::npos || row[5].find("chown") != std::string::npos ||
-       row[5].find("ln target") != std::string::npos)) {
-    GTEST_SKIP() << "only root acts as another user";
+  if (row[5].find("$user") != std::string::npos || row[5].find("chown") != std::string::npos ||
+      row[5].find("ln target") != std::string::npos) {
+    SKIP_WHERE(harness::not_root());
+  }
+  if (row[1].find("kill") != std::string::npos || row[1].find("run") != std::string::npos) {
+    SKIP_WHERE(harness::no_private_pid_namespace());
   }
   const temp_tree tree;
   const harness::child corvane(tree.add_program("corvane/bin/corvane"));
@@ -160,9 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
 // file: used by root, then by the user again; root keeps the user's owner and
 // mode less setgid, and hands nothing over.
 TEST(session_file, a_users_session_stays_the_users_and_nothing_is_handed_over) {
-  if (geteuid() != 0) {
-    GTEST_SKIP() << "only root acts as another user";
-  }
+  SKIP_WHERE(harness::not_root());
   const temp_tree tree;
   const std::string host = tree.add_built_host("build");
   hostile_layout(tree);
@@ -197,9 +197,8 @@ TEST(session_file, a_users_session_stays_the_users_and_nothing_is_handed_over) {
 // the host read the session (it then waits for a process whose SIGTERM is
 // blocked): the save goes to the directory that was read, never to root's.
 TEST(session_file, a_directory_swapped_after_the_read_is_still_the_one_written) {
-  if (geteuid() != 0) {
-    GTEST_SKIP() << "only root acts as another user";
-  }
+  SKIP_WHERE(harness::not_root());
+  SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;
   hostile_layout(tree);
   const harness::child corvane(tree.add_program("corvane/bin/corvane"),
@@ -268,9 +267,7 @@ TEST(session_file, a_save_killed_midway_leaves_no_lasting_temporary) {
 // root wait, visibly and not for ever; a user who may only read root's file
 // holds its lock in vain.
 TEST(session_file, only_the_sessions_owner_can_make_root_wait) {
-  if (geteuid() != 0) {
-    GTEST_SKIP() << "only root acts as another user";
-  }
+  SKIP_WHERE(harness::not_root());
   for (const bool owner : {true, false}) {
     const temp_tree tree;
     hostile_layout(tree);

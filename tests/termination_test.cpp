@@ -30,9 +30,15 @@ using harness::temp_tree;
 using outcomes = std::map<int, std::string>;
 namespace fs = std::filesystem;
 
+// Every test here sends real signals.
+class termination : public testing::Test {
+ protected:
+  void SetUp() override { SKIP_WHERE(harness::no_private_pid_namespace()); }
+};
+
 // With few descriptors, and a session file that cannot grow: every process
 // ends, and the report of what was signalled comes before the failed save.
-TEST(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last) {
+TEST_F(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last) {
   const temp_tree tree;
   const std::string program = tree.add_program("corvane/bin/corvane");
   std::list<child> children;
@@ -61,7 +67,7 @@ TEST(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last) 
   }
 }
 
-TEST(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_comebacks_count) {
+TEST_F(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_comebacks_count) {
   const temp_tree tree;
   child plain(tree.add_program("corvane/bin/plain"));
   child ignoring(tree.add_program("corvane/bin/ignoring"), sigterm_is::ignored);
@@ -144,7 +150,7 @@ bool kernel_has_pidfs() {
 
 // `other` stands under its own ID, but with the identity of a process that has gone: its
 // start time, then its pidfs inode, differs from what the check recorded.
-TEST(termination, an_id_that_names_another_process_now_is_never_signalled) {
+TEST_F(termination, an_id_that_names_another_process_now_is_never_signalled) {
   for (const bool forged_start_time : {true, false}) {
     const temp_tree tree;
     const std::string session = tree.path() + "/session";
@@ -180,7 +186,7 @@ TEST(termination, an_id_that_names_another_process_now_is_never_signalled) {
 
 // A pinned process: alive, then ended (a zombie keeps its ID), then reaped,
 // when its ID is free and the pin no longer holds.
-TEST(termination, a_handle_holds_until_its_process_is_reaped) {
+TEST_F(termination, a_handle_holds_until_its_process_is_reaped) {
   const temp_tree tree;
   child one(tree.add_program("corvane/bin/one"));
   auto pinned = corvane_host::process_handle::pin(one.pid(), corvane_host::host_proc());
@@ -201,7 +207,7 @@ TEST(termination, a_handle_holds_until_its_process_is_reaped) {
 // A session is a hint: what a user writes into it can make root leave a
 // process alone, never signal one. The forged entry names a stranger with its
 // true identity and a file of the installation it does not run.
-TEST(termination, a_rewritten_session_cannot_direct_a_signal) {
+TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
   const temp_tree tree;
   const std::string session = tree.path() + "/session";
   const std::string root = tree.path() + "/corvane";
@@ -248,10 +254,7 @@ TEST(termination, a_rewritten_session_cannot_direct_a_signal) {
 // The plug-in ends a listed process and has its ID handed to a stranger before
 // it records the ID: the identity recorded is the one the scan decided on, so
 // the stranger is never signalled.
-TEST(termination, an_id_reused_while_the_plugin_runs_is_never_signalled) {
-  if (getpid() != 1) {
-    GTEST_SKIP() << "needs a private pid namespace, to hand an ID to another process";
-  }
+TEST_F(termination, an_id_reused_while_the_plugin_runs_is_never_signalled) {
   const temp_tree tree;
   (void)tree.add_program("corvane/bin/victim");
   const std::string log = tree.path() + "/log";
@@ -284,7 +287,7 @@ TEST(termination, an_id_reused_while_the_plugin_runs_is_never_signalled) {
 
 // A program that, on SIGTERM, moves the installation away: the look after
 // --wait fails, yet what was signalled is reported first.
-TEST(termination, a_root_gone_during_the_wait_is_reported_after_the_fates) {
+TEST_F(termination, a_root_gone_during_the_wait_is_reported_after_the_fates) {
   const temp_tree tree;
   const std::string root = tree.path() + "/corvane";
   fs::create_directories(root);
@@ -311,7 +314,7 @@ sleep 1000 & wait
 
 // A supervisor starts its program again; a retried kill --wait, which signals
 // nothing new, must still see it.
-TEST(termination, a_retried_kill_wait_still_sees_the_comeback) {
+TEST_F(termination, a_retried_kill_wait_still_sees_the_comeback) {
   const temp_tree tree;
   const std::string session = tree.path() + "/session";
   const std::string served = tree.add_program("corvane/bin/served");
@@ -337,7 +340,8 @@ TEST(termination, a_retried_kill_wait_still_sees_the_comeback) {
 }
 
 // An ordinary user can neither see what another user's process runs nor signal it.
-TEST(termination, an_ordinary_user_cannot_inspect_or_signal_another_users_process) {
+TEST_F(termination, an_ordinary_user_cannot_inspect_or_signal_another_users_process) {
+  SKIP_WHERE(harness::not_root());
   const temp_tree tree;
   const std::string host = tree.add_built_host("build");
   chmod(tree.path().c_str(), 0777);
