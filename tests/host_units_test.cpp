@@ -118,6 +118,25 @@ TEST(proc_parse, signalfd_masks) {
   EXPECT_EQ(parse_signalfd_mask("pos:\t0\nflags:\t02\n"), std::nullopt);
 }
 
+// /proc/locks: the holder of a lock on device 08:01, inode 12; "-" for none.
+TEST(proc_parse, lock_holders) {
+  for (const char* row : {
+           "1: FLOCK  ADVISORY  WRITE 77 08:01:12 0 EOF | 77",
+           "1: FLOCK  ADVISORY  WRITE 77 09:01:12 0 EOF | -",
+           "1: FLOCK  ADVISORY  WRITE 77 08:02:12 0 EOF | -",
+           "1: FLOCK  ADVISORY  WRITE 77 08:01:13 0 EOF | -",
+           "1: FLOCK  ADVISORY  WRITE 77 08:01:012 0 EOF | 77",
+           "1: POSIX  ADVISORY  WRITE x 08:01:12 0 EOF | -",
+           "1: POSIX  ADVISORY  WRITE 77 08:0112 0 EOF | -",
+           "1: -> FLOCK  ADVISORY  WRITE 78 08:01:12 0 EOF | -",
+       }) {
+    const strings fields = harness::split(row, '|');
+    const std::optional<pid_t> holder = parse_lock_holder(
+        "2: FLOCK  ADVISORY  READ 5 08:01:99 0 EOF\n" + fields[0] + "\n", 8, 1, 12);
+    EXPECT_EQ(holder ? std::to_string(*holder) : "-", fields[1]) << row;
+  }
+}
+
 // Flags: Ignored, taken At once, Stopped, namespace Init, Handled; then owner and unit.
 TEST(warnings, what_the_kernel_will_do_with_one_sigterm) {
   for (const char* row : {
@@ -196,11 +215,11 @@ TEST(paths, normal_paths_directories_and_broad_roots) {
 
 TEST(seconds, plain_decimal_seconds_in_range_or_what_is_wrong) {
   for (const char* row :
-       {"0 | -", "0.5 | -", "3600 | -", "3600.5 | is more than 3600 seconds", "nan | NaN is not",
-        "-NaN | NaN is not", "inf | endless", "Infinity | endless", "0x10 | hexadecimal",
-        "-1 | negative", "10s | \"s\" after the number", "1e3 | \"e3\" after the number",
-        "1. | \".\" after the number", ".5 | is not a number", "+5 | is not a number", " | empty",
-        "ten | is not a number"}) {
+       {"0 | -", "0.5 | -", "3600 | -", "19.9 | -", "3600.5 | is more than 3600 seconds",
+        "nan | NaN is not", "-NaN | NaN is not", "inf | endless", "Infinity | endless",
+        "0x10 | hexadecimal", "-1 | negative", "10s | \"s\" after the number",
+        "1e3 | \"e3\" after the number", "1. | \".\" after the number", ".5 | is not a number",
+        "+5 | is not a number", " | empty", "ten | is not a number"}) {
     const strings text_message = harness::split(row, '|');
     const std::string error = seconds_error(text_message[0], 3600);
     EXPECT_TRUE(text_message[1] == "-" ? error.empty()
@@ -236,6 +255,9 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "python3 | python3 -m venv /opt/c | none",
            "python3 | python3 -- - /opt/c/a.py | none",
            "python3 | python3 -Z /opt/c/a.py | unknown -Z",
+           "python3 | python3 -m mod -Z /opt/c/a.py | none",
+           "python3 | python3 - /opt/c/a.py | none",
+           "python3.9 | python3.9 /opt/c/a.py | file /opt/c/a.py",
            "python3 | python3  /opt/c/a.py | unknown",
            "perl | perl -e1 /opt/c/x.pl | none",
            "perl | perl -lne 1 /opt/c/x.pl | none",
@@ -245,17 +267,21 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "perl | perl -c /opt/c/x.pl | none",
            "perl | perl -S x.pl | unknown -S",
            "ruby | ruby -e 1 /opt/c/a.rb | none",
+           "ruby | ruby -r json /opt/c/a.rb | file /opt/c/a.rb",
            "ruby | ruby -rjson -I /x --disable-gems --enable jit /opt/c/a.rb | file /opt/c/a.rb",
            "ruby | ruby --dump=insns /opt/c/a.rb | unknown --dump=insns",
            "lua5.4 | lua -e x | none",
            "lua5.4 | lua -e x /opt/c/a.lua | file /opt/c/a.lua",
            "lua5.4 | lua -ie x | unknown -ie",
+           "lua5.4 | lua -W /opt/c/a.lua | file /opt/c/a.lua",
            "php8.2 | php -r x /opt/c/a.php | none",
            "php8.2 | php -n -dx=1 -f /opt/c/a.php -- -x | file /opt/c/a.php",
            "php8.2 | php -l -f /opt/c/a.php | none",
            "php8.2 | php -- /opt/c/a.php | none",
            "php8.2 | php -K /opt/c/a.php | unknown -K",
+           "php8.2 | php -F /opt/c/a.php | file /opt/c/a.php",
            "node | node -pe x /opt/c/a.js | none",
+           "node | node -e x /opt/c/a.js | none",
            "node | node --import PKG /opt/c/app/server.js | file /opt/c/app/server.js",
            "node | node --stack-size=99 --no_warnings --inspect=9 -r m /c/a.js | file /c/a.js",
            "node | node --inspect 9229 /opt/c/a.js | file 9229",
@@ -264,6 +290,9 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "java | java -Xmx1g -cp /x -jar /opt/c/a.jar a | file /opt/c/a.jar",
            "java | java -jar -Dk=v /opt/c/a.jar | file /opt/c/a.jar",
            "java | java -cp /opt/c/lib/app.jar Main | class_path /opt/c/lib/app.jar",
+           "java | java --class-path=/c/a.jar -da Main | class_path /c/a.jar",
+           "java | java --add-opens=java.base/a=ALL-UNNAMED -cp /c/a.jar Main | class_path "
+           "/c/a.jar",
            "java | java -classpath /opt/c/lib/* Main | class_path /opt/c/lib/*",
            "java | java -cp /x -Djava.class.path=/c/a.jar::/c/* Main | class_path /c/a.jar:.:/c/*",
            "java | java Main | unknown CLASSPATH",
@@ -387,6 +416,7 @@ TEST(text, printable_escapes_what_a_terminal_would_obey) {
            {"a\\x41\\", "a\\\\x41\\\\"},
            {"caf\xc3\xa9 \xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80",
             "caf\xc3\xa9 \xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80"},
+           {"\xc2\x9f \xe0\xa0\x80 \xf0\x90\x80\x80", "\\xc2\\x9f \xe0\xa0\x80 \xf0\x90\x80\x80"},
        }) {
     EXPECT_EQ(printable(raw), shown) << shown;
   }

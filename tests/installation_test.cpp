@@ -17,6 +17,8 @@
 
 #include "host_harness.h"
 #include "installation.h"
+#include "proc_table.h"
+#include "process_handle.h"
 #include "process_scan.h"
 #include "unique_fd.h"
 
@@ -33,6 +35,7 @@ bool can_unshare(const std::string& flags) {
 }
 
 TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;
   const std::string root = tree.path() + "/opt/CorVane";
   fs::create_directory_symlink("opt", tree.path() + "/apps");  // the root is given through it
@@ -58,7 +61,10 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   const child installer_binary(tree.add_program("opt/CorVane/tools/install.sh"));
   const child sibling(tree.add_program("opt/CorVane-old/bin/corvane"));
   const child other_case(tree.add_program("opt/CORVANE/bin/corvane"));
-  const child user({"/bin/sh", "-c", "exec /bin/sleep 1000 <\"$0\"", data}, "/bin/sleep");
+  const std::string more = root + "/share/more";
+  harness::write_file(more, "");
+  const child user({"/bin/sh", "-c", "exec /bin/sleep 1000 <\"$0\" 3<\"$1\"", data, more},
+                   "/bin/sleep");
   const pid_t zombie = fork();  // a zombie runs no program: neither ours nor uninspected
   if (zombie == 0) {
     _exit(0);
@@ -86,7 +92,7 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   EXPECT_EQ(check["using_files"],
             nlohmann::json::parse(R"([{"pid": )" + std::to_string(user.pid()) +
                                   R"(, "program": "/usr/bin/sleep", "files": [{"path": ")" + data +
-                                  R"("}]}])"));
+                                  R"("}, {"path": ")" + more + R"("}]}])"));
   EXPECT_NE(run.err.find("corvane root: " + root + "\n"), std::string::npos) << run.err;
 }
 
@@ -102,7 +108,9 @@ bool make_jar(const std::string& jar, const std::string& scratch) {
 }
 
 // What real machines run from /opt, proven by the kernel; and what only says it is ours.
-TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words) {
+TEST(installation, proof_by_file_argv0_and_held_handles_not_by_words) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  SKIP_WHERE(harness::missing("/usr/bin/python3.11"));
   const temp_tree tree;
   const std::string root = tree.path() + "/corvane";
   const std::string program = tree.add_program("corvane/bin/corvane");
@@ -111,7 +119,6 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   fs::create_hard_link(program, tree.path() + "/other/hardlink");
   fs::create_hard_link(data, tree.path() + "/other/datalink");
   fs::create_directories(root + "/venv/bin");
-  fs::create_directories(root + "/app");
   fs::create_symlink("/usr/bin/python3.11", root + "/venv/bin/python");
   mkfifo((tree.path() + "/fifo").c_str(), 0600);  // to wait on without forking
   harness::write_file(root + "/run.sh", "cd /\nread x <" + tree.path() + "/fifo\n");
@@ -119,8 +126,6 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   harness::write_file(root + "/report.sh", "exit 0\n");  // the administrator's has this name too
   harness::write_file(tree.path() + "/other/report.sh", "cd \"$1\" && sleep 1000\n");
   harness::write_file(tree.path() + "/other/report.pl", "sleep 1000;\n");
-  harness::write_file(root + "/app/server.js",
-                      "process.title = 'node ' + __filename;\nsetInterval(() => {}, 1e6);\n");
 
   std::list<child> ours;
   ours.emplace_back(std::vector<std::string>{tree.path() + "/other/hardlink", "1000"});
@@ -128,18 +133,6 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
       std::vector<std::string>{root + "/venv/bin/python", "-c", "import time; time.sleep(1000)"});
   ours.emplace_back(
       std::vector<std::string>{"/bin/sh", "-c", R"(cd "$0" && exec bash ./run.sh)", root}, "bash");
-  if (fs::exists("/usr/bin/node")) {
-    ours.emplace_back(std::vector<std::string>{"/usr/bin/node", root + "/app/server.js"},
-                      "node " + root + "/app/server.js");
-  }
-  if (fs::exists("/usr/bin/javac") && make_jar(root + "/lib/app.jar", tree.path() + "/classes")) {
-    ours.emplace_back(
-        std::vector<std::string>{"/usr/bin/java", "-cp", root + "/lib/app.jar", "Main"});
-    ours.emplace_back(
-        std::vector<std::string>{"/bin/sh", "-c", R"(exec java -classpath "$0/lib/*" Main)", root},
-        "java");
-    std::this_thread::sleep_for(std::chrono::seconds(1));  // until Main's class is loaded
-  }
   const child relative_python(
       {"/bin/sh", "-c", R"(cd "$0" && exec /usr/bin/python3.11 agent.py)", root},
       "/usr/bin/python3.11");
@@ -177,10 +170,49 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
       << "the plug-in is handed the installation's own path";
 }
 
+// A JVM by its class path (a jar, a directory's jars) and a node program that
+// retitles itself, by the script it runs; the same runtimes elsewhere are not ours.
+TEST(installation, runtimes_are_proven_by_the_class_path_and_the_script_they_load) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  SKIP_WHERE(harness::missing("/usr/bin/javac"));
+  SKIP_WHERE(harness::missing("/usr/bin/node"));
+  const temp_tree tree;
+  const std::string root = tree.path() + "/corvane";
+  fs::create_directories(root + "/app");
+  fs::create_directories(tree.path() + "/other");
+  harness::write_file(root + "/app/server.js",
+                      "process.title = 'node ' + __filename;\nsetInterval(() => {}, 1e6);\n");
+  harness::write_file(tree.path() + "/other/server.js", "setInterval(() => {}, 1e6);\n");
+  ASSERT_TRUE(make_jar(root + "/lib/app.jar", tree.path() + "/classes"));
+  ASSERT_TRUE(make_jar(tree.path() + "/other/app.jar", tree.path() + "/classes"));
+  std::list<child> ours;
+  ours.emplace_back(std::vector<std::string>{"/usr/bin/node", root + "/app/server.js"},
+                    "node " + root + "/app/server.js");
+  ours.emplace_back(
+      std::vector<std::string>{"/usr/bin/java", "-cp", root + "/lib/app.jar", "Main"});
+  ours.emplace_back(
+      std::vector<std::string>{"/bin/sh", "-c", R"(exec java -classpath "$0/lib/*" Main)", root},
+      "java");
+  const child other_node({"/usr/bin/node", tree.path() + "/other/server.js"});
+  const child other_jvm(
+      {"/usr/bin/java", "-cp", tree.path() + "/other/app.jar:" + root + "/missing.jar", "Main"});
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // until Main's class is loaded
+
+  const auto run = run_host({"--json", "check", "--root", root});
+  ASSERT_EQ(run.status, 3) << run.err;
+  std::vector<int> expected;
+  for (const child& one : ours) {
+    expected.push_back(one.pid());
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(run.pids(), expected) << run.out;
+}
+
 // A /proc fixture, read by an ordinary user: a process whose stat it may not
 // read is no kernel thread, and one whose executable it may not reach (as on
 // a FUSE mount without allow_other) is not dropped: both are counted.
 TEST(installation, what_an_ordinary_user_cannot_read_is_counted_not_dropped) {
+  SKIP_WHERE(harness::not_root());
   const temp_tree tree;
   const child first(tree.add_program("corvane/bin/first"));
   const child second(tree.add_program("corvane/bin/second"));
@@ -217,13 +249,37 @@ TEST(installation, what_an_ordinary_user_cannot_read_is_counted_not_dropped) {
   close(pipe_fds[0]);
   ASSERT_EQ(harness::exit_status_of(reader), 0);
   ASSERT_TRUE(read_all);
-  if (counts[0] == 0) {
-    GTEST_SKIP() << "needs root, to read the fixture as another user";
-  }
+  ASSERT_EQ(counts[0], 1) << "root could not become nobody";
   EXPECT_EQ(counts[1], 2);
 }
 
+// A live process whose status does not parse is an error of its own, not an
+// end; a file is read up to its limit, not a block further.
+TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
+  const temp_tree tree;
+  const child one(tree.add_program("corvane/bin/one"));
+  const std::string dir = tree.path() + "/proc/" + std::to_string(one.pid());
+  fs::create_directories(dir);
+  harness::write_file(dir + "/stat", std::to_string(one.pid()) +
+                                         " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 "
+                                         "99 0 0\n");
+  harness::write_file(dir + "/status", "Name:\tx\n");
+  const corvane_host::unique_fd proc_fd(open((tree.path() + "/proc").c_str(), O_PATH));
+  const auto pinned = corvane_host::process_handle::pin(one.pid(), proc_fd.get());
+  ASSERT_TRUE(pinned.handle) << pinned.error;
+  const auto status = corvane_host::read_status(*pinned.handle);
+  EXPECT_FALSE(status.gone());
+  EXPECT_EQ(status.error, EBADMSG);
+  harness::write_file(dir + "/maps", std::string(3 * 4096, 'm'));
+  EXPECT_EQ(corvane_host::read_file_at(pinned.handle->proc_dir(), "maps", 4096).text.size(), 4096U);
+  for (const char* fd : {"0", "1", "2"}) {
+    fs::create_directories(dir + "/fd/" + fd);
+  }
+  EXPECT_EQ(corvane_host::read_entries(pinned.handle->proc_dir(), "fd", 2).size(), 2U);
+}
+
 TEST(installation, a_containers_look_alike_is_left_alone_and_our_file_is_found_in_any_namespace) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
   if (!can_unshare("--mount")) {
     GTEST_SKIP() << "no mount namespaces here";
   }
@@ -251,6 +307,7 @@ TEST(installation, a_containers_look_alike_is_left_alone_and_our_file_is_found_i
 }
 
 TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_alone) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;
   const std::string root = tree.path() + "/corvane";
   const std::string host = tree.add_built_host("corvane");
@@ -274,6 +331,7 @@ TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_a
 
 // It ignores SIGTERM: while its other thread runs, it has not ended.
 TEST(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for_ended) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;
   const std::string program = tree.add_program("corvane/bin/leader", THREAD_LEADER_FILE);
   child leader({program}, "", harness::sigterm_is::ignored);
