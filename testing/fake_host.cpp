@@ -3,8 +3,9 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <cstdio>
 #include <string>
+
+#include "text.h"
 
 namespace fake {
 
@@ -48,16 +49,9 @@ void env_set_string(session_t* session, const std::string& key, const std::strin
 }
 
 void print_log(const char* format, ...) {
-  // Formatted whole, however long, as printf would print it.
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): clang-analyzer does not see va_start.
-  const int length = std::vsnprintf(nullptr, 0, format, again);
-  va_end(again);
-  std::string message(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  std::vsnprintf(message.data(), message.size() + 1, format, args);
+  const std::string message = corvane_host::vformat(format, args);
   va_end(args);
   fake::record(&fake::host().session, [&] { return "log " + message; });
 }
