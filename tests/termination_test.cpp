@@ -52,9 +52,13 @@ TEST_F(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last
   big.values["BIG"] = std::string(4000000, 'x');
   const std::string session = tree.path() + "/session";
   harness::write_file(session, corvane_host::encode_session(big));
-  const auto run = harness::run({"/usr/bin/prlimit", "--nofile=64", "--fsize=2000000",
-                                 CORVANE_HOST_FILE, "--session", session, "--json", "run", "--root",
-                                 tree.path() + "/corvane", "--wait", "20"});
+  const std::vector<std::string> args = {"/usr/bin/prlimit", "--nofile=64",
+                                         "--fsize=2000000",  CORVANE_HOST_FILE,
+                                         "--session",        session,
+                                         "--json",           "run",
+                                         "--root",           tree.path() + "/corvane",
+                                         "--wait",           "20"};
+  const auto run = harness::run(args);
   EXPECT_EQ(run.status, 6) << run.err.substr(0, 2000);
   EXPECT_EQ(run.outcomes(), expected);
   EXPECT_EQ(run.json()["kill"]["sent"], 300);
@@ -65,6 +69,11 @@ TEST_F(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last
   for (child& one : children) {
     EXPECT_TRUE(one.ended_by_sigterm()) << one.pid();
   }
+  // Nothing left to signal: the failed save is the whole failure.
+  const auto again = harness::run(args);
+  EXPECT_EQ(again.status, 1) << again.err.substr(0, 2000);
+  EXPECT_NE(again.err.find("cannot write"), std::string::npos) << again.err.substr(0, 2000);
+  EXPECT_EQ(harness::read_file(session), corvane_host::encode_session(big));
 }
 
 TEST_F(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_comebacks_count) {
