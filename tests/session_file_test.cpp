@@ -5,6 +5,7 @@
 // save, a bounded wait for a held lock. Real files, the built host.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -94,7 +95,7 @@ TEST_P(refused, with_one_clear_message_and_nothing_changed) {
                                    tree.path() + "/" + (row[4].empty() ? "s" : row[4])};
   for (const std::string& arg : harness::split(row[1], ' ')) {
     args.push_back(arg == "ROOT"                ? tree.path() + "/corvane"
-                   : arg == "LONG"              ? std::string(5000, 'a')
+                   : arg == "LONG"              ? std::string(PATH_MAX, 'a')
                    : arg == "EMPTY"             ? ""
                    : arg.rfind("TREE/", 0) == 0 ? tree.path() + arg.substr(4)
                                                 : arg);
@@ -116,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         "plugin_without_entry_points | --plugin libm.so.6 kill | 1 | no entry point check_running",
         "root_missing | check --root /nonexistent/corvane | 2 | no such file",
         "root_empty | check --root EMPTY | 2 | --root is empty",
-        "root_huge | check --root LONG | 2 | bytes long",
+        "root_huge | check --root LONG | 2 | is 4096 bytes long",
         "root_with_a_line_feed | check --root /tmp\nx | 2 | control character",
         "root_selects_everything | run --root / | 2 | every process",
         "root_in_a_system_directory | check --root /bin/sh | 2 | system directory",
