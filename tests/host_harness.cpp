@@ -53,7 +53,9 @@ std::map<int, std::string> host_run::outcomes() const {
   std::map<int, std::string> by_pid;
   const nlohmann::json document = json();
   for (const auto& process : document["kill"]["processes"]) {
-    by_pid[process["pid"].get<int>()] = process["outcome"];
+    if (!process["pid"].is_null()) {
+      by_pid[process["pid"].get<int>()] = process["outcome"];
+    }
   }
   return by_pid;
 }

@@ -20,7 +20,7 @@ struct host_run {
   [[nodiscard]] nlohmann::json json() const { return nlohmann::json::parse(out); }
   // The IDs of the processes the check found, in order.
   [[nodiscard]] std::vector<int> pids() const;
-  // Each killed process's outcome, by ID.
+  // Each killed process's outcome, by ID (entries that name no ID left out).
   [[nodiscard]] std::map<int, std::string> outcomes() const;
 };
 

@@ -221,29 +221,54 @@ TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
   const std::string session = tree.path() + "/session";
   const std::string root = tree.path() + "/corvane";
   const child ours(tree.add_program("corvane/bin/corvane"));
+  const child zombie(tree.add_program("corvane/bin/zombie"));
   const child stranger(tree.add_program("elsewhere/corvane"));
   ASSERT_EQ(run_host({"--session", session, "check", "--root", root}).status, 3);
+  kill(zombie.pid(), SIGKILL);  // not reaped: its ID stays taken, its program is gone
   session_t values = corvane_host::decode_session(harness::read_file(session));
   const auto pinned = corvane_host::process_handle::pin(stranger.pid(), corvane_host::host_proc());
   ASSERT_TRUE(pinned.handle);
-  values.values["RUNNING_PROC_LIST"] += ";" + std::to_string(stranger.pid());
+  values.values["RUNNING_PROC_LIST"] += ";0;" + std::to_string(stranger.pid());
   values.values[corvane_host::identities_key] +=
       ";" + corvane_host::encode_identities({{pinned.handle->identity(), root + "/bin/corvane"}});
   harness::write_file(session, corvane_host::encode_session(values));
 
-  const auto kill = run_host({"--session", session, "--json", "kill"});
-  EXPECT_EQ(kill.status, 0) << kill.err;
-  EXPECT_EQ(kill.outcomes(),
-            (outcomes{{ours.pid(), "sent SIGTERM"}, {stranger.pid(), "left alone"}}));
-  EXPECT_EQ(kill.json()["kill"]["processes"][0]["reason"],
-            "it no longer runs a file of the installation");
+  const auto killed = run_host({"--session", session, "--json", "kill"});
+  EXPECT_EQ(killed.status, 0) << killed.err;
+  EXPECT_EQ(killed.outcomes(), (outcomes{{ours.pid(), "sent SIGTERM"},
+                                         {zombie.pid(), "already gone"},
+                                         {stranger.pid(), "left alone"}}));
+  std::map<std::string, std::string> reasons;
+  const nlohmann::json document = killed.json();
+  for (const auto& entry : document["kill"]["processes"]) {
+    if (entry.contains("reason")) {
+      reasons[entry.contains("recorded") ? entry["recorded"].get<std::string>()
+                                         : std::to_string(entry["pid"].get<int>())] =
+          entry["reason"];
+    }
+  }
+  EXPECT_EQ(reasons,
+            (std::map<std::string, std::string>{
+                {"0", "not a process ID"},
+                {std::to_string(stranger.pid()), "it no longer runs a file of the installation"}}))
+      << killed.out;
   EXPECT_TRUE(stranger.running());
 
-  // A list far longer than what the check recorded was not written by it.
-  session_t padded = values;
-  padded.values["RUNNING_PROC_LIST"] += std::string(1000, ';');
-  harness::write_file(session, corvane_host::encode_session(padded));
-  EXPECT_EQ(run_host({"--session", session, "kill"}).status, 1);
+  // A list far longer than what the check recorded was not written by it: up to
+  // 64 entries beyond its records are taken, one more is not.
+  const std::size_t records =
+      corvane_host::decode_identities(values.values[corvane_host::identities_key]).size();
+  const std::string& list = values.values["RUNNING_PROC_LIST"];
+  const std::size_t entries = std::count(list.begin(), list.end(), ';') + 1;
+  for (const std::size_t more : {records + 64 - entries, records + 65 - entries}) {
+    session_t padded = values;
+    padded.values["RUNNING_PROC_LIST"].insert(0, more, ';');
+    harness::write_file(session, corvane_host::encode_session(padded));
+    const auto padded_kill = run_host({"--session", session, "kill"});
+    EXPECT_EQ(padded_kill.err.find("was not written by a check") != std::string::npos,
+              entries + more > records + 64)
+        << padded_kill.err;
+  }
 
   // Its root, too, is a hint: a session another user may write needs --root, and must agree.
   values.values["CORVANE_PATH"] = tree.path() + "/elsewhere";
