@@ -319,6 +319,21 @@ TEST_F(termination, an_id_reused_while_the_plugin_runs_is_never_signalled) {
   waitpid(stranger, &status, 0);
 }
 
+// What the plug-in leaves alone is said, and not counted as sent.
+TEST_F(termination, a_process_the_plugin_did_not_signal_is_not_counted_as_sent) {
+  const temp_tree tree;
+  const std::string session = tree.path() + "/session";
+  const child ours(tree.add_program("corvane/bin/corvane"));
+  ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
+            3);
+  const auto kill =
+      harness::run({"/usr/bin/env", "REUSE_PLUGIN_SIGNALS=none", CORVANE_HOST_FILE, "--plugin",
+                    REUSE_PLUGIN_FILE, "--session", session, "--json", "kill"});
+  EXPECT_EQ(kill.json()["kill"]["sent"], 0) << kill.out;
+  EXPECT_EQ(kill.json()["kill"]["processes"][0]["reason"], "the plug-in did not signal it");
+  EXPECT_TRUE(ours.running());
+}
+
 // A program that, on SIGTERM, moves the installation away: the look after
 // --wait fails, yet what was signalled is reported first.
 TEST_F(termination, a_root_gone_during_the_wait_is_reported_after_the_fates) {
