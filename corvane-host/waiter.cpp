@@ -27,7 +27,8 @@ struct watched {
 // Waits for the batch until all have ended or the deadline; returns those still running.
 std::vector<const process_identity*> wait_for_batch(std::vector<watched> batch,
                                                     clock::time_point deadline) {
-  for (;;) {
+  // An empty batch (all already gone) has nothing to wait for: poll would sleep to the deadline.
+  while (!batch.empty()) {
     std::vector<pollfd> fds;
     fds.reserve(batch.size());
     for (const watched& one : batch) {
@@ -46,7 +47,7 @@ std::vector<const process_identity*> wait_for_batch(std::vector<watched> batch,
       }
     }
     batch = std::move(running);
-    if (batch.empty() || clock::now() >= deadline) {
+    if (clock::now() >= deadline) {
       break;
     }
   }

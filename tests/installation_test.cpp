@@ -51,6 +51,7 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   ours.emplace_back(program);
   ours.emplace_back(replaced);
   ours.emplace_back(tree.add_program("opt/CorVane/bin/corvane (deleted)"));  // a name, not a mark
+  ours.emplace_back(tree.add_program("opt/CorVane/bin/clear\x1b[2J"));       // logged escaped
   ours.emplace_back(
       std::vector<std::string>{"/bin/sh", "-c", "cd \"$0\" && exec sh ./relative", root + "/bin"},
       "sh");
@@ -94,6 +95,8 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
                                   R"(, "program": "/usr/bin/sleep", "files": [{"path": ")" + data +
                                   R"("}, {"path": ")" + more + R"("}]}])"));
   EXPECT_NE(run.err.find("corvane root: " + root + "\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("/bin/clear\\x1b[2j is going to be killed"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
 }
 
 // A JAR with a class Main that waits, made with the JDK's own tools.
@@ -276,6 +279,8 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
     fs::create_directories(dir + "/fd/" + fd);
   }
   EXPECT_EQ(corvane_host::read_entries(pinned.handle->proc_dir(), "fd", 2).size(), 2U);
+  // A live process without a directory in this /proc: the error is the directory's.
+  EXPECT_EQ(corvane_host::process_handle::pin(getpid(), proc_fd.get()).error, ENOENT);
 }
 
 TEST(installation, a_containers_look_alike_is_left_alone_and_our_file_is_found_in_any_namespace) {

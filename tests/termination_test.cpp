@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <list>
 #include <thread>
 
@@ -225,6 +226,8 @@ TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
   const child stranger(tree.add_program("elsewhere/corvane"));
   ASSERT_EQ(run_host({"--session", session, "check", "--root", root}).status, 3);
   kill(zombie.pid(), SIGKILL);  // not reaped: its ID stays taken, its program is gone
+  EXPECT_NE(harness::read_file(session).find("\ncorvane_host_IDENTITIES="), std::string::npos)
+      << "the key other tools read";
   session_t values = corvane_host::decode_session(harness::read_file(session));
   const auto pinned = corvane_host::process_handle::pin(stranger.pid(), corvane_host::host_proc());
   ASSERT_TRUE(pinned.handle);
@@ -332,6 +335,36 @@ TEST_F(termination, a_process_the_plugin_did_not_signal_is_not_counted_as_sent) 
   EXPECT_EQ(kill.json()["kill"]["sent"], 0) << kill.out;
   EXPECT_EQ(kill.json()["kill"]["processes"][0]["reason"], "the plug-in did not signal it");
   EXPECT_TRUE(ours.running());
+}
+
+// A process that its parent reaped before the wait began has ended, though
+// nothing is left to hold for the wait.
+TEST_F(termination, a_process_reaped_by_its_parent_has_ended) {
+  const temp_tree tree;
+  const std::string program = tree.add_program("corvane/bin/corvane");
+  const std::string pid_file = tree.path() + "/pid";
+  const child parent({"/bin/sh", "-c", R"("$0" 1000 & echo $! >"$1"; wait; exec /bin/sleep 1000)",
+                      program, pid_file},
+                     "/bin/sh");
+  std::string pid;
+  std::error_code error;
+  for (int i = 0;
+       i < 1000 && (pid.empty() || fs::read_symlink("/proc/" + pid + "/exe", error) != program);
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::ifstream(pid_file) >> pid;
+  }
+  const std::string session = tree.path() + "/session";
+  ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
+            3);
+  const auto start = std::chrono::steady_clock::now();
+  const auto run =
+      harness::run({"/usr/bin/env", "REUSE_PLUGIN_SIGNALS=slowly", CORVANE_HOST_FILE, "--plugin",
+                    REUSE_PLUGIN_FILE, "--session", session, "--json", "kill", "--wait", "30"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20))
+      << "it waited for what had already ended";
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.outcomes(), (outcomes{{std::stoi(pid), "ended on SIGTERM"}}));
 }
 
 // A program that, on SIGTERM, moves the installation away: the look after
