@@ -64,7 +64,7 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   const child other_case(tree.add_program("opt/CORVANE/bin/corvane"));
   const std::string more = root + "/share/more";
   harness::write_file(more, "");
-  const child user({"/bin/sh", "-c", "exec /bin/sleep 1000 <\"$0\" 3<\"$1\"", data, more},
+  const child user({"/bin/sh", "-c", R"(exec /bin/sleep 1000 <"$0" 3<"$1")", data, more},
                    "/bin/sleep");
   const pid_t zombie = fork();  // a zombie runs no program: neither ours nor uninspected
   if (zombie == 0) {
@@ -273,7 +273,7 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   const auto status = corvane_host::read_status(*pinned.handle);
   EXPECT_FALSE(status.gone());
   EXPECT_EQ(status.error, EBADMSG);
-  harness::write_file(dir + "/maps", std::string(3 * 4096, 'm'));
+  harness::write_file(dir + "/maps", std::string(std::size_t{3} * 4096, 'm'));
   EXPECT_EQ(corvane_host::read_file_at(pinned.handle->proc_dir(), "maps", 4096).text.size(), 4096U);
   for (const char* fd : {"0", "1", "2"}) {
     fs::create_directories(dir + "/fd/" + fd);
@@ -283,7 +283,7 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   EXPECT_EQ(corvane_host::process_handle::pin(getpid(), proc_fd.get()).error, ENOENT);
 }
 
-TEST(installation, a_containers_look_alike_is_left_alone_and_our_file_is_found_in_any_namespace) {
+TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found_in_any_namespace) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   if (!can_unshare("--mount")) {
     GTEST_SKIP() << "no mount namespaces here";
@@ -305,10 +305,17 @@ TEST(installation, a_containers_look_alike_is_left_alone_and_our_file_is_found_i
   const child bound = in_namespace({R"(mount --bind "$1" "$2" && exec "$2/bin/corvane" 1000)", ours,
                                     tree.path() + "/corvane", tree.path() + "/bound"},
                                    tree.path() + "/bound/bin/corvane");
+  // A name of the installation that is nothing here: what runs under it is another file.
+  fs::create_directories(tree.path() + "/corvane/plugins");
+  const std::string ghost = tree.path() + "/corvane/plugins/sleep";
+  const child unseen = in_namespace({R"(mount --bind "$1" "$0" && exec "$0/sleep" 1000)",
+                                     tree.path() + "/corvane/plugins", tree.path() + "/container"},
+                                    ghost);
   const auto run = run_host({"--json", "run", "--root", tree.path() + "/corvane"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.pids(), (std::vector<int>{sandboxed.pid(), bound.pid()}));
   EXPECT_TRUE(look_alike.running());
+  EXPECT_TRUE(unseen.running());
 }
 
 TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_alone) {

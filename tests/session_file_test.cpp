@@ -5,12 +5,12 @@
 // save, a bounded wait for a held lock. Real files, the built host.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <limits.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <climits>
 
 #include <algorithm>
 #include <csignal>
