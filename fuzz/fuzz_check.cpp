@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: MIT
 // check_running_corvane makes exactly the host calls of a plain reference of
-// the whole check: it stops early at a missing or empty root, uses path()'s
-// result from then on, selects what the
-// reference selects (lower-case everything, test the prefix, test the three
-// suffixes), logs each selected command lower-cased and then each selected
-// ID, records the IDs (-1 left out) and the commands in the same order, and
-// adds one item to each prerequisite list exactly when it recorded an ID;
-// and any host exception passes through it at once.
+// the whole check (early stops, path()'s result, the selection, the log lines,
+// the records, the prerequisites); any host exception passes through it at once.
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -35,19 +30,14 @@ struct input {
 input parse_input(const std::string& text) {
   input parsed;
   std::string_view rest(text);
-  const auto next_line = [&rest] {
-    const std::size_t end = std::min(rest.find('\n'), rest.size());
-    const std::string_view line = rest.substr(0, end);
-    rest.remove_prefix(std::min(end + 1, rest.size()));
-    return line;
-  };
-  parsed.root = next_line();
-  parsed.directory = next_line();
-  while (!rest.empty()) {
-    const std::string_view row = next_line();
+  for (int line = 0; !rest.empty() || line < 2; ++line) {
+    const std::string_view row = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(std::min(row.size() + 1, rest.size()));
     int pid = 0;
     const auto [end, error] = std::from_chars(row.data(), row.data() + row.size(), pid);
-    if (error == std::errc() && end != row.data() + row.size() && *end == ' ') {
+    if (line < 2) {
+      (line == 0 ? parsed.root : parsed.directory) = row;
+    } else if (error == std::errc() && end != row.data() + row.size() && *end == ' ') {
       parsed.processes[pid] = std::string(end + 1, row.data() + row.size());
     }
   }

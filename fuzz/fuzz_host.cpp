@@ -8,7 +8,6 @@
 //   w  seconds: accepted exactly when a plain reference accepts
 //   a  an interpreter's command line (NUL-separated words): each file it
 //      names is one of its words, or a part of one
-//   e  the terminal escaping: nothing it prints is a control or breaks UTF-8
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -20,7 +19,6 @@
 #include "proc_parse.h"
 #include "seconds.h"
 #include "session.h"
-#include "text.h"
 
 namespace {
 
@@ -102,18 +100,6 @@ void interpreter_words(const std::string& text) {
   (void)command_words(words);
 }
 
-void escaping(const std::string& text) {
-  const std::string shown = printable(text);
-  for (std::size_t i = 0; i < shown.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(shown[i]);
-    expect(byte >= 0x20 && byte != 0x7f, "a control byte reaches the terminal");
-    // U+0080 to U+009F are C1 controls when encoded in UTF-8.
-    expect(
-        !(byte == 0xc2 && i + 1 < shown.size() && static_cast<unsigned char>(shown[i + 1]) < 0xa0),
-        "a C1 control reaches the terminal");
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -136,9 +122,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     case 'a':
       interpreter_words(text);
-      break;
-    case 'e':
-      escaping(text);
       break;
     default:
       break;

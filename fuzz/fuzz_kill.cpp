@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: MIT
-// kill_corvane, whatever RUNNING_PROC_LIST holds, makes exactly the host
-// calls of the reference: it reads the list without asking whether it
-// exists, logs each element as proc_str_to_list reads it (as the standard
-// library's stream extraction reads each ";"-separated token, -1 where that
-// fails), calls kill() with SIGTERM for each positive element and for nothing
-// else, and logs each outcome; it returns the outcome of the last element
-// acted on and leaves the list as it was; any host exception passes through
-// it at once. The fake kill() answers 0 for even IDs and -1 for odd ones.
+// kill_corvane, whatever RUNNING_PROC_LIST holds, makes exactly the host calls
+// of a plain reference: each ";" token read as stream extraction reads it (-1
+// where that fails) and logged, SIGTERM for each positive ID and nothing else,
+// each outcome logged and the last returned, the list left as it was; any host
+// exception passes at once. The fake kill() answers 0 for even IDs, -1 for odd.
 #include <cstdint>
 #include <functional>
 #include <string_view>

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -97,6 +98,19 @@ int exit_status_of(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+pid_t child_of(pid_t parent, const std::string& program) {
+  const std::string children =
+      "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
+  for (std::string pid;; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    std::error_code error;
+    if (std::istringstream(read_file(children)) >> pid &&
+        (program.empty() ||
+         fs::read_symlink("/proc/" + pid + "/exe", error).filename() == program)) {
+      return std::stoi(pid);
+    }
+  }
 }
 
 host_run run(const std::vector<std::string>& argv) {
@@ -212,6 +226,15 @@ bool child::running() const {
   const std::string stat = read_file("/proc/" + std::to_string(pid_) + "/stat");
   const auto close = stat.rfind(')');
   return close != std::string::npos && stat.size() > close + 2 && stat[close + 2] != 'Z';
+}
+
+std::vector<int> pids_of(const std::list<child>& children) {
+  std::vector<int> pids;
+  for (const child& one : children) {
+    pids.push_back(one.pid());
+  }
+  std::sort(pids.begin(), pids.end());
+  return pids;
 }
 
 }  // namespace harness

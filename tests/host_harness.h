@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,18 +32,17 @@ host_run run_host(const std::vector<std::string>& args);
 // Starts `argv`, its output going to the files `out` and `err`.
 pid_t start(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
 int exit_status_of(pid_t pid);
+// The first child of `parent`, once it runs a program whose file is named `program` ("": any).
+pid_t child_of(pid_t parent, const std::string& program = "");
 // `argv` as `user` of `group`, with no supplementary groups.
 std::vector<std::string> as_user(const std::string& user, const std::string& group,
                                  std::vector<std::string> argv);
 
-// Why this machine cannot run a test that needs it, or "" where it can.
-// Real signals only in a private pid namespace (in_pid_namespace.sh), where a
-// regression's signal cannot reach the machine's own processes; a count of
-// every process only there too, where no other program's come and go.
+// Why this machine cannot run a test that needs it, or "": real signals and
+// counts of every process need a private pid namespace (in_pid_namespace.sh),
+// acting as another user needs root, and a test may need a program.
 std::string no_private_pid_namespace();
-// Only root acts as another user.
 std::string not_root();
-// A program the test runs (a compiler, an interpreter).
 std::string missing(const std::string& program);
 // Skips the calling test, saying why, where `why` is not "".
 #define SKIP_WHERE(why) \
@@ -93,6 +93,9 @@ class child {
   pid_t pid_ = -1;
   bool reaped_ = false;
 };
+
+// Their IDs, in ascending order.
+std::vector<int> pids_of(const std::list<child>& children);
 
 // `text` split at each `separator`, each field trimmed of blanks.
 std::vector<std::string> split(const std::string& text, char separator);

@@ -19,6 +19,7 @@
 #include "safe_path.h"
 #include "seconds.h"
 #include "session.h"
+#include "session_file.h"
 #include "session_lock.h"
 #include "text.h"
 #include "warnings.h"
@@ -187,6 +188,12 @@ TEST(session_format, round_trips_every_byte_and_rejects_what_it_did_not_write) {
         "corvane-host session 1\nA=%4\n", "corvane-host session 1\nA=%zz\n",
         "corvane-host session 1\nA=1\nA=2\n"}) {
     EXPECT_THROW(decode_session(bad), session_error) << testing::PrintToString(bad);
+  }
+  // What an interrupted save of "s" leaves, and what it does not.
+  EXPECT_TRUE(is_temporary_of("s", "s.corvane-tmp.a1B2c3"));
+  for (const char* other :
+       {"s.corvane-tmp.a1B2c", "s.corvane-tmp.a1B2c3d", "t.corvane-tmp.a1B2c3"}) {
+    EXPECT_FALSE(is_temporary_of("s", other)) << other;
   }
   const std::vector<recorded_process> one = {{{7, 8, 9}, "/c\n"}};
   const auto decoded =

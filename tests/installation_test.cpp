@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// What belongs to the installation, on real processes: symbolic links, case,
-// installers, replaced files, scripts, mount namespaces, the host itself and
-// its callers, files in use, and what an ordinary user cannot see. Run in a
-// private pid namespace, these tests see only their own processes.
+// What belongs to the installation, on real processes: links, case, installers, replaced
+// files, scripts, runtimes, mount namespaces, the host and its callers, files in use, and
+// what an ordinary user cannot see.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -16,10 +15,8 @@
 #include <thread>
 
 #include "host_harness.h"
-#include "installation.h"
 #include "proc_table.h"
 #include "process_handle.h"
-#include "process_scan.h"
 #include "unique_fd.h"
 
 namespace {
@@ -62,6 +59,8 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   const child installer_binary(tree.add_program("opt/CorVane/tools/install.sh"));
   const child sibling(tree.add_program("opt/CorVane-old/bin/corvane"));
   const child other_case(tree.add_program("opt/CORVANE/bin/corvane"));
+  harness::write_file(tree.path() + "/opt/CORVANE/run", "read x <" + tree.path() + "/fifo\n");
+  const child other_case_script({"/bin/sh", tree.path() + "/opt/CORVANE/run"}, "/bin/sh");
   const std::string more = root + "/share/more";
   harness::write_file(more, "");
   const child user({"/bin/sh", "-c", R"(exec /bin/sleep 1000 <"$0" 3<"$1")", data, more},
@@ -80,12 +79,7 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
                              "--root", tree.path() + "/apps/CorVane"});
   waitpid(zombie, nullptr, 0);
   ASSERT_EQ(run.status, 3) << run.err;
-  std::vector<int> expected;
-  for (const child& one : ours) {
-    expected.push_back(one.pid());
-  }
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(run.pids(), expected);
+  EXPECT_EQ(run.pids(), harness::pids_of(ours));
   const auto check = run.json()["check"];
   EXPECT_EQ(check["root"], root + "/");
   EXPECT_EQ(check["uninspected"]["count"], 0);
@@ -111,9 +105,11 @@ bool make_jar(const std::string& jar, const std::string& scratch) {
 }
 
 // What real machines run from /opt, proven by the kernel; and what only says it is ours.
-TEST(installation, proof_by_file_argv0_and_held_handles_not_by_words) {
+TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words) {
   SKIP_WHERE(harness::no_private_pid_namespace());
-  SKIP_WHERE(harness::missing("/usr/bin/python3.11"));
+  for (const char* runtime : {"/usr/bin/python3.11", "/usr/bin/javac", "/usr/bin/node"}) {
+    SKIP_WHERE(harness::missing(runtime));
+  }
   const temp_tree tree;
   const std::string root = tree.path() + "/corvane";
   const std::string program = tree.add_program("corvane/bin/corvane");
@@ -129,6 +125,12 @@ TEST(installation, proof_by_file_argv0_and_held_handles_not_by_words) {
   harness::write_file(root + "/report.sh", "exit 0\n");  // the administrator's has this name too
   harness::write_file(tree.path() + "/other/report.sh", "cd \"$1\" && sleep 1000\n");
   harness::write_file(tree.path() + "/other/report.pl", "sleep 1000;\n");
+  fs::create_directories(root + "/app");
+  harness::write_file(root + "/app/server.js",
+                      "process.title = 'node ' + __filename;\nsetInterval(() => {}, 1e6);\n");
+  harness::write_file(tree.path() + "/other/server.js", "setInterval(() => {}, 1e6);\n");
+  ASSERT_TRUE(make_jar(root + "/lib/app.jar", tree.path() + "/classes"));
+  ASSERT_TRUE(make_jar(tree.path() + "/other/app.jar", tree.path() + "/classes"));
 
   std::list<child> ours;
   ours.emplace_back(std::vector<std::string>{tree.path() + "/other/hardlink", "1000"});
@@ -136,6 +138,17 @@ TEST(installation, proof_by_file_argv0_and_held_handles_not_by_words) {
       std::vector<std::string>{root + "/venv/bin/python", "-c", "import time; time.sleep(1000)"});
   ours.emplace_back(
       std::vector<std::string>{"/bin/sh", "-c", R"(cd "$0" && exec bash ./run.sh)", root}, "bash");
+  ours.emplace_back(std::vector<std::string>{"/usr/bin/node", root + "/app/server.js"},
+                    "node " + root + "/app/server.js");
+  ours.emplace_back(
+      std::vector<std::string>{"/usr/bin/java", "-cp", root + "/lib/app.jar", "Main"});
+  ours.emplace_back(
+      std::vector<std::string>{"/bin/sh", "-c", R"(exec java -classpath "$0/lib/*" Main)", root},
+      "java");
+  const child other_node({"/usr/bin/node", tree.path() + "/other/server.js"});
+  const child other_jvm(
+      {"/usr/bin/java", "-cp", tree.path() + "/other/app.jar:" + root + "/missing.jar", "Main"});
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // until Main's class is loaded
   const child relative_python(
       {"/bin/sh", "-c", R"(cd "$0" && exec /usr/bin/python3.11 agent.py)", root},
       "/usr/bin/python3.11");
@@ -148,18 +161,31 @@ TEST(installation, proof_by_file_argv0_and_held_handles_not_by_words) {
   chmod((root + "/var").c_str(), 01777);
   const child tool(tree.add_program("other/tool"));
   fs::create_hard_link(tree.path() + "/other/tool", root + "/var/tool");
+  fs::create_directories(root + "/shared");  // nor one its group may write to
+  chmod((root + "/shared").c_str(), 0775);
+  fs::create_hard_link(tree.path() + "/other/tool", root + "/shared/tool");
+  // The system's interpreters, by a bare name from the virtual environment's directory, and
+  // by a relative one from a deleted directory whose name, " (deleted)" and all, leads there.
+  fs::create_symlink("/usr/bin/perl", root + "/venv/bin/perl");
+  const auto system_program = [](const std::string& in, const std::string& argv0,
+                                 const std::string& command) {
+    return child({"/bin/bash", "-c", "cd \"$0\" && " + command + " 1000", in}, argv0);
+  };
+  const child bare = system_program(root + "/venv/bin", "python",
+                                    "exec -a python /usr/bin/python3.11 -c "
+                                    "'import time; time.sleep(1000)'");
+  fs::create_directories(tree.path() + "/gone");
+  const child lost =
+      system_program(tree.path() + "/gone", "bin/perl",
+                     "rmdir \"$0\" && exec -a bin/perl /usr/bin/perl -e 'sleep shift'");
+  fs::create_directory_symlink(root + "/venv", tree.path() + "/gone (deleted)");
   const child user(
       {"/bin/sh", "-c", R"(exec /bin/sleep 1000 <"$0")", tree.path() + "/other/datalink"},
       "/bin/sleep");
 
   const auto run = run_host({"--json", "check", "--files-in-use", "--root", root});
   ASSERT_EQ(run.status, 3) << run.err;
-  std::vector<int> expected;
-  for (const child& one : ours) {
-    expected.push_back(one.pid());
-  }
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(run.pids(), expected) << run.out;
+  EXPECT_EQ(run.pids(), harness::pids_of(ours)) << run.out;
   const auto check = run.json()["check"];
   EXPECT_EQ(check["processes"][0]["command"], tree.path() + "/other/hardlink");
   EXPECT_EQ(check["uninspected"]["reasons"],
@@ -171,89 +197,19 @@ TEST(installation, proof_by_file_argv0_and_held_handles_not_by_words) {
   std::transform(handed.begin(), handed.end(), handed.begin(), ::tolower);
   EXPECT_NE(run.err.find("process: " + handed + " is going to be killed"), std::string::npos)
       << "the plug-in is handed the installation's own path";
+  chmod(root.c_str(), 0777);  // an installation anyone may write to vouches for no hard link
+  const auto open_to_all = run_host({"--json", "check", "--root", root}).pids();
+  EXPECT_EQ(std::count(open_to_all.begin(), open_to_all.end(), ours.front().pid()), 0);
 }
 
-// A JVM by its class path (a jar, a directory's jars) and a node program that
-// retitles itself, by the script it runs; the same runtimes elsewhere are not ours.
-TEST(installation, runtimes_are_proven_by_the_class_path_and_the_script_they_load) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
-  SKIP_WHERE(harness::missing("/usr/bin/javac"));
-  SKIP_WHERE(harness::missing("/usr/bin/node"));
-  const temp_tree tree;
-  const std::string root = tree.path() + "/corvane";
-  fs::create_directories(root + "/app");
-  fs::create_directories(tree.path() + "/other");
-  harness::write_file(root + "/app/server.js",
-                      "process.title = 'node ' + __filename;\nsetInterval(() => {}, 1e6);\n");
-  harness::write_file(tree.path() + "/other/server.js", "setInterval(() => {}, 1e6);\n");
-  ASSERT_TRUE(make_jar(root + "/lib/app.jar", tree.path() + "/classes"));
-  ASSERT_TRUE(make_jar(tree.path() + "/other/app.jar", tree.path() + "/classes"));
-  std::list<child> ours;
-  ours.emplace_back(std::vector<std::string>{"/usr/bin/node", root + "/app/server.js"},
-                    "node " + root + "/app/server.js");
-  ours.emplace_back(
-      std::vector<std::string>{"/usr/bin/java", "-cp", root + "/lib/app.jar", "Main"});
-  ours.emplace_back(
-      std::vector<std::string>{"/bin/sh", "-c", R"(exec java -classpath "$0/lib/*" Main)", root},
-      "java");
-  const child other_node({"/usr/bin/node", tree.path() + "/other/server.js"});
-  const child other_jvm(
-      {"/usr/bin/java", "-cp", tree.path() + "/other/app.jar:" + root + "/missing.jar", "Main"});
-  std::this_thread::sleep_for(std::chrono::seconds(1));  // until Main's class is loaded
-
-  const auto run = run_host({"--json", "check", "--root", root});
-  ASSERT_EQ(run.status, 3) << run.err;
-  std::vector<int> expected;
-  for (const child& one : ours) {
-    expected.push_back(one.pid());
-  }
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(run.pids(), expected) << run.out;
-}
-
-// A /proc fixture, read by an ordinary user: a process whose stat it may not
-// read is no kernel thread, and one whose executable it may not reach (as on
-// a FUSE mount without allow_other) is not dropped: both are counted.
-TEST(installation, what_an_ordinary_user_cannot_read_is_counted_not_dropped) {
-  SKIP_WHERE(harness::not_root());
-  const temp_tree tree;
-  const child first(tree.add_program("corvane/bin/first"));
-  const child second(tree.add_program("corvane/bin/second"));
-  const std::string proc = tree.path() + "/proc";
-  const auto fixture = [&proc](pid_t pid, const std::string& exe) {
-    std::string dir = proc + "/" + std::to_string(pid);
-    fs::create_directories(dir);
-    harness::write_file(dir + "/stat", std::to_string(pid) +
-                                           " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 "
-                                           "99 0 0\n");
-    fs::create_symlink(exe, dir + "/exe");
-    return dir;
-  };
-  chmod((fixture(first.pid(), tree.path() + "/corvane/bin/first") + "/stat").c_str(), 0);
-  fixture(second.pid(), tree.path() + "/private/sleep");
-  fs::create_directories(tree.path() + "/private");
-  chmod((tree.path() + "/private").c_str(), 0700);
-  chmod(tree.path().c_str(), 0755);
-  const auto where = corvane_host::installation_at(tree.path() + "/corvane/");
-  const corvane_host::unique_fd proc_fd(open(proc.c_str(), O_PATH | O_DIRECTORY));
-  int pipe_fds[2] = {};
-  ASSERT_EQ(pipe(pipe_fds), 0);
-  const pid_t reader = fork();
-  if (reader == 0) {
-    const bool nobody = setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0;
-    const auto scan = corvane_host::scan_installation(proc_fd.get(), where, false);
-    const auto denied = scan.uninspected.find("Permission denied");
-    const int seen[2] = {nobody ? 1 : 0, denied != scan.uninspected.end() ? denied->second : 0};
-    _exit(write(pipe_fds[1], seen, sizeof seen) == sizeof seen ? 0 : 1);
-  }
-  close(pipe_fds[1]);
-  int counts[2] = {};
-  const bool read_all = read(pipe_fds[0], counts, sizeof counts) == sizeof counts;
-  close(pipe_fds[0]);
-  ASSERT_EQ(harness::exit_status_of(reader), 0);
-  ASSERT_TRUE(read_all);
-  ASSERT_EQ(counts[0], 1) << "root could not become nobody";
-  EXPECT_EQ(counts[1], 2);
+// A directory of process `pid` in a /proc fixture, with a stat of its own.
+std::string fixture_of(const std::string& proc, pid_t pid) {
+  const std::string dir = proc + "/" + std::to_string(pid);
+  fs::create_directories(dir);
+  harness::write_file(dir + "/stat", std::to_string(pid) +
+                                         " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 "
+                                         "0 0 0 20 0 1 0 99 0 0\n");
+  return dir;
 }
 
 // A live process whose status does not parse is an error of its own, not an
@@ -261,11 +217,7 @@ TEST(installation, what_an_ordinary_user_cannot_read_is_counted_not_dropped) {
 TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
   const temp_tree tree;
   const child one(tree.add_program("corvane/bin/one"));
-  const std::string dir = tree.path() + "/proc/" + std::to_string(one.pid());
-  fs::create_directories(dir);
-  harness::write_file(dir + "/stat", std::to_string(one.pid()) +
-                                         " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 "
-                                         "99 0 0\n");
+  const std::string dir = fixture_of(tree.path() + "/proc", one.pid());
   harness::write_file(dir + "/status", "Name:\tx\n");
   const corvane_host::unique_fd proc_fd(open((tree.path() + "/proc").c_str(), O_PATH));
   const auto pinned = corvane_host::process_handle::pin(one.pid(), proc_fd.get());
@@ -311,11 +263,19 @@ TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found
   const child unseen = in_namespace({R"(mount --bind "$1" "$0" && exec "$0/sleep" 1000)",
                                      tree.path() + "/corvane/plugins", tree.path() + "/container"},
                                     ghost);
+  // A script it holds there, by a relative name: its handle shows whose file it is.
+  mkfifo((tree.path() + "/fifo").c_str(), 0600);
+  harness::write_file(tree.path() + "/container/wait", "read x <" + tree.path() + "/fifo\n");
+  const child unseen_script =
+      in_namespace({R"(mount --bind "$1" "$0/plugins" && cd "$0" && exec sh plugins/wait)",
+                    tree.path() + "/corvane", tree.path() + "/container"},
+                   "sh");
   const auto run = run_host({"--json", "run", "--root", tree.path() + "/corvane"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.pids(), (std::vector<int>{sandboxed.pid(), bound.pid()}));
   EXPECT_TRUE(look_alike.running());
   EXPECT_TRUE(unseen.running());
+  EXPECT_TRUE(unseen_script.running());
 }
 
 TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_alone) {
@@ -345,8 +305,8 @@ TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_a
 TEST(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for_ended) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;
-  const std::string program = tree.add_program("corvane/bin/leader", THREAD_LEADER_FILE);
-  child leader({program}, "", harness::sigterm_is::ignored);
+  const std::string program = tree.add_program("corvane/bin/leader", SIGTERM_MODES_FILE);
+  child leader({program, "leader"}, "", harness::sigterm_is::ignored);
   while (harness::read_file("/proc/" + std::to_string(leader.pid()) + "/stat").find(") Z") ==
          std::string::npos) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -4,9 +4,8 @@
 // Its check starts bin/victim of the installation, lets the host list it,
 // ends it, has the kernel hand its ID to a stranger (ns_last_pid, in a
 // private pid namespace) and records that ID. Its kill signals what is
-// recorded, as the real plug-in does; REUSE_PLUGIN_SIGNALS "none" signals
-// nothing (a plug-in that leaves a process alone), "slowly" pauses after each
-// signal (time for a parent to reap what it signalled).
+// recorded, as the real plug-in does; with REUSE_PLUGIN_SIGNALS=first, only
+// the first, and it pauses after (time for a parent to reap it).
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,16 +55,15 @@ extern "C" int check_running_corvane(session_t* session) {
 
 extern "C" int kill_corvane(session_t* session) {
   const char* signals = std::getenv("REUSE_PLUGIN_SIGNALS");
-  if (signals != nullptr && std::string(signals) == "none") {
-    return 0;
-  }
+  const bool first_only = signals != nullptr && std::string(signals) == "first";
   std::istringstream list(env_get_string(session, "RUNNING_PROC_LIST"));
   int result = -1;
   for (std::string id; std::getline(list, id, ';');) {
     if (id != "-1") {
       result = kill(std::stoi(id), SIGTERM);
-      if (signals != nullptr && std::string(signals) == "slowly") {
+      if (first_only) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        break;
       }
     }
   }

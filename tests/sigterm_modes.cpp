@@ -4,7 +4,9 @@
 //   sigwait   every thread blocks it; a thread waits for it in sigwait()
 //   worker    the main thread blocks it; a worker thread leaves it unblocked
 //             and the handler ends the program
-// Once set up, its argv[0] reads "ready", so a test can see it is.
+// Once set up, its argv[0] reads "ready", so a test can see it is. And:
+//   leader    its main thread exits a second after it starts, another goes on:
+//             its exe and command line can no longer be read, yet it runs
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -27,6 +29,11 @@ sigset_t sigterm_only() {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "leader") {
+    std::thread([] { pause(); }).detach();
+    sleep(1);
+    pthread_exit(nullptr);
+  }
   const sigset_t term = sigterm_only();
   if (mode == "worker") {
     signal(SIGTERM, [](int) { _exit(0); });
