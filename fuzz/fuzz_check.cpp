@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host = {};
     host.path = [](const std::string& root) { return root + "/n"; };
     host.dirname = [&in](const std::string& /*root*/) { return in.directory; };
-    host.processes = in.processes;
+    host.snapshot = &in.processes;
     host.session.values = {{"SIGNIFICANCE", "low"},
                            {"prerequisite_critical_significance", "critical"},
                            {"FULL_DESC", "x"}};

@@ -59,6 +59,9 @@ void print_log(const char* format, ...) {
 proc_map_t get_process_list() {
   fake::host_state& state = fake::host();
   fake::record(&state.session, [] { return std::string("get_process_list"); });
+  if (state.snapshot != nullptr) {
+    return *state.snapshot;
+  }
   return state.hand_over_processes ? std::move(state.processes) : state.processes;
 }
 

@@ -32,6 +32,8 @@ struct host_state {
   proc_map_t processes;
   // get_process_list() moves `processes` out, as a host hands over a fresh snapshot.
   bool hand_over_processes = false;
+  // Where set, get_process_list() returns a copy of this instead (kept by the caller).
+  const proc_map_t* snapshot = nullptr;
   std::function<std::string(std::string)> path = [](std::string p) { return p; };
   std::function<std::string(const std::string&)> dirname = [](const std::string& p) { return p; };
   // A benchmark measures the plug-in, not this bookkeeping (messages are
