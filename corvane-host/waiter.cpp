@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 
 namespace corvane_host {
 namespace {
@@ -79,6 +80,10 @@ std::vector<process_identity> wait_for_exit(const std::vector<process_identity>&
     for (const process_identity* who : wait_for_batch(std::move(batch), deadline)) {
       still_running.push_back(*who);
     }
+  }
+  if (!still_running.empty()) {
+    // What could not be watched still gets the whole wait before any escalation.
+    std::this_thread::sleep_until(deadline);
   }
   return still_running;
 }

@@ -57,12 +57,9 @@ inline void expect(bool holds, const char* what) {
   }
 }
 
-// The fault sweep: a host service call that `run` makes after `prepare`
-// throws; the exception must reach the caller at once, with no host call
-// after it (LeakSanitizer and valgrind watch for leaks). Replayed seeds sweep
-// every call in turn; under libFuzzer, where speed finds bugs, each input
-// sweeps the one call that `choice` picks among the `calls` its clean run
-// made.
+// The fault sweep: a host call of `run` throws, and the exception must pass at once, with no
+// host call after it (the sanitizers and valgrind watch for leaks). Replayed seeds sweep every
+// call; under libFuzzer each input sweeps the one `choice` picks among the `calls` it made.
 template <typename Prepare, typename Run>
 void expect_host_exceptions_to_pass(Prepare prepare, Run run, long calls, std::size_t choice) {
 #ifdef CORVANE_FUZZ_ONE_FAULT

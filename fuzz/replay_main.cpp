@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Without libFuzzer, a fuzz target is built with this main, which runs each
-// file of each directory named once. The ordinary build replays the seeds
-// this way, under gcc, as a ctest test.
+// Without libFuzzer, a fuzz target runs each file of each directory named once: the
+// ordinary build replays the seeds this way, under gcc, as a ctest test.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A recording installer host for the fuzz targets and the
-// benchmarks: an in-memory session, every host call recorded in order, and a
-// kill() that sends nothing (0 for even IDs, -1 for odd ones). The binary
-// that links it exports these services, so the plug-in binds to them.
+// A recording installer host for the fuzz targets and benchmarks: an in-memory session,
+// every host call recorded in order, a kill() that sends nothing (0 for even IDs, -1 for
+// odd ones). The binary that links it exports these services to the plug-in.
 #ifndef CORVANE_TESTING_FAKE_HOST_H
 #define CORVANE_TESTING_FAKE_HOST_H
 

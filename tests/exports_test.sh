@@ -1,13 +1,9 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
-# The dynamic interfaces between the plug-in and the host. The library has its
-# SONAME, is bound at load time (so a host lacking a service cannot load it),
-# exports exactly what its version script lists, and needs, unversioned,
-# exactly the host services the host's dynamic list names (a sanitizer's
-# unversioned C functions and operator new and delete aside). The host exports
-# those and kill() and nothing else of its own; the rest belongs to the C and
-# C++ runtimes or the sanitizers, which the linker must export. The host's own
-# code never calls the kill() it exports.
+# The dynamic interfaces between plug-in and host: the library's SONAME, binding at load
+# time, its exports (its version script's) and the host services it needs, unversioned
+# (the host's dynamic list; sanitizers' functions and operator new and delete aside); the
+# host exports those and kill(), nothing else of its own, and never calls that kill().
 #   exports_test.sh LIBRARY VERSION_SCRIPT HOST DYNAMIC_LIST
 set -euo pipefail
 library=$1 script=$2 host=$3 list=$4

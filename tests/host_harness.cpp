@@ -100,17 +100,42 @@ int exit_status_of(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Asks `found` every 5 ms for ten seconds; throws with `what` where it never holds.
+template <typename Found>
+void poll_until(Found found, const std::string& what) {
+  for (int i = 0; i < 2000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    if (found()) {
+      return;
+    }
+  }
+  throw std::runtime_error(what);
+}
+
 pid_t child_of(pid_t parent, const std::string& program) {
   const std::string children =
       "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
-  for (std::string pid;; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-    std::error_code error;
-    if (std::istringstream(read_file(children)) >> pid &&
-        (program.empty() ||
-         fs::read_symlink("/proc/" + pid + "/exe", error).filename() == program)) {
-      return std::stoi(pid);
-    }
-  }
+  std::string pid;
+  poll_until(
+      [&] {
+        std::error_code error;
+        return std::istringstream(read_file(children)) >> pid &&
+               (program.empty() ||
+                fs::read_symlink("/proc/" + pid + "/exe", error).filename() == program);
+      },
+      "no child " + program);
+  return std::stoi(pid);
+}
+
+void wait_for_open(pid_t pid, const std::string& name) {
+  poll_until(
+      [&] {
+        std::error_code error;
+        const fs::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+        return std::any_of(begin(fds), end(fds), [&](const fs::directory_entry& fd) {
+          return fs::read_symlink(fd.path(), error).filename() == name;
+        });
+      },
+      "nothing open named " + name);
 }
 
 host_run run(const std::vector<std::string>& argv) {

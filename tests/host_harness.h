@@ -34,6 +34,8 @@ pid_t start(const std::vector<std::string>& argv, const std::string& out, const 
 int exit_status_of(pid_t pid);
 // The first child of `parent`, once it runs a program whose file is named `program` ("": any).
 pid_t child_of(pid_t parent, const std::string& program = "");
+// Waits until process `pid` holds open a file named `name`.
+void wait_for_open(pid_t pid, const std::string& name);
 // `argv` as `user` of `group`, with no supplementary groups.
 std::vector<std::string> as_user(const std::string& user, const std::string& group,
                                  std::vector<std::string> argv);

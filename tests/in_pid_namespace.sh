@@ -1,13 +1,11 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# Runs a test binary in a private pid namespace with its own /proc, where the
-# machine allows one: a signal that a regression sends to the wrong ID, or to
-# a process group, then cannot reach the machine's own processes. Its mount
-# namespace gets an empty /run of its own: the lock files root's host makes
-# there stay the test's, and go with it.
+# Runs a test binary in a private pid namespace with its own /proc, where the machine allows
+# one (a wrong signal cannot reach the machine's processes), and an empty /run of its own
+# (the lock files root's host makes there go with the test).
 #   in_pid_namespace.sh PROGRAM [ARGUMENT ...]
 private_run='mount -t tmpfs -o mode=0755 corvane-test-run /run ||
-  echo "in_pid_namespace.sh: no private /run; the host may leave its lock directory in /run" >&2
+  { echo "in_pid_namespace.sh: cannot make a private /run" >&2; exit 1; }
 exec "$@"'
 for isolate in "unshare --pid --fork --mount-proc --kill-child" \
                "unshare --user --map-root-user --pid --fork --mount-proc --kill-child"; do

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: MIT
-// A plug-in that reuses a process ID on purpose, to show that the host
-// records who a process was when its scan decided, not who has the ID later.
-// Its check starts bin/victim of the installation, lets the host list it,
-// ends it, has the kernel hand its ID to a stranger (ns_last_pid, in a
-// private pid namespace) and records that ID. Its kill signals what is
-// recorded, as the real plug-in does; with REUSE_PLUGIN_SIGNALS=first, only
-// the first, and it pauses after (time for a parent to reap it).
+// A plug-in whose check starts bin/victim, lets the host list it, ends it, has the kernel hand
+// its ID to a stranger (ns_last_pid, in a private pid namespace) and records that ID. Its kill
+// signals what is recorded; with REUSE_PLUGIN_SIGNALS=first only the first, then waits until
+// that one's parent has reaped it.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,8 +58,11 @@ extern "C" int kill_corvane(session_t* session) {
   for (std::string id; std::getline(list, id, ';');) {
     if (id != "-1") {
       result = kill(std::stoi(id), SIGTERM);
+      const std::string entry = "/proc/" + id;
+      for (int i = 0; first_only && i < 2500 && access(entry.c_str(), F_OK) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // until its parent reaps it
+      }
       if (first_only) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         break;
       }
     }

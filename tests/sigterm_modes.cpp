@@ -4,9 +4,8 @@
 //   sigwait   every thread blocks it; a thread waits for it in sigwait()
 //   worker    the main thread blocks it; a worker thread leaves it unblocked
 //             and the handler ends the program
-// Once set up, its argv[0] reads "ready", so a test can see it is. And:
-//   leader    its main thread exits a second after it starts, another goes on:
-//             its exe and command line can no longer be read, yet it runs
+// Once set up, its argv[0] reads "ready". Or, as `leader`, its main thread exits a second
+// after it starts while another goes on: exe and cmdline unreadable, yet it runs.
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -16,17 +15,6 @@
 #include <string>
 #include <thread>
 
-namespace {
-
-sigset_t sigterm_only() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  return set;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "leader") {
@@ -34,7 +22,9 @@ int main(int argc, char** argv) {
     sleep(1);
     pthread_exit(nullptr);
   }
-  const sigset_t term = sigterm_only();
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
   if (mode == "worker") {
     signal(SIGTERM, [](int) { _exit(0); });
     std::thread([] { pause(); }).detach();
