@@ -211,7 +211,7 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
 
 // A directory of process `pid` in a /proc fixture, with a stat of its own.
 std::string fixture_of(const std::string& proc, pid_t pid) {
-  const std::string dir = proc + "/" + std::to_string(pid);
+  std::string dir = proc + "/" + std::to_string(pid);
   fs::create_directories(dir);
   harness::write_file(dir + "/stat", std::to_string(pid) +
                                          " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 "

@@ -221,8 +221,13 @@ TEST(session_file, a_directory_swapped_after_the_read_is_still_the_one_written) 
                          "/old && ln -s ../target " + u + "/dir'")
                             .c_str()),
             0);
+  // Meanwhile its lock file in /run (the session is readable by others) is replaced: not its own.
+  const std::string lock = fs::directory_iterator("/run/corvane-host")->path();
+  harness::write_file(lock + ".new", "");
+  fs::rename(lock + ".new", lock);
   kill(corvane.pid(), SIGKILL);
   harness::exit_status_of(host);
+  EXPECT_TRUE(fs::exists(lock)) << "another's lock file removed";
   EXPECT_EQ(fs::directory_iterator(tree.path() + "/target")->path().filename(), "precious");
   EXPECT_EQ(std::distance(fs::directory_iterator(tree.path() + "/target"), {}), 1);
   EXPECT_EQ(

@@ -229,7 +229,7 @@ TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
   // Its root, too, is a hint: a session another user may write needs --root, and must agree.
   values.values["CORVANE_PATH"] = tree.path() + "/elsewhere";
   harness::write_file(session, corvane_host::encode_session(values));
-  chmod(session.c_str(), 0666);
+  chmod(session.c_str(), 0620);  // its group may write it
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--session", session, "kill"}, {"--session", session, "kill", "--root", root}}) {
     const auto refused = run_host(args);
