@@ -209,22 +209,16 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   EXPECT_EQ(std::count(seen.begin(), seen.end(), ours.front().pid()), 0);
 }
 
-// A directory of process `pid` in a /proc fixture, with a stat of its own.
-std::string fixture_of(const std::string& proc, pid_t pid) {
-  std::string dir = proc + "/" + std::to_string(pid);
-  fs::create_directories(dir);
-  harness::write_file(dir + "/stat", std::to_string(pid) +
-                                         " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 "
-                                         "0 0 0 20 0 1 0 99 0 0\n");
-  return dir;
-}
-
 // A live process whose status does not parse is an error of its own, not an
 // end; a file is read up to its limit, not a block further.
 TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
   const temp_tree tree;
   const child one(tree.add_program("corvane/bin/one"));
-  const std::string dir = fixture_of(tree.path() + "/proc", one.pid());
+  const std::string dir = tree.path() + "/proc/" + std::to_string(one.pid());
+  fs::create_directories(dir);
+  harness::write_file(
+      dir + "/stat",
+      std::to_string(one.pid()) + " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 99 0 0\n");
   harness::write_file(dir + "/status", "Name:\tx\n");
   const corvane_host::unique_fd proc_fd(open((tree.path() + "/proc").c_str(), O_PATH));
   const auto pinned = corvane_host::process_handle::pin(one.pid(), proc_fd.get());
