@@ -16,7 +16,7 @@ install(TARGETS corvane-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONE
 # the options cannot drift from the program; corvane-host.h2m adds the rest.
 # Installed uncompressed: dh_installman and rpm's brp-compress compress it.
 set(manual_page ${PROJECT_BINARY_DIR}/corvane-host.1)
-set(manual_include ${PROJECT_SOURCE_DIR}/corvane-host/corvane-host.h2m)
+set(manual_include ${PROJECT_SOURCE_DIR}/corvane-host/commands/corvane-host.h2m)
 add_custom_command(OUTPUT ${manual_page}
   COMMAND help2man --no-info --section=1 --help-option=--help-all --include=${manual_include}
           "--name=find and end the corvane programs running from an installation"

@@ -14,11 +14,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "interpreters.h"
-#include "pid_guard.h"
-#include "proc_parse.h"
-#include "seconds.h"
-#include "session.h"
+#include "evidence/interpreters.h"
+#include "ending/pid_guard.h"
+#include "proc/proc_parse.h"
+#include "commands/seconds.h"
+#include "files/session.h"
 
 namespace {
 

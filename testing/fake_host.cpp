@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <string>
 
-#include "text.h"
+#include "base/text.h"
 
 namespace fake {
 

@@ -10,18 +10,18 @@
 #include <tuple>
 
 #include "host_harness.h"
-#include "interpreters.h"
-#include "paths.h"
-#include "pid_guard.h"
-#include "proc_parse.h"
-#include "report.h"
-#include "safe_path.h"
-#include "seconds.h"
-#include "session.h"
-#include "session_file.h"
-#include "session_lock.h"
-#include "text.h"
-#include "warnings.h"
+#include "evidence/interpreters.h"
+#include "files/paths.h"
+#include "ending/pid_guard.h"
+#include "proc/proc_parse.h"
+#include "commands/report.h"
+#include "files/safe_path.h"
+#include "commands/seconds.h"
+#include "files/session.h"
+#include "files/session_file.h"
+#include "files/session_lock.h"
+#include "base/text.h"
+#include "ending/warnings.h"
 
 namespace {
 

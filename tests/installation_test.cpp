@@ -15,9 +15,9 @@
 #include <thread>
 
 #include "host_harness.h"
-#include "proc_table.h"
-#include "process_handle.h"
-#include "unique_fd.h"
+#include "proc/proc_table.h"
+#include "proc/process_handle.h"
+#include "base/unique_fd.h"
 
 namespace {
 

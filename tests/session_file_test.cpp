@@ -19,8 +19,8 @@
 #include <thread>
 
 #include "host_harness.h"
-#include "session.h"
-#include "unique_fd.h"
+#include "files/session.h"
+#include "base/unique_fd.h"
 
 namespace {
 

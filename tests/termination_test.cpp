@@ -17,9 +17,9 @@
 #include <thread>
 
 #include "host_harness.h"
-#include "pid_guard.h"
-#include "process_handle.h"
-#include "session.h"
+#include "ending/pid_guard.h"
+#include "proc/process_handle.h"
+#include "files/session.h"
 
 namespace {
 

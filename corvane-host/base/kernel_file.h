@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+// The one reader of files the kernel makes up as they are read (/proc, /sys).
+// Such a file comes a record or a page per read(): /proc/PID/maps or
+// mountinfo of a few hundred lines takes many reads, so only a read of 0
+// bytes ends it. Every read is bounded: what a process shows there is its own
+// to make large.
+#ifndef CORVANE_HOST_BASE_KERNEL_FILE_H
+#define CORVANE_HOST_BASE_KERNEL_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvane_host {
+
+// The text of a file or of a symbolic link, or the errno that stopped the read.
+struct file_text {
+  std::string text;
+  int error = 0;
+};
+
+// The most read of any one file unless told otherwise.
+constexpr std::size_t most_file_bytes = std::size_t{64} << 20;
+
+// `relative` is taken against the directory `dir_fd` (AT_FDCWD: the current
+// one). Reads until end of file or until `most` bytes, whichever comes first.
+file_text read_file_at(int dir_fd, const char* relative, std::size_t most = most_file_bytes);
+inline file_text read_file_at(int dir_fd, const std::string& relative,
+                              std::size_t most = most_file_bytes) {
+  return read_file_at(dir_fd, relative.c_str(), most);
+}
+
+// A link's text; ENAMETOOLONG for one longer than any path the kernel hands out.
+file_text read_link_at(int dir_fd, const char* relative);
+inline file_text read_link_at(int dir_fd, const std::string& relative) {
+  return read_link_at(dir_fd, relative.c_str());
+}
+
+// The names in the directory `relative` below `dir_fd`, "." and ".." left
+// out; at most `most` of them.
+std::vector<std::string> read_entries(int dir_fd, const char* relative,
+                                      std::size_t most = SIZE_MAX);
+
+}  // namespace corvane_host
+
+#endif

@@ -1,0 +1,310 @@
+// SPDX-License-Identifier: MIT
+#include "commands/commands.h"
+
+#include <pwd.h>
+#include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+
+#include "boundary/default_plugin.h"
+#include "evidence/installation.h"
+#include "files/log_file.h"
+#include "files/paths.h"
+#include "ending/pid_guard.h"
+#include "boundary/plugin_loader.h"
+#include "proc/proc_table.h"
+#include "evidence/process_scan.h"
+#include "commands/report.h"
+#include "boundary/services.h"
+#include "files/session.h"
+#include "files/session_file.h"
+#include "commands/termination.h"
+#include "ending/warnings.h"
+
+namespace corvane_host {
+namespace {
+
+struct usage_error : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The home directories of the user who runs this host, and of the user
+// behind sudo, resolved as roots are.
+std::vector<std::string> calling_users_homes() {
+  std::vector<std::string> homes;
+  const auto add_home = [&homes](const passwd* user) {
+    if (user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
+      homes.push_back(directory_of(normal_path(user->pw_dir)));
+    }
+  };
+  add_home(getpwuid(getuid()));
+  if (const char* sudo_user = std::getenv("SUDO_USER")) {
+    add_home(getpwnam(sudo_user));
+  }
+  return homes;
+}
+
+// A root that names nothing, or whose processes would be every process on the
+// machine, is refused before anything is loaded or changed.
+void validate_root(const std::string& root) {
+  if (root.empty()) {
+    throw usage_error("--root is empty");
+  }
+  if (root.size() >= PATH_MAX) {
+    throw usage_error("--root is " + std::to_string(root.size()) +
+                      " bytes long; a path has at most " + std::to_string(PATH_MAX - 1));
+  }
+  for (const char c : root) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+      throw usage_error("--root holds a control character");
+    }
+  }
+  std::error_code error;
+  if (!std::filesystem::exists(root, error)) {
+    throw usage_error("--root " + root + ": no such file or directory");
+  }
+  const std::string directory = directory_of(normal_path(root));
+  const std::string reason = broad_root_reason(directory, calling_users_homes());
+  if (!reason.empty()) {
+    throw usage_error("--root " + root + " (" + directory +
+                      ") cannot be an installation: " + reason);
+  }
+}
+
+// The command line has checked that `seconds` is a plain number in range.
+std::chrono::milliseconds milliseconds_of(double seconds) {
+  return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
+// What the report says of a recorded process that could not be pinned again.
+std::string unpinned_warning(int error) {
+  return error == ESRCH    ? "it has already ended"
+         : error == ESTALE ? "its ID now belongs to another process"
+                           : "it cannot be inspected: " + std::string(std::strerror(error));
+}
+
+bool may_signal(const process_status& status) {
+  return geteuid() == 0 || status.real_uid == getuid() || status.real_uid == geteuid() ||
+         status.saved_uid == getuid() || status.saved_uid == geteuid();
+}
+
+// Each recorded process as the scan saw it, its warnings read through a
+// handle that pins the identity the scan decided on.
+std::vector<process_view> recorded_processes(const session_t& session,
+                                             const installation_scan& scan) {
+  std::map<uid_t, std::string> users;
+  const auto name_of = [&users](uid_t uid) -> const std::string& {
+    auto known = users.find(uid);
+    if (known == users.end()) {
+      known = users.emplace(uid, user_name(uid)).first;
+    }
+    return known->second;
+  };
+  std::vector<process_view> processes;
+  for (const pid_t pid : recorded_ids(session)) {
+    const auto command = scan.ours.find(pid);
+    const auto name = scan.names.find(pid);
+    const auto who = scan.identities.find(pid);
+    process_view view{pid,
+                      "?",
+                      name != scan.names.end()     ? name->second
+                      : command != scan.ours.end() ? command->second
+                                                   : "?",
+                      {},
+                      {}};
+    const pin_result pinned = who != scan.identities.end() ? process_handle::pin(who->second)
+                                                           : pin_result{std::nullopt, ESTALE};
+    const auto status = pinned.handle ? read_status(*pinned.handle) : proc_result<process_status>{};
+    if (!pinned.handle || status.gone() || pinned.handle->ended()) {
+      view.warnings.push_back(unpinned_warning(pinned.handle ? ESRCH : pinned.error));
+    } else if (!status.value) {
+      view.warnings.push_back("its status cannot be read: " +
+                              std::string(std::strerror(status.error)));
+    } else {
+      const process_handle& process = *pinned.handle;
+      sigterm_view sigterm{*status.value, sigterm_taken_at_once(process, *status.value), "",
+                           service_of_cgroup(read_cgroup(process).value.value_or(""))};
+      view.user = name_of(status.value->real_uid);
+      if (!may_signal(*status.value)) {
+        sigterm.foreign_owner = view.user;
+      }
+      view.unit = sigterm.unit;
+      view.warnings = warnings_of(sigterm);
+    }
+    processes.push_back(std::move(view));
+  }
+  return processes;
+}
+
+check_outcome check(const loaded_plugin& plugin, session_t& session, const options& options) {
+  const std::string directory = directory_of(normal_path(options.root));
+  scan_for(installation_at(directory), options.files_in_use);
+  session.values["CORVANE_PATH"] = options.root;
+  const std::string before = value_of(session, "SHORT_DESC");
+  plugin.check_running_corvane(&session);
+  const installation_scan& scan = last_scan();
+  record_identities(session, scan.identities, scan.ours);
+  check_outcome outcome;
+  outcome.root = directory;
+  outcome.processes = recorded_processes(session, scan);
+  outcome.prerequisite_raised = value_of(session, "SHORT_DESC") != before;
+  outcome.spared = scan.spared;
+  outcome.uninspected = scan.uninspected;
+  outcome.hidden = scan.hidden;
+  outcome.as_root = geteuid() == 0;
+  if (options.files_in_use) {
+    outcome.using_files = scan.using_files;
+  }
+  return outcome;
+}
+
+exit_status status_of(const std::optional<check_outcome>& checked,
+                      const std::optional<kill_outcome>& killed) {
+  const bool partial = checked && checked->incomplete();
+  if (!killed) {
+    if (!checked->processes.empty()) {
+      return exit_detected;
+    }
+    return partial ? exit_incomplete : exit_clear;
+  }
+  if (killed->has(fate::not_permitted) || killed->has(fate::still_running) ||
+      killed->has(fate::started_again)) {
+    return exit_not_all_ended;
+  }
+  // What could not be inspected may still run, signalled or not.
+  return partial || killed->incomplete ? exit_incomplete : exit_clear;
+}
+
+// The plug-in logs to --log, if given, for as long as this lives.
+class log_redirect {
+ public:
+  explicit log_redirect(const std::optional<std::string>& file) {
+    if (file) {
+      set_log_stream(log_.emplace(*file).stream());
+    }
+  }
+  log_redirect(const log_redirect&) = delete;
+  log_redirect& operator=(const log_redirect&) = delete;
+  ~log_redirect() { set_log_stream(stderr); }
+
+ private:
+  std::optional<log_file> log_;
+};
+
+// The installation a kill is about: --root, or the root the session names.
+// A session that another user could have written names none that root may
+// trust: kill then needs --root, and the session must agree with it.
+std::string root_for_kill(const options& options, const session_t& session,
+                          const session_file& file) {
+  std::string recorded = value_of(session, "CORVANE_PATH");
+  if (options.root.empty()) {
+    if (file.others_may_write()) {
+      throw session_error("the session " + file.path() +
+                          " could have been written by another user: name the installation with "
+                          "kill --root DIR");
+    }
+    try {
+      validate_root(recorded);
+    } catch (const usage_error& error) {
+      throw session_error("the session " + file.path() + " names no installation: " + error.what());
+    }
+    return recorded;
+  }
+  if (recorded.empty() ||
+      directory_of(normal_path(recorded)) != directory_of(normal_path(options.root))) {
+    throw session_error("the session " + file.path() + " was not written for " + options.root);
+  }
+  return options.root;
+}
+
+exit_status execute(const options& options) {
+  const bool checks = options.command != command::kill;
+  const bool kills = options.command != command::check;
+  ensure_own_proc();
+  if (checks || !options.root.empty()) {
+    validate_root(options.root);
+  }
+  if (options.command == command::kill && !options.session_file) {
+    throw usage_error("kill needs --session FILE: it ends what a check recorded there");
+  }
+
+  const log_redirect log(options.log_file);
+  const std::string plugin_file = options.plugin.empty() ? default_plugin() : options.plugin;
+  const loaded_plugin plugin(plugin_file);
+
+  std::optional<session_file> file;
+  session_t session;
+  if (options.session_file) {
+    file.emplace(*options.session_file, milliseconds_of(options.lock_timeout_seconds),
+                 options.command == command::kill);
+    session = file->load();
+    if (options.command == command::kill && session.values.count("RUNNING_PROC_LIST") == 0) {
+      throw session_error("the session " + file->path() +
+                          " holds no check's records: run check with it first");
+    }
+  }
+  std::optional<check_outcome> checked;
+  std::optional<kill_outcome> killed;
+  if (checks) {
+    checked = check(plugin, session, options);
+  }
+  if (kills) {
+    ending how;
+    if (options.wait_seconds) {
+      how.wait = milliseconds_of(*options.wait_seconds);
+    }
+    how.force = options.force;
+    const std::string root = checks ? options.root : root_for_kill(options, session, *file);
+    killed = end_recorded(plugin, session, root, how);
+  }
+  const auto report = [&] {
+    std::cout << (options.json ? render_json(plugin_file, checked, killed)
+                               : render_text(checked, killed));
+  };
+  std::optional<std::string> failure = killed ? killed->failure : std::nullopt;
+  if (failure && killed->sent == 0) {
+    throw std::runtime_error(*failure);
+  }
+  if (file) {
+    try {
+      file->save(session);
+    } catch (const std::exception& error) {
+      if (!killed || killed->sent == 0) {
+        throw;
+      }
+      failure = failure ? *failure + "; " + error.what() : error.what();
+    }
+  }
+  report();
+  if (failure) {
+    // The signals went out: what became of the processes is said first, then what failed.
+    std::cout.flush();
+    std::cerr << "corvane-host: " << *failure << "\n";
+    return exit_signalled_after_failure;
+  }
+  return status_of(checked, killed);
+}
+
+}  // namespace
+
+exit_status run_command(const options& options) {
+  try {
+    return execute(options);
+  } catch (const usage_error& error) {
+    std::cerr << "corvane-host: " << error.what() << "\n";
+    return exit_usage;
+  } catch (const std::exception& error) {
+    std::cerr << "corvane-host: " << error.what() << "\n";
+    return exit_error;
+  }
+}
+
+}  // namespace corvane_host

@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: MIT
+#include "commands/termination.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "evidence/installation.h"
+#include "files/paths.h"
+#include "ending/pid_guard.h"
+#include "boundary/services.h"
+#include "ending/verified_signals.h"
+#include "ending/waiter.h"
+
+namespace corvane_host {
+namespace {
+
+using clock = std::chrono::steady_clock;
+
+// How long SIGKILL is given: it cannot be caught, but a process in the
+// kernel (state D) ends only when it returns to user space.
+constexpr std::chrono::seconds kill_grace{2};
+// How long a supervisor is given to start a program again before the host
+// looks (systemd's RestartSec= is 100 ms unless set).
+constexpr std::chrono::milliseconds restart_grace{500};
+
+// "already gone" says all there is to say; other fates keep their reason.
+process_fate fate_for(std::optional<pid_t> pid, const std::string& token,
+                      const std::string& command, const reason& because) {
+  const fate what = fate_of(because);
+  return {pid, token, command, what,
+          what == fate::already_gone ? std::nullopt : std::optional(because)};
+}
+
+// Programs of the installation running under identities the check did not
+// record: a supervisor or a service manager started them again. The look is
+// the check itself, run on a scratch session, so it follows the same rules.
+void look_again(const loaded_plugin& plugin, const std::string& root,
+                const std::vector<recorded_process>& recorded, kill_outcome& outcome) {
+  // The root the check was given, not its parent: a root moved away is an error.
+  const std::string resolved = normal_path(root);
+  struct stat info {};
+  if (stat(resolved.c_str(), &info) != 0) {
+    throw std::runtime_error("cannot look again at " + resolved + ": " + std::strerror(errno));
+  }
+  scan_for(installation_at(directory_of(resolved)), false);
+  session_t scratch;
+  scratch.values["CORVANE_PATH"] = root;
+  plugin.check_running_corvane(&scratch);
+  const installation_scan& scan = last_scan();
+  outcome.incomplete = !scan.uninspected.empty() || !scan.hidden.empty();
+  for (const pid_t pid : recorded_ids(scratch)) {
+    const auto who = scan.identities.find(pid);
+    if (who == scan.identities.end()) {
+      continue;
+    }
+    const bool known = std::any_of(recorded.begin(), recorded.end(),
+                                   [&](const auto& entry) { return entry.who == who->second; });
+    if (!known) {
+      outcome.processes.push_back({pid, "", scan.ours.at(pid), fate::started_again, {}});
+    }
+  }
+}
+
+// Waits for what was signalled, escalates if asked, and sets each fate.
+// SIGKILL goes only to a process proven again to run the installation's file.
+void wait_for_signalled(const ending& how, const installation& where,
+                        const std::vector<recorded_process>& signalled, std::size_t first_fate,
+                        kill_outcome& outcome) {
+  std::vector<process_identity> waited;
+  std::map<pid_t, const recorded_process*> by_id;
+  for (const recorded_process& entry : signalled) {
+    waited.push_back(entry.who);
+    by_id[entry.who.pid] = &entry;
+  }
+  std::vector<process_identity> survivors = wait_for_exit(waited, clock::now() + *how.wait);
+  std::set<pid_t> killed_ids;
+  std::map<pid_t, reason> unkilled;
+  if (how.force) {
+    std::vector<process_identity> killed;
+    for (const process_identity& who : survivors) {
+      const std::optional<reason> failed = send_verified(*by_id.at(who.pid), where, SIGKILL);
+      if (!failed) {
+        killed.push_back(who);
+      } else if (failed->why != why::has_ended && failed->why != why::now_another_process) {
+        unkilled.emplace(who.pid, *failed);  // otherwise it ended on SIGTERM after all
+      }
+    }
+    survivors = wait_for_exit(killed, clock::now() + kill_grace);
+    for (const process_identity& who : killed) {
+      killed_ids.insert(who.pid);
+    }
+  }
+  std::set<pid_t> running;
+  for (const process_identity& who : survivors) {
+    running.insert(who.pid);
+  }
+  for (std::size_t i = 0; i < signalled.size(); ++i) {
+    const pid_t pid = signalled[i].who.pid;
+    process_fate& fate_of_one = outcome.processes[first_fate + i];
+    const auto refused = unkilled.find(pid);
+    if (refused != unkilled.end()) {
+      fate_of_one.what = fate::still_running;
+      fate_of_one.reason = refused->second;
+    } else {
+      fate_of_one.what = running.count(pid) != 0      ? fate::still_running
+                         : killed_ids.count(pid) != 0 ? fate::ended_on_sigkill
+                                                      : fate::ended_on_sigterm;
+    }
+  }
+  std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(restart_grace, *how.wait));
+}
+
+}  // namespace
+
+kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const std::string& root,
+                          const ending& how) {
+  const std::vector<recorded_process> recorded =
+      decode_identities(value_of(session, identities_key));
+  const installation where = installation_at(directory_of(normal_path(root)));
+  const guard_result guard = guard_recorded(session, where);
+  kill_outcome outcome;
+  for (const skipped_entry& skipped : guard.skipped) {
+    outcome.processes.push_back(
+        fate_for(skipped.pid, skipped.token, skipped.command, skipped.because));
+  }
+
+  std::map<pid_t, std::optional<reason>> sends;
+  {
+    const verified_signals scope(guard.to_signal, where);
+    outcome.result = plugin.kill_corvane(&session);
+    sends = scope.sends();
+  }
+  std::vector<recorded_process> signalled;
+  for (const recorded_process& entry : guard.to_signal) {
+    const auto send = sends.find(entry.who.pid);
+    const std::optional<reason> failed =
+        send == sends.end() ? std::optional<reason>({why::not_signalled_by_plugin, 0})
+                            : send->second;
+    if (failed) {
+      outcome.processes.push_back(fate_for(entry.who.pid, "", entry.command, *failed));
+    } else {
+      signalled.push_back(entry);
+    }
+  }
+  outcome.sent = static_cast<int>(signalled.size());
+  const std::size_t first_fate = outcome.processes.size();
+  for (const recorded_process& entry : signalled) {
+    outcome.processes.push_back({entry.who.pid, "", entry.command, fate::signalled, {}});
+  }
+  if (!how.wait) {
+    return outcome;
+  }
+  // From here on the signals are out: a failure is reported after the fates.
+  try {
+    wait_for_signalled(how, where, signalled, first_fate, outcome);
+    look_again(plugin, root, recorded, outcome);
+  } catch (const std::exception& error) {
+    outcome.failure = error.what();
+  }
+  return outcome;
+}
+
+}  // namespace corvane_host

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: MIT
+#include "evidence/installation.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace corvane_host {
+namespace {
+
+file_id id_from(const struct stat& info) { return {info.st_dev, info.st_ino}; }
+
+struct dir_closer {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// Walks the tree below `root` (the directory `prefix` names), adding each
+// regular file under its path. Directories wait by name, not by an open
+// descriptor, and are opened beneath the root without following any link or
+// entering another file system (only the root's is looked up; an automount
+// or a dead network mount is never touched). Only what root or `owner` (the
+// installation's) made and no one else could have put there counts: a
+// directory others may write to is not entered, so a hard link to anyone's
+// program placed there is never taken for the installation's.
+void walk(int root, const std::string& prefix, uid_t owner,
+          std::unordered_map<file_id, std::string, file_id_hash>& files,
+          std::unordered_set<file_id, file_id_hash>& link_targets) {
+  const auto trusted = [owner](const struct stat& info) {
+    return info.st_uid == 0 || info.st_uid == owner;
+  };
+  std::vector<std::string> pending{"."};
+  while (!pending.empty()) {
+    const std::string relative = std::move(pending.back());
+    pending.pop_back();
+    open_how how{};
+    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
+    const int fd = static_cast<int>(syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how));
+    const std::unique_ptr<DIR, dir_closer> dir(fd < 0 ? nullptr : fdopendir(fd));
+    if (!dir) {
+      if (fd >= 0) {
+        close(fd);
+      }
+      continue;
+    }
+    const std::string base = relative == "." ? "" : relative + "/";
+    while (const dirent* entry = readdir(dir.get())) {
+      const std::string name = entry->d_name;
+      struct stat info {};
+      if (name == "." || name == ".." ||
+          fstatat(dirfd(dir.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !trusted(info)) {
+        continue;
+      }
+      if (S_ISLNK(info.st_mode)) {
+        // Where it leads, asked without waking an automount or a network server.
+        struct statx target {};
+        if (statx(dirfd(dir.get()), name.c_str(), AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, STATX_INO,
+                  &target) == 0) {
+          link_targets.insert({makedev(target.stx_dev_major, target.stx_dev_minor),
+                               static_cast<ino_t>(target.stx_ino)});
+        }
+      } else if (S_ISREG(info.st_mode)) {
+        std::string path = prefix;
+        path.append(base).append(name);
+        files.emplace(id_from(info), std::move(path));
+      } else if (S_ISDIR(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+        pending.push_back(base + name);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<file_id> id_of(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    return std::nullopt;
+  }
+  return id_from(info);
+}
+
+std::optional<file_id> id_of(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    return std::nullopt;
+  }
+  return id_from(info);
+}
+
+void installation_files::build() {
+  built_ = true;
+  const int root = open(directory_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat info {};
+  // A directory others may write to holds nothing the installation vouches for.
+  if (root >= 0 && fstat(root, &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+    walk(root, directory_, info.st_uid, files_, link_targets_);
+  }
+  if (root >= 0) {
+    close(root);
+  }
+  for (const auto& [id, path] : files_) {
+    by_name_.emplace(path.substr(path.rfind('/') + 1), &path);
+  }
+}
+
+const std::string* installation_files::find(const file_id& id) {
+  if (!built_) {
+    build();
+  }
+  const auto file = files_.find(id);
+  return file == files_.end() ? nullptr : &file->second;
+}
+
+bool installation_files::is_link_target(const file_id& id) {
+  if (!built_) {
+    build();
+  }
+  return link_targets_.count(id) != 0;
+}
+
+bool installation_files::has_path_ending(const std::string& tail) {
+  if (!built_) {
+    build();
+  }
+  const auto [first, last] = by_name_.equal_range(tail.substr(tail.rfind('/') + 1));
+  for (auto file = first; file != last; ++file) {
+    const std::string& path = *file->second;
+    if (path.size() >= tail.size() &&
+        path.compare(path.size() - tail.size(), tail.size(), tail) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+installation installation_at(const std::string& directory) {
+  const auto directory_id = id_of(directory);
+  const auto host_root = id_of("/proc/self/root");
+  if (!directory_id || !host_root) {
+    throw std::runtime_error("cannot look at " + directory + ": " + std::strerror(errno));
+  }
+  return {directory, *directory_id, *host_root, std::make_shared<installation_files>(directory)};
+}
+
+bool lies_inside(const std::string& path, const installation& where) {
+  return path.compare(0, where.directory.size(), where.directory) == 0;
+}
+
+}  // namespace corvane_host

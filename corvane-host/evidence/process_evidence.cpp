@@ -1,0 +1,308 @@
+// SPDX-License-Identifier: MIT
+#include "evidence/process_evidence.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "evidence/interpreters.h"
+#include "proc/proc_parse.h"
+#include "proc/proc_table.h"
+#include "base/unique_fd.h"
+
+namespace corvane_host {
+namespace {
+
+constexpr std::string_view deleted_mark = " (deleted)";
+// How many of a process's descriptors are looked at for a script or a jar.
+constexpr std::size_t most_descriptors = 65536;
+
+file_id id_from(const struct stat& info) { return {info.st_dev, info.st_ino}; }
+
+std::string file_name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// What a process runs: the file its exe link reaches, and the link's text.
+// A process whose main thread has exited still runs in its other threads,
+// and its executable is then reached through one of them. The text may be
+// missing (a path longer than the kernel's link text): the file decides.
+struct executable {
+  struct stat file {};
+  std::string text;
+  int error = 0;  // the file could not be reached
+};
+
+executable executable_of(const process_handle& process) {
+  const int dir = process.proc_dir();
+  const auto reach = [dir](const std::string& link) {
+    reached_file file = reach_at(dir, link);
+    return executable{file.facts, std::move(file.path), file.error};
+  };
+  executable exe = reach("exe");
+  if (exe.error != ENOENT) {
+    return exe;
+  }
+  const std::string leader = std::to_string(process.identity().pid);
+  for (const std::string& task : read_entries(dir, "task")) {
+    if (task != leader) {
+      executable thread_exe = reach("task/" + task + "/exe");
+      if (thread_exe.error == 0) {
+        return thread_exe;
+      }
+    }
+  }
+  return exe;
+}
+
+// `path` opened inside the process's own root (a relative one against its
+// working directory): its words are its own, and a crafted link must not
+// lead outside that root.
+unique_fd open_in_root(int root, const std::string& path, std::uint64_t flags) {
+  open_how how{};
+  how.flags = flags | O_PATH | O_CLOEXEC;
+  how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
+  for (int attempt = 0;; ++attempt) {
+    const int fd = static_cast<int>(syscall(SYS_openat2, root, path.c_str(), &how, sizeof how));
+    // With "..", the kernel asks to retry when a rename raced with it.
+    if (fd >= 0 || errno != EAGAIN || attempt == 3) {
+      return unique_fd(fd);
+    }
+  }
+}
+
+unique_fd open_in_process_root(const process_handle& process, const std::string& path,
+                               bool follow) {
+  const unique_fd root(openat(process.proc_dir(), "root", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!root || path.empty()) {
+    return unique_fd();
+  }
+  std::string absolute = path;
+  if (absolute.front() != '/') {
+    // Its working directory by name, which must be the very directory it
+    // works in: a deleted one's " (deleted)" must not lead elsewhere.
+    const file_text cwd = read_link_at(process.proc_dir(), "cwd");
+    const unique_fd named =
+        cwd.error == 0 ? open_in_root(root.get(), cwd.text, O_DIRECTORY) : unique_fd();
+    const reached_file actual = named ? reach_at(process.proc_dir(), "cwd") : reached_file{};
+    if (!named || actual.error != 0 || id_of(named.get()) != id_from(actual.facts)) {
+      return unique_fd();
+    }
+    absolute = cwd.text + "/" + absolute;
+  }
+  return open_in_root(root.get(), absolute, follow ? 0 : O_NOFOLLOW);
+}
+
+// Where this host sees a file it holds open.
+std::string seen_here(int fd) {
+  return read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(fd)).text;
+}
+
+// The installation's path of `fd`'s file when it is one of its regular files.
+std::optional<std::string> installation_path(int fd, const installation& where) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  const std::string here = seen_here(fd);
+  if (lies_inside(here, where) && id_of(here) == id_from(info)) {
+    return here;
+  }
+  const std::string* indexed =
+      info.st_dev == where.directory_id.device ? where.files->find(id_from(info)) : nullptr;
+  return indexed != nullptr ? std::optional(*indexed) : std::nullopt;
+}
+
+bool ends_with(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string lexically_normal(const std::string& path) {
+  return std::filesystem::path(path).lexically_normal().string();
+}
+
+// The script an interpreter names. An absolute name must lead, inside the
+// process's root, to a regular file of the installation. A relative one is
+// proven only by the handle a shell keeps on its script: the working
+// directory may have changed since, in either direction.
+evidence script_evidence(const process_handle& process, const std::string& script,
+                         const installation& where) {
+  evidence found;
+  if (script.front() == '/') {
+    const unique_fd file = open_in_process_root(process, script, true);
+    found.file = file ? installation_path(file.get(), where) : std::nullopt;
+    found.kernel_name = found.file ? seen_here(file.get()) : "";
+    return found;
+  }
+  const std::string tail = "/" + lexically_normal(script);
+  bool held = false;
+  visit_open_files(
+      process, most_descriptors, [&tail](const std::string& path) { return ends_with(path, tail); },
+      [&](const open_file& file) {
+        held = true;  // its script, wherever it lies
+        if (lies_inside(file.path, where) && id_of(file.path) == file_id{file.device, file.inode}) {
+          found.file = file.path;
+          found.kernel_name = file.path;
+        }
+        return false;
+      });
+  if (held) {
+    return found;
+  }
+  // No handle: it may be the installation's, if the name leads there now or
+  // names one of its files (a daemon changes to "/" once started).
+  const file_text cwd = read_link_at(process.proc_dir(), "cwd");
+  if ((cwd.error == 0 && lies_inside(lexically_normal(cwd.text + "/" + script), where)) ||
+      where.files->has_path_ending(tail)) {
+    found.unproven = "a relative script name, and no open handle to the script";
+  }
+  return found;
+}
+
+// A JVM runs the installation's code when the class or module path that
+// supplies its main class lies in the installation, and it holds those jars
+// open.
+evidence class_path_evidence(const process_handle& process, const std::vector<std::string>& path,
+                             const installation& where) {
+  std::vector<std::string> entries;  // as seen here; a directory's ends in "/"
+  for (const std::string& entry : path) {
+    const bool wildcard = ends_with(entry, "/*");
+    const unique_fd file =
+        open_in_process_root(process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true);
+    struct stat info {};
+    if (!file || fstat(file.get(), &info) != 0) {
+      continue;  // java passes over an entry that is not there
+    }
+    // A directory supplies the jars in it (a wildcard, a module path).
+    const std::string here = seen_here(file.get()) + (S_ISDIR(info.st_mode) ? "/" : "");
+    if (!lies_inside(here, where)) {
+      return {};  // its main class may come from elsewhere: at most it uses files
+    }
+    entries.push_back(here);
+  }
+  if (entries.empty()) {
+    return {};
+  }
+  const auto in_entries = [&entries](const std::string& path) {
+    return std::any_of(entries.begin(), entries.end(), [&path](const std::string& entry) {
+      return entry.back() == '/' ? path.compare(0, entry.size(), entry) == 0 &&
+                                       path.find('/', entry.size()) == std::string::npos
+                                 : path == entry;
+    });
+  };
+  evidence found;
+  visit_open_files(process, most_descriptors, in_entries, [&found](const open_file& jar) {
+    if (id_of(jar.path) == file_id{jar.device, jar.inode}) {
+      found.file = jar.path;
+      found.kernel_name = jar.path;
+    }
+    return !found.file;
+  });
+  if (!found.file) {
+    found.unproven = "a class path in the installation, but none of its jars open";
+  }
+  return found;
+}
+
+// Whether a word of the command line names a path inside the installation.
+bool points_inside(const process_handle& process, const std::vector<std::string>& words,
+                   const installation& where) {
+  const file_text cwd = read_link_at(process.proc_dir(), "cwd");
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (!word.empty() &&
+        lies_inside(lexically_normal(word.front() == '/' ? word : cwd.text + "/" + word), where)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+evidence examine(const process_handle& process, const installation& where) {
+  evidence found;
+  const executable exe = executable_of(process);
+  if (exe.error != 0) {
+    found.unreadable = exe.error;
+    return found;
+  }
+  const struct stat& running = exe.file;
+  // The link text is the kernel's name for the file; whether the file was
+  // deleted or replaced since the process started is its link count's to say.
+  const bool deleted = running.st_nlink == 0;
+  std::string name = exe.text;
+  if (deleted && ends_with(name, std::string(deleted_mark))) {
+    name.resize(name.size() - deleted_mark.size());
+  }
+  found.kernel_name = exe.text;
+  if (deleted) {
+    // Gone from every directory: it was the installation's when the process
+    // runs in this host's root and on the installation's file system.
+    struct stat root {};
+    if (lies_inside(name, where) && fstatat(process.proc_dir(), "root", &root, 0) == 0 &&
+        id_from(root) == where.host_root && running.st_dev == where.directory_id.device) {
+      found.file = name;
+    }
+    return found;
+  }
+  if (lies_inside(name, where) && id_of(name) == id_from(running)) {
+    found.file = name;
+    return found;
+  }
+  if (running.st_dev == where.directory_id.device) {
+    if (const std::string* file = where.files->find(id_from(running))) {
+      found.file = *file;  // a bind mount, a hard link, another mount namespace's path
+      return found;
+    }
+  }
+  const std::string program = file_name_of(name);
+  const bool linked = where.files->is_link_target(id_from(running));
+  if (!linked && !is_interpreter(program)) {
+    return found;  // its command line could prove nothing
+  }
+  const std::vector<std::string> words =
+      command_words(parse_cmdline(read_file_at(process.proc_dir(), "cmdline").text));
+  // argv[0] that leads, through its links, to the very file it runs: a
+  // virtual environment's interpreter; only a file one of the installation's
+  // links leads to can be reached so. A bare name was looked up in PATH, not
+  // in the working directory, and proves nothing.
+  if (linked && !words.empty() && words[0].find('/') != std::string::npos) {
+    const unique_fd named = open_in_process_root(process, words[0], false);
+    const unique_fd target = named ? open_in_process_root(process, words[0], true) : unique_fd();
+    const std::string here = named ? seen_here(named.get()) : "";
+    struct stat at_here {};
+    // The name must be the installation's here too, not only in the
+    // process's own mount namespace.
+    if (target && lies_inside(here, where) && lstat(here.c_str(), &at_here) == 0 &&
+        id_from(at_here) == id_of(named.get()) && id_of(target.get()) == id_from(running)) {
+      found.file = here;
+      return found;
+    }
+  }
+  if (!is_interpreter(program)) {
+    return found;
+  }
+  const program_words runs = program_of(program, words);
+  switch (runs.kind) {
+    case program_kind::file:
+      return runs.files.front().empty() ? found
+                                        : script_evidence(process, runs.files.front(), where);
+    case program_kind::class_path:
+      return runs.files.empty() ? found : class_path_evidence(process, runs.files, where);
+    case program_kind::unknown:
+      if (points_inside(process, words, where)) {
+        found.unproven = "a command line with an option corvane-host does not know";
+      }
+      return found;
+    case program_kind::none:
+      break;
+  }
+  return found;
+}
+
+}  // namespace corvane_host

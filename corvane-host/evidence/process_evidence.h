@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+// Whether one pinned process runs the installation's code, proven by the
+// kernel: the file its executable is (device and inode), its argv[0] when
+// that leads to the very file it runs, or the script or class path an
+// interpreter runs, held to the same test. What the process says about
+// itself (its arguments, its title, its working directory) is a hint that
+// a proof must confirm, never a proof alone.
+#ifndef CORVANE_HOST_PROCESS_EVIDENCE_H
+#define CORVANE_HOST_PROCESS_EVIDENCE_H
+
+#include <optional>
+#include <string>
+
+#include "evidence/installation.h"
+#include "proc/process_handle.h"
+
+namespace corvane_host {
+
+struct evidence {
+  // The installation's file the process runs, by its path inside the
+  // installation; and the name the kernel knows that file by (a bind
+  // mount's, a hard link's, a deleted file's).
+  std::optional<std::string> file;
+  std::string kernel_name;
+  // Why it points into the installation but could not be proven; or the
+  // errno that kept its executable from being read.
+  std::string unproven;
+  int unreadable = 0;
+};
+
+evidence examine(const process_handle& process, const installation& where);
+
+}  // namespace corvane_host
+
+#endif

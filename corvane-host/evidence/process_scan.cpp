@@ -1,0 +1,198 @@
+// SPDX-License-Identifier: MIT
+#include "evidence/process_scan.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <stdexcept>
+
+#include "evidence/interpreters.h"
+#include "proc/proc_parse.h"
+#include "proc/proc_table.h"
+#include "evidence/process_evidence.h"
+
+namespace corvane_host {
+namespace {
+
+struct dir_closer {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using directory = std::unique_ptr<DIR, dir_closer>;
+
+// What --files-in-use reads of one process at most: its maps, and its open
+// descriptors. Beyond that a process is not looked at further.
+constexpr std::size_t most_maps_bytes = std::size_t{16} << 20;
+constexpr std::size_t most_descriptors = 65536;
+
+std::optional<pid_t> pid_of_name(std::string_view name) {
+  pid_t pid = 0;
+  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+  if (error != std::errc{} || end != name.data() + name.size() || pid <= 0) {
+    return std::nullopt;
+  }
+  return pid;
+}
+
+// This host and every process above it: never recorded, never signalled.
+std::set<pid_t> this_host_and_its_callers(int proc_fd) {
+  std::set<pid_t> family;
+  for (pid_t pid = getpid(); pid > 0 && family.insert(pid).second;) {
+    const pin_result pinned = process_handle::pin(pid, proc_fd);
+    pid = pinned.handle ? pinned.handle->stat().parent : 0;
+  }
+  return family;
+}
+
+// The installation's files that the process maps or holds open, known by
+// device and inode, so a bind mount's or a hard link's name counts too. Only
+// those are kept, each once, whatever else the process maps or opens.
+std::vector<std::string> files_used(const process_handle& process, const installation& where) {
+  const int dir = process.proc_dir();
+  std::vector<std::string> used;
+  std::set<std::string> seen;
+  const auto keep = [&](const std::string& path, const file_id& id) {
+    const std::string* file =
+        id.device == where.directory_id.device ? where.files->find(id) : nullptr;
+    if ((file != nullptr || lies_inside(path, where)) && seen.insert(path).second) {
+      used.push_back(path);
+    }
+  };
+  for (const mapped_file& file :
+       parse_maps_files(read_file_at(dir, "maps", most_maps_bytes).text)) {
+    keep(file.path, {makedev(file.major, file.minor), static_cast<ino_t>(file.inode)});
+  }
+  visit_open_files(
+      process, most_descriptors,
+      [](const std::string& path) { return !path.empty() && path.front() == '/'; },
+      [&keep](const open_file& file) {
+        keep(file.path, {file.device, file.inode});
+        return true;
+      });
+  return used;
+}
+
+// Whether a glance at its executable alone shows that a process cannot run
+// the installation's code: a file elsewhere, that no link of the installation
+// leads to, and no interpreter. Passing over acts on nothing, so it needs no
+// pin; every other process is pinned and examined. Two system calls, where
+// an examination takes some twenty.
+bool passed_over(int proc_fd, const std::string& pid, const installation& where) {
+  const std::string link = pid + "/exe";
+  struct statx file {};
+  if (statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_NLINK, &file) != 0 ||
+      file.stx_nlink == 0) {
+    return false;
+  }
+  const file_text name = read_link_at(proc_fd, link);
+  const file_id id{makedev(file.stx_dev_major, file.stx_dev_minor),
+                   static_cast<ino_t>(file.stx_ino)};
+  return name.error == 0 && !lies_inside(name.text, where) &&
+         !is_interpreter(name.text.substr(name.text.rfind('/') + 1)) &&
+         (id.device != where.directory_id.device ||
+          (where.files->find(id) == nullptr && !where.files->is_link_target(id)));
+}
+
+// Why the /proc in use hides processes from this caller, if it does.
+std::string hidden_processes(int proc_fd) {
+  const auto hidden = proc_hides_processes(read_file_at(proc_fd, "self/mountinfo").text);
+  if (!hidden || geteuid() == 0 ||
+      (hidden->gid && (getegid() == *hidden->gid || group_member(*hidden->gid) != 0))) {
+    return {};
+  }
+  return "this /proc hides other users' processes (hidepid=" + hidden->mode + ")";
+}
+
+}  // namespace
+
+installation_scan scan_installation(int proc_fd, const installation& where, bool files_in_use) {
+  const int listing = openat(proc_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const directory proc(listing < 0 ? nullptr : fdopendir(listing));
+  if (!proc) {
+    if (listing >= 0) {
+      close(listing);
+    }
+    throw std::runtime_error(std::string("cannot read /proc: ") + std::strerror(errno));
+  }
+  const std::set<pid_t> family = this_host_and_its_callers(proc_fd);
+  installation_scan scan;
+  scan.hidden = hidden_processes(proc_fd);
+  while (const dirent* entry = readdir(proc.get())) {
+    const std::optional<pid_t> pid = pid_of_name(entry->d_name);
+    if (!pid) {
+      continue;
+    }
+    if (!files_in_use && passed_over(proc_fd, entry->d_name, where)) {
+      continue;
+    }
+    // Pin first: what is read below is this process's, or the read fails.
+    const pin_result pinned = process_handle::pin(*pid, proc_fd);
+    if (!pinned.handle) {
+      if (pinned.error != ESRCH) {
+        ++scan.uninspected[std::strerror(pinned.error)];
+      }
+      continue;
+    }
+    const process_handle& process = *pinned.handle;
+    // Kernel threads and processes that have ended run no program.
+    // (A leader whose main thread exited shows "Z" while its others run.)
+    if (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended())) {
+      continue;
+    }
+    evidence found = examine(process, where);
+    // Decided on what was read: it counts only if the pin held throughout,
+    // and a process that ended meanwhile runs nothing any more. One of the
+    // installation's that ended while it was looked at is counted: a program
+    // that forks and ends over and over could slip through otherwise.
+    if (!process.verify() || process.ended()) {
+      if (found.file && family.count(*pid) == 0) {
+        ++scan.uninspected["it ended while it was inspected"];
+      }
+      continue;
+    }
+    if (found.unreadable != 0 || !found.unproven.empty()) {
+      if (family.count(*pid) == 0) {
+        ++scan.uninspected[found.unreadable != 0 ? std::strerror(found.unreadable)
+                                                 : "not proven: " + found.unproven];
+      }
+      continue;
+    }
+    if (!found.file) {
+      if (files_in_use && *pid != getpid()) {
+        std::vector<std::string> used = files_used(process, where);
+        if (!used.empty()) {
+          scan.using_files.push_back({*pid, found.kernel_name, std::move(used)});
+        }
+      }
+    } else if (family.count(*pid) != 0) {
+      scan.spared.push_back(
+          {*pid, std::move(*found.file),
+           *pid == getpid() ? "it is this corvane-host" : "it called this corvane-host"});
+    } else {
+      if (!found.kernel_name.empty() && found.kernel_name != *found.file) {
+        scan.names.emplace_hint(scan.names.end(), *pid, found.kernel_name);
+      }
+      scan.identities.emplace_hint(scan.identities.end(), *pid, process.identity());
+      scan.ours.emplace_hint(scan.ours.end(), *pid, std::move(*found.file));
+    }
+  }
+  return scan;
+}
+
+void ensure_own_proc() {
+  const file_text self = read_link_at(AT_FDCWD, "/proc/self");
+  if (self.error != 0 || self.text != std::to_string(getpid())) {
+    throw std::runtime_error(
+        "the /proc mounted here is not this pid namespace's: the process IDs read there would "
+        "not be the IDs this host signals");
+  }
+}
+
+}  // namespace corvane_host

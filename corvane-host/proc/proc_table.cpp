@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: MIT
+#include "proc/proc_table.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <vector>
+
+#include "base/kernel_file.h"
+#include "base/unique_fd.h"
+
+namespace corvane_host {
+
+namespace {
+
+// Reads FILE of a pinned process and parses it; a read or parse failure of
+// a process that has not gone is an error of its own.
+template <typename Value, typename Parse>
+proc_result<Value> read_parsed(const process_handle& process, const char* file, Parse parse) {
+  const file_text read = read_file_at(process.proc_dir(), file);
+  if (read.error == 0) {
+    if (std::optional<Value> value = parse(read.text)) {
+      return {std::move(value), 0};
+    }
+  }
+  if (!process.verify()) {
+    return {};
+  }
+  return {std::nullopt, read.error != 0 ? read.error : EBADMSG};
+}
+
+constexpr std::uint64_t sigterm_bit = std::uint64_t{1} << (SIGTERM - 1);
+
+}  // namespace
+
+reached_file reach_at(int dir_fd, const std::string& link) {
+  reached_file reached;
+  const unique_fd file(openat(dir_fd, link.c_str(), O_PATH | O_CLOEXEC));
+  struct statx facts {};
+  if (!file ||
+      statx(file.get(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &facts) != 0) {
+    reached.error = errno;
+    return reached;
+  }
+  reached.facts.st_dev = makedev(facts.stx_dev_major, facts.stx_dev_minor);
+  reached.facts.st_ino = facts.stx_ino;
+  reached.facts.st_mode = facts.stx_mode;
+  reached.facts.st_nlink = facts.stx_nlink;
+  reached.facts.st_uid = facts.stx_uid;
+  reached.path = read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(file.get())).text;
+  return reached;
+}
+
+void visit_open_files(const process_handle& process, std::size_t most,
+                      const std::function<bool(const std::string&)>& wanted,
+                      const std::function<bool(const open_file&)>& visit) {
+  for (const std::string& fd : read_entries(process.proc_dir(), "fd", most)) {
+    // The name first, which asks no file system; the file only when it is wanted.
+    if (!wanted(read_link_at(process.proc_dir(), "fd/" + fd).text)) {
+      continue;
+    }
+    reached_file file = reach_at(process.proc_dir(), "fd/" + fd);
+    if (file.error == 0 && S_ISREG(file.facts.st_mode) && wanted(file.path) &&
+        !visit({std::move(file.path), file.facts.st_dev, file.facts.st_ino})) {
+      return;
+    }
+  }
+}
+
+proc_result<process_status> read_status(const process_handle& process) {
+  return read_parsed<process_status>(process, "status", parse_status);
+}
+
+proc_result<std::string> read_cgroup(const process_handle& process) {
+  return read_parsed<std::string>(
+      process, "cgroup", [](std::string_view text) { return std::optional(parse_cgroup(text)); });
+}
+
+bool sigterm_taken_at_once(const process_handle& process, const process_status& status) {
+  if (!status.blocks_sigterm && status.state != 'Z') {
+    return true;
+  }
+  const int dir = process.proc_dir();
+  for (const std::string& task : read_entries(dir, "task")) {
+    const auto status = parse_status(read_file_at(dir, "task/" + task + "/status").text);
+    if (!status || status->state == 'Z' || status->state == 'X') {
+      continue;  // an exited thread takes no signal
+    }
+    // A thread waiting in sigwait() has the signals it waits for
+    // unblocked while it waits, so it shows here too.
+    if (!status->blocks_sigterm) {
+      return true;
+    }
+  }
+  const std::vector<std::string> fds = read_entries(dir, "fd");
+  return std::any_of(fds.begin(), fds.end(), [dir](const std::string& fd) {
+    if (read_link_at(dir, "fd/" + fd).text != "anon_inode:[signalfd]") {
+      return false;
+    }
+    const auto mask = parse_signalfd_mask(read_file_at(dir, "fdinfo/" + fd).text);
+    return mask && (*mask & sigterm_bit) != 0;
+  });
+}
+
+std::string user_name(uid_t uid) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return found->pw_name;
+  }
+  return std::to_string(uid);
+}
+
+}  // namespace corvane_host

@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: MIT
+// What the reference host reads from /proc. Reading is kept apart from
+// understanding (proc_parse.h). A file that cannot be read does not mean the
+// process has gone: whether it has is asked of the process itself.
+#ifndef CORVANE_HOST_PROC_TABLE_H
+#define CORVANE_HOST_PROC_TABLE_H
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/kernel_file.h"
+#include "proc/proc_parse.h"
+#include "proc/process_handle.h"
+
+namespace corvane_host {
+
+// One value read about a live process: the value; or no value and error 0,
+// the process has gone; or no value and the errno that kept it from being
+// read (EACCES, EMFILE, ...).
+template <typename Value>
+struct proc_result {
+  std::optional<Value> value;
+  int error = 0;
+
+  [[nodiscard]] bool gone() const { return !value && error == 0; }
+};
+
+// The file a /proc link (exe, cwd, fd/N) leads to, opened once (O_PATH, so
+// a pipe or device is never opened for reading), so that its facts and its
+// name are of one file. Its facts are taken without asking a network file
+// system's server.
+struct reached_file {
+  struct stat facts {};
+  std::string path;  // as this host sees it
+  int error = 0;
+};
+reached_file reach_at(int dir_fd, const std::string& link);
+
+// A regular file a process holds open: where this host sees it, and which
+// file it is.
+struct open_file {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+// Calls `visit` with each regular file the process holds open whose name
+// `wanted` accepts, until `visit` returns false. At most `most` of its
+// descriptors are looked at, and nothing is kept: a process may hold a million.
+void visit_open_files(const process_handle& process, std::size_t most,
+                      const std::function<bool(const std::string&)>& wanted,
+                      const std::function<bool(const open_file&)>& visit);
+
+// Read through a pinned process's own /proc directory; a read that fails
+// after the process has gone says so.
+proc_result<process_status> read_status(const process_handle& process);
+// The process's path in the unified cgroup hierarchy.
+proc_result<std::string> read_cgroup(const process_handle& process);
+
+// Whether a SIGTERM sent to the process is taken at once: a thread that does
+// not block it (a thread waiting for it in sigwait() among them) takes it;
+// when every thread blocks it, a signalfd that watches it consumes it. What cannot be
+// read counts as not taken.
+// `status` is the process's own, read already: when its main thread takes
+// SIGTERM, no other thread is looked at.
+bool sigterm_taken_at_once(const process_handle& process, const process_status& status);
+
+// The user's name, or the number when it has none.
+std::string user_name(uid_t uid);
+
+}  // namespace corvane_host
+
+#endif

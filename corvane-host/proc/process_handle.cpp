@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+#include "proc/process_handle.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "base/kernel_file.h"
+
+namespace corvane_host {
+namespace {
+
+constexpr long pidfs_magic = 0x50494446;
+
+// Whether pidfds live on pidfs here (Linux 6.9 and later), asked once.
+bool kernel_has_pidfs(int pidfd) {
+  static const bool pidfs = [pidfd] {
+    struct statfs file_system {};
+    return fstatfs(pidfd, &file_system) == 0 && file_system.f_type == pidfs_magic;
+  }();
+  return pidfs;
+}
+
+// The pidfd's inode where it lives on pidfs; 0 elsewhere.
+std::uint64_t pidfd_inode(int pidfd) {
+  struct stat file {};
+  return kernel_has_pidfs(pidfd) && fstat(pidfd, &file) == 0 ? file.st_ino : 0;
+}
+
+}  // namespace
+
+int host_proc() {
+  static const unique_fd proc(open("/proc", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  return proc.get();
+}
+
+pin_result process_handle::pin(pid_t pid, int proc_fd) {
+  if (pid <= 0) {
+    return {std::nullopt, EINVAL};
+  }
+  unique_fd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  if (!pidfd) {
+    return {std::nullopt, errno};
+  }
+  unique_fd dir(openat(proc_fd, std::to_string(pid).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  process_handle handle(std::move(pidfd), unique_fd());
+  if (!dir) {
+    const int error = errno;
+    return {std::nullopt, handle.verify() ? error : ESRCH};
+  }
+  handle.dir_ = std::move(dir);
+  const file_text stat = read_file_at(handle.proc_dir(), "stat");
+  const std::optional<stat_fields> fields = parse_stat(stat.text);
+  if (!handle.verify()) {
+    return {std::nullopt, ESRCH};
+  }
+  if (!fields) {
+    return {std::nullopt, stat.error != 0 ? stat.error : EBADMSG};
+  }
+  handle.stat_ = *fields;
+  handle.identity_ = {pid, fields->start_time, pidfd_inode(handle.pidfd())};
+  return {std::move(handle), 0};
+}
+
+pin_result process_handle::pin(const process_identity& who) {
+  pin_result pinned = pin(who.pid, host_proc());
+  if (pinned.handle) {
+    const process_identity& now = pinned.handle->identity();
+    // Where the kernel has pidfs, the inode decides; a recorded 0 matches nothing then.
+    if (now.start_time != who.start_time || now.inode != who.inode) {
+      return {std::nullopt, ESTALE};
+    }
+  }
+  return pinned;
+}
+
+bool process_handle::verify() const {
+  // Signal 0 through the pidfd: ESRCH once the process has been reaped, and
+  // only then can its ID go to another process. A refusal (EPERM, or a
+  // security module's EACCES) still means it is there.
+  return syscall(SYS_pidfd_send_signal, pidfd(), 0, nullptr, 0) == 0 || errno != ESRCH;
+}
+
+bool process_handle::ended() const {
+  pollfd ready{pidfd(), POLLIN, 0};
+  return poll(&ready, 1, 0) > 0 && (ready.revents & (POLLIN | POLLHUP)) != 0;
+}
+
+int process_handle::send(int signal) const {
+  return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd(), signal, nullptr, 0));
+}
+
+}  // namespace corvane_host
