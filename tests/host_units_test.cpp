@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The reference host's pure parts: /proc text (also names chosen to confuse a parser), the
 // session format, paths, the command line's values, interpreters, and the reports.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,7 +17,7 @@
 #include "ending/pid_guard.h"
 #include "proc/proc_parse.h"
 #include "commands/report.h"
-#include "files/safe_path.h"
+#include "files/resolver.h"
 #include "commands/seconds.h"
 #include "files/session.h"
 #include "files/session_file.h"
@@ -195,6 +197,38 @@ TEST(session_format, round_trips_every_byte_and_rejects_what_it_did_not_write) {
       decode_identities(encode_identities(one) + ";1:2:3;x:2:3:61;1:2:3:zz;0:2:3:61;-4:2:3:61");
   ASSERT_EQ(decoded.size(), 1U);
   EXPECT_EQ(std::tie(decoded[0].who, decoded[0].command), std::tie(one[0].who, one[0].command));
+}
+
+// The resolver in both views: links of the existing part resolved and the
+// rest lexical; a process's names walked in its root, judged for a user.
+TEST(resolver, links_views_and_judged_steps) {
+  const harness::temp_tree tree;
+  const std::string top = normal_path(tree.path());
+  ASSERT_EQ(mkdir((top + "/real").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((top + "/real/sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("real/sub", (top + "/link").c_str()), 0);
+  EXPECT_EQ(normal_path(top + "/link/../x/./y/"), top + "/real/x/y");
+  EXPECT_EQ(normal_path(top + "/link"), top + "/real/sub");
+
+  SKIP_WHERE(harness::not_root());
+  ASSERT_EQ(chmod(top.c_str(), 0777), 0);  // not root's alone
+  harness::write_file(top + "/theirs", "");
+  ASSERT_EQ(chown((top + "/theirs").c_str(), 4242, 4242), 0);
+  const unique_fd self(open("/proc/self", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  process_names names(self.get());
+  const auto opens = [&names](const std::string& path, step_rule steps, uid_t judged_for) {
+    walk_policy policy;
+    policy.steps = steps;
+    policy.judged_for = judged_for;
+    return static_cast<bool>(names.open(path, policy));
+  };
+  EXPECT_TRUE(opens(top + "/theirs", step_rule::any, 0));
+  EXPECT_TRUE(opens(top + "/theirs", step_rule::guarded, 4242));
+  EXPECT_FALSE(opens(top + "/theirs", step_rule::guarded, 65534));
+  // A link in a directory anyone may write is not followed when steps are judged.
+  EXPECT_TRUE(opens(top + "/link/../../theirs", step_rule::any, 0));
+  EXPECT_FALSE(opens(top + "/link/../../theirs", step_rule::guarded, 4242));
+  EXPECT_TRUE(opens("/../../.." + top + "/theirs", step_rule::any, 0));
 }
 
 TEST(paths, normal_paths_directories_and_broad_roots) {

@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         "missing_plugin | --plugin /nonexistent.so kill | 1 | cannot load",
         "plugin_without_entry_points | --plugin libm.so.6 kill | 1 | no entry point check_running",
-        "root_missing | check --root /nonexistent/corvane | 2 | no such file",
+        "root_missing | check --root /nonexistent/corvane | 2 | No such file",
         "root_empty | check --root EMPTY | 2 | --root is empty",
         "root_huge | check --root LONG | 2 | is 4096 bytes long",
         "root_with_a_line_feed | check --root /tmp\nx | 2 | control character",

@@ -26,6 +26,8 @@ class unique_fd {
   }
 
   [[nodiscard]] int get() const { return fd_; }
+  // Hands the descriptor to a new owner (a directory stream).
+  [[nodiscard]] int release() { return std::exchange(fd_, -1); }
   explicit operator bool() const { return fd_ >= 0; }
 
  private:

@@ -9,6 +9,7 @@
 
 #include "host-services.h"
 #include "files/paths.h"
+#include "files/resolver.h"
 #include "files/session.h"
 #include "base/text.h"
 

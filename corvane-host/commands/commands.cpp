@@ -18,6 +18,7 @@
 #include "evidence/installation.h"
 #include "files/log_file.h"
 #include "files/paths.h"
+#include "files/resolver.h"
 #include "ending/pid_guard.h"
 #include "boundary/plugin_loader.h"
 #include "proc/proc_table.h"
@@ -67,9 +68,8 @@ void validate_root(const std::string& root) {
       throw usage_error("--root holds a control character");
     }
   }
-  std::error_code error;
-  if (!std::filesystem::exists(root, error)) {
-    throw usage_error("--root " + root + ": no such file or directory");
+  if (const int error = reach_error(root); error != 0) {
+    throw usage_error("--root " + root + ": " + std::strerror(error));
   }
   const std::string directory = directory_of(normal_path(root));
   const std::string reason = broad_root_reason(directory, calling_users_homes());

@@ -13,6 +13,7 @@
 
 #include "evidence/installation.h"
 #include "files/paths.h"
+#include "files/resolver.h"
 #include "ending/pid_guard.h"
 #include "boundary/services.h"
 #include "ending/verified_signals.h"

@@ -3,9 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -14,10 +12,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "files/resolver.h"
+
 namespace corvane_host {
 namespace {
-
-file_id id_from(const struct stat& info) { return {info.st_dev, info.st_ino}; }
 
 struct dir_closer {
   void operator()(DIR* dir) const { closedir(dir); }
@@ -41,17 +39,12 @@ void walk(int root, const std::string& prefix, uid_t owner,
   while (!pending.empty()) {
     const std::string relative = std::move(pending.back());
     pending.pop_back();
-    open_how how{};
-    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
-    const int fd = static_cast<int>(syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how));
-    const std::unique_ptr<DIR, dir_closer> dir(fd < 0 ? nullptr : fdopendir(fd));
+    unique_fd opened = open_beneath(root, relative);
+    const std::unique_ptr<DIR, dir_closer> dir(opened ? fdopendir(opened.get()) : nullptr);
     if (!dir) {
-      if (fd >= 0) {
-        close(fd);
-      }
       continue;
     }
+    static_cast<void>(opened.release());  // the directory stream owns it now
     const std::string base = relative == "." ? "" : relative + "/";
     while (const dirent* entry = readdir(dir.get())) {
       const std::string name = entry->d_name;
@@ -82,32 +75,13 @@ void walk(int root, const std::string& prefix, uid_t owner,
 
 }  // namespace
 
-std::optional<file_id> id_of(const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    return std::nullopt;
-  }
-  return id_from(info);
-}
-
-std::optional<file_id> id_of(int fd) {
-  struct stat info {};
-  if (fstat(fd, &info) != 0) {
-    return std::nullopt;
-  }
-  return id_from(info);
-}
-
 void installation_files::build() {
   built_ = true;
-  const int root = open(directory_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  const unique_fd root = open_normal_directory(directory_);
   struct stat info {};
   // A directory others may write to holds nothing the installation vouches for.
-  if (root >= 0 && fstat(root, &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
-    walk(root, directory_, info.st_uid, files_, link_targets_);
-  }
-  if (root >= 0) {
-    close(root);
+  if (root && fstat(root.get(), &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+    walk(root.get(), directory_, info.st_uid, files_, link_targets_);
   }
   for (const auto& [id, path] : files_) {
     by_name_.emplace(path.substr(path.rfind('/') + 1), &path);
@@ -145,8 +119,8 @@ bool installation_files::has_path_ending(const std::string& tail) {
 }
 
 installation installation_at(const std::string& directory) {
-  const auto directory_id = id_of(directory);
-  const auto host_root = id_of("/proc/self/root");
+  const auto directory_id = id_at(directory);
+  const auto host_root = id_at("/proc/self/root");
   if (!directory_id || !host_root) {
     throw std::runtime_error("cannot look at " + directory + ": " + std::strerror(errno));
   }

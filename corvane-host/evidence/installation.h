@@ -13,26 +13,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/file_id.h"
+
 namespace corvane_host {
-
-struct file_id {
-  dev_t device = 0;
-  ino_t inode = 0;
-  bool operator==(const file_id& other) const {
-    return device == other.device && inode == other.inode;
-  }
-  bool operator!=(const file_id& other) const { return !(*this == other); }
-};
-
-struct file_id_hash {
-  std::size_t operator()(const file_id& id) const {
-    return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(id.inode) * 31 + id.device);
-  }
-};
-
-// stat() of `path`, following links; nullopt when it cannot be done.
-std::optional<file_id> id_of(const std::string& path);
-std::optional<file_id> id_of(int fd);
 
 // Every regular file of the installation by device and inode, each under a
 // path inside it. Built on first use, by one walk that follows no link.

@@ -2,9 +2,7 @@
 #include "evidence/process_evidence.h"
 
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "evidence/interpreters.h"
+#include "files/resolver.h"
 #include "proc/proc_parse.h"
 #include "proc/proc_table.h"
 #include "base/unique_fd.h"
@@ -22,8 +21,6 @@ namespace {
 constexpr std::string_view deleted_mark = " (deleted)";
 // How many of a process's descriptors are looked at for a script or a jar.
 constexpr std::size_t most_descriptors = 65536;
-
-file_id id_from(const struct stat& info) { return {info.st_dev, info.st_ino}; }
 
 std::string file_name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
@@ -59,42 +56,14 @@ executable executable_of(const process_handle& process) {
   return exe;
 }
 
-// `path` opened inside the process's own root (a relative one against its
-// working directory): its words are its own, and a crafted link must not
-// lead outside that root.
-unique_fd open_in_root(int root, const std::string& path, std::uint64_t flags) {
-  open_how how{};
-  how.flags = flags | O_PATH | O_CLOEXEC;
-  how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
-  for (int attempt = 0;; ++attempt) {
-    const int fd = static_cast<int>(syscall(SYS_openat2, root, path.c_str(), &how, sizeof how));
-    // With "..", the kernel asks to retry when a rename raced with it.
-    if (fd >= 0 || errno != EAGAIN || attempt == 3) {
-      return unique_fd(fd);
-    }
-  }
-}
-
+// `path` walked in the process's own view: its words are its own, and a
+// crafted link must not lead outside its root.
 unique_fd open_in_process_root(const process_handle& process, const std::string& path,
                                bool follow) {
-  const unique_fd root(openat(process.proc_dir(), "root", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!root || path.empty()) {
-    return unique_fd();
-  }
-  std::string absolute = path;
-  if (absolute.front() != '/') {
-    // Its working directory by name, which must be the very directory it
-    // works in: a deleted one's " (deleted)" must not lead elsewhere.
-    const file_text cwd = read_link_at(process.proc_dir(), "cwd");
-    const unique_fd named =
-        cwd.error == 0 ? open_in_root(root.get(), cwd.text, O_DIRECTORY) : unique_fd();
-    const reached_file actual = named ? reach_at(process.proc_dir(), "cwd") : reached_file{};
-    if (!named || actual.error != 0 || id_of(named.get()) != id_from(actual.facts)) {
-      return unique_fd();
-    }
-    absolute = cwd.text + "/" + absolute;
-  }
-  return open_in_root(root.get(), absolute, follow ? 0 : O_NOFOLLOW);
+  process_names names(process.proc_dir());
+  walk_policy policy;
+  policy.follow_last = follow;
+  return names.open(path, policy);
 }
 
 // Where this host sees a file it holds open.
@@ -109,7 +78,7 @@ std::optional<std::string> installation_path(int fd, const installation& where) 
     return std::nullopt;
   }
   const std::string here = seen_here(fd);
-  if (lies_inside(here, where) && id_of(here) == id_from(info)) {
+  if (lies_inside(here, where) && id_at(here) == id_from(info)) {
     return here;
   }
   const std::string* indexed =
@@ -144,7 +113,7 @@ evidence script_evidence(const process_handle& process, const std::string& scrip
       process, most_descriptors, [&tail](const std::string& path) { return ends_with(path, tail); },
       [&](const open_file& file) {
         held = true;  // its script, wherever it lies
-        if (lies_inside(file.path, where) && id_of(file.path) == file_id{file.device, file.inode}) {
+        if (lies_inside(file.path, where) && id_at(file.path) == file_id{file.device, file.inode}) {
           found.file = file.path;
           found.kernel_name = file.path;
         }
@@ -196,7 +165,7 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
   };
   evidence found;
   visit_open_files(process, most_descriptors, in_entries, [&found](const open_file& jar) {
-    if (id_of(jar.path) == file_id{jar.device, jar.inode}) {
+    if (id_at(jar.path) == file_id{jar.device, jar.inode}) {
       found.file = jar.path;
       found.kernel_name = jar.path;
     }
@@ -250,7 +219,7 @@ evidence examine(const process_handle& process, const installation& where) {
     }
     return found;
   }
-  if (lies_inside(name, where) && id_of(name) == id_from(running)) {
+  if (lies_inside(name, where) && id_at(name) == id_from(running)) {
     found.file = name;
     return found;
   }
@@ -275,11 +244,9 @@ evidence examine(const process_handle& process, const installation& where) {
     const unique_fd named = open_in_process_root(process, words[0], false);
     const unique_fd target = named ? open_in_process_root(process, words[0], true) : unique_fd();
     const std::string here = named ? seen_here(named.get()) : "";
-    struct stat at_here {};
     // The name must be the installation's here too, not only in the
     // process's own mount namespace.
-    if (target && lies_inside(here, where) && lstat(here.c_str(), &at_here) == 0 &&
-        id_from(at_here) == id_of(named.get()) && id_of(target.get()) == id_from(running)) {
+    if (target && lies_inside(here, where) && id_at(here, false) == id_of(named.get()) && id_of(target.get()) == id_from(running)) {
       found.file = here;
       return found;
     }

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "files/safe_path.h"
+#include "files/resolver.h"
 #include "base/text.h"
 
 namespace corvane_host {

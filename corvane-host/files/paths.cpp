@@ -5,9 +5,8 @@
 #include <array>
 #include <filesystem>
 #include <string_view>
-#include <system_error>
 
-namespace fs = std::filesystem;
+#include "files/resolver.h"
 
 namespace corvane_host {
 namespace {
@@ -31,23 +30,8 @@ bool is_first_level_of(std::string_view directory, std::string_view parent) {
 
 }  // namespace
 
-std::string normal_path(const std::string& p) {
-  fs::path absolute(p);
-  if (absolute.is_relative()) {
-    absolute = fs::current_path() / absolute;
-  }
-  std::error_code error;
-  fs::path resolved = fs::weakly_canonical(absolute, error);
-  std::string normal = (error ? absolute.lexically_normal() : resolved).string();
-  while (normal.size() > 1 && normal.back() == '/') {
-    normal.pop_back();
-  }
-  return normal;
-}
-
 std::string directory_of(const std::string& p) {
-  std::error_code error;
-  std::string directory = fs::is_directory(p, error) ? p : fs::path(p).parent_path().string();
+  std::string directory = is_directory_at(p) ? p : std::filesystem::path(p).parent_path().string();
   if (directory.empty() || directory.back() != '/') {
     directory += '/';
   }

@@ -8,13 +8,6 @@
 
 namespace corvane_host {
 
-// Absolute, with the symbolic links of the part that exists resolved as the
-// kernel resolves them, and the rest lexically normal ("." and ".."
-// resolved, no doubled or trailing "/"); a relative path is taken against
-// the current directory. The kernel reports a process's executable by such
-// a path, so /opt/corvane -> corvane-2.3 must become /opt/corvane-2.3.
-std::string normal_path(const std::string& p);
-
 // The directory whose processes belong to `p`, with a trailing "/": `p`
 // itself when it names an existing directory, its parent otherwise. The "/"
 // keeps /opt/corvane from selecting /opt/corvane-old.

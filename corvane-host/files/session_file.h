@@ -13,7 +13,7 @@
 #include <chrono>
 #include <string>
 
-#include "files/safe_path.h"
+#include "files/resolver.h"
 #include "files/session.h"
 #include "files/session_lock.h"
 #include "base/unique_fd.h"

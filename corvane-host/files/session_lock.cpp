@@ -13,6 +13,7 @@
 
 #include "proc/proc_parse.h"
 #include "files/session.h"
+#include "base/kernel_file.h"
 #include "base/text.h"
 
 namespace corvane_host {
@@ -31,18 +32,12 @@ constexpr std::chrono::milliseconds quiet_wait{500};
 // Which process holds the lock on `lock`, where /proc/locks tells.
 std::string holder_of(int lock) {
   struct stat status {};
-  const unique_fd locks(open("/proc/locks", O_RDONLY | O_CLOEXEC));
-  if (fstat(lock, &status) != 0 || !locks) {
+  if (fstat(lock, &status) != 0) {
     return {};
   }
-  std::string text;
-  char buffer[65536];
-  ssize_t n = 0;
-  while ((n = read(locks.get(), buffer, sizeof buffer)) > 0 && text.size() < (16U << 20)) {
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
+  const file_text locks = read_file_at(AT_FDCWD, "/proc/locks", std::size_t{16} << 20);
   const auto holder =
-      parse_lock_holder(text, major(status.st_dev), minor(status.st_dev), status.st_ino);
+      parse_lock_holder(locks.text, major(status.st_dev), minor(status.st_dev), status.st_ino);
   return holder ? ", held by process " + std::to_string(*holder) : std::string();
 }
 

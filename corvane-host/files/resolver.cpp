@@ -1,0 +1,388 @@
+// SPDX-License-Identifier: MIT
+#include "files/resolver.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <vector>
+
+#include "base/kernel_file.h"
+#include "base/text.h"
+#include "proc/proc_table.h"
+
+namespace corvane_host {
+namespace {
+
+constexpr int most_links = 40;
+
+struct walked {
+  unique_fd fd;
+  struct stat status {};
+  std::string path;
+};
+
+[[noreturn]] void fail(const std::string& what, const std::string& path, int error) {
+  throw path_error(what + " " + printable(path) + ": " + std::strerror(error));
+}
+
+std::deque<std::string> components_of(const std::string& path) {
+  std::deque<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t slash = std::min(path.find('/', start), path.size());
+    if (slash > start && path.compare(start, slash - start, ".") != 0) {
+      parts.push_back(path.substr(start, slash - start));
+    }
+    start = slash + 1;
+  }
+  return parts;
+}
+
+std::string joined(const std::string& directory, const std::string& name) {
+  return directory == "/" ? "/" + name : directory + "/" + name;
+}
+
+std::string absolute(const std::string& named) {
+  return named[0] == '/' ? named : std::filesystem::current_path().string() + "/" + named;
+}
+
+walked start_at(int root, const std::string& what) {
+  walked start{unique_fd(openat(root, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)), {}, "/"};
+  if (!start.fd || fstat(start.fd.get(), &start.status) != 0) {
+    fail(what, "/", errno);
+  }
+  return start;
+}
+
+std::string link_target(int link, const std::string& what, const std::string& shown) {
+  std::string target(4096, '\0');
+  const ssize_t length = readlinkat(link, "", target.data(), target.size());
+  if (length <= 0 || static_cast<std::size_t>(length) == target.size()) {
+    fail(what, shown, length < 0 ? errno : ENAMETOOLONG);
+  }
+  target.resize(static_cast<std::size_t>(length));
+  return target;
+}
+
+// Where a walk ended: in `directories.back()`, at `name` when the path went
+// on past the last directory.
+struct walk_end {
+  std::vector<walked> directories;  // the start first
+  std::string name;                 // empty when the path named a directory
+  unique_fd entry;                  // O_PATH, when `name` exists
+  struct stat status {};
+  bool behind_link = false;             // the last component came from a link
+  std::deque<std::string> unwalked;     // what followed a missing component
+};
+
+// The walker: one component at a time from `root`, each step and each link
+// judged by `policy`, ".." never above the start. Throws path_error.
+walk_end walk(int root, const std::string& named, const walk_policy& policy,
+              const std::string& what) {
+  walk_end end;
+  std::deque<std::string> todo = components_of(named);
+  end.directories.push_back(start_at(root, what));
+  const dev_t device = end.directories.front().status.st_dev;
+  const bool guarded = policy.steps == step_rule::guarded;
+  int links = 0;
+  while (!todo.empty()) {
+    std::string name = std::move(todo.front());
+    todo.pop_front();
+    if (name == "..") {
+      if (end.directories.size() > 1) {
+        end.directories.pop_back();
+      }
+      continue;
+    }
+    const bool last = todo.empty();
+    walked& directory = end.directories.back();
+    const std::string shown = joined(directory.path, name);
+    unique_fd entry(openat(directory.fd.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (!entry && errno == ENOENT) {
+      end.name = std::move(name);
+      end.unwalked = std::move(todo);
+      return end;
+    }
+    if (!entry || fstat(entry.get(), &status) != 0) {
+      fail(what, shown, errno);
+    }
+    if (policy.same_mount && status.st_dev != device) {
+      fail(what, shown, EXDEV);
+    }
+    if (guarded && !safe_transition(directory.status, status, policy.judged_for)) {
+      throw path_error(what + " " + printable(shown) + " belongs to uid " +
+                       std::to_string(status.st_uid) +
+                       ", in a directory that is not root's alone and not theirs; refused");
+    }
+    if (S_ISLNK(status.st_mode) && (!last || policy.follow_last)) {
+      if (guarded && !link_may_be_followed(directory.status, status, policy.judged_for)) {
+        throw path_error(what + " " + printable(shown) + " is a symbolic link " +
+                         (status.st_uid != policy.judged_for && status.st_uid != 0
+                              ? "owned by another user"
+                              : "in a world-writable directory") +
+                         "; name its target instead");
+      }
+      if (++links > most_links) {
+        fail(what, named, ELOOP);
+      }
+      const std::string target = link_target(entry.get(), what, shown);
+      end.behind_link = end.behind_link || last;
+      const std::deque<std::string> parts = components_of(target);
+      todo.insert(todo.begin(), parts.begin(), parts.end());
+      if (target[0] == '/') {
+        end.directories.resize(1);
+      }
+    } else if (S_ISDIR(status.st_mode)) {
+      end.directories.push_back({std::move(entry), status, shown});
+    } else if (!last) {
+      fail(what, shown, ENOTDIR);
+    } else {
+      end.name = std::move(name);
+      end.entry = std::move(entry);
+      end.status = status;
+      return end;
+    }
+  }
+  return end;  // a directory
+}
+
+// The walked directory, readable where it may be, so that its entries can be
+// listed and it can be synced.
+held_directory hold(walked directory) {
+  unique_fd readable(openat(directory.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return {readable ? std::move(readable) : std::move(directory.fd), directory.status,
+          std::move(directory.path)};
+}
+
+// The kernel's own walk in a root that no name may leave: one call where no
+// step needs judging.
+unique_fd open_in_root(int root, const std::string& path, const walk_policy& policy) {
+  open_how how{};
+  how.flags = O_PATH | O_CLOEXEC | (policy.follow_last ? 0 : O_NOFOLLOW);
+  how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS | (policy.same_mount ? RESOLVE_NO_XDEV : 0);
+  for (int attempt = 0;; ++attempt) {
+    const int fd = static_cast<int>(syscall(SYS_openat2, root, path.c_str(), &how, sizeof how));
+    // With "..", the kernel asks to retry when a rename raced with it.
+    if (fd >= 0 || errno != EAGAIN || attempt == 3) {
+      return unique_fd(fd);
+    }
+  }
+}
+
+}  // namespace
+
+bool root_only(const struct stat& directory) {
+  return directory.st_uid == 0 && (directory.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool safe_transition(const struct stat& directory, const struct stat& entry, uid_t caller) {
+  return root_only(directory) || entry.st_uid == directory.st_uid || entry.st_uid == caller ||
+         entry.st_uid == 0;
+}
+
+bool link_may_be_followed(const struct stat& directory, const struct stat& link, uid_t caller) {
+  return (link.st_uid == caller || link.st_uid == 0) && (directory.st_mode & S_IWOTH) == 0;
+}
+
+const char* kind_of(mode_t mode) {
+  switch (mode & S_IFMT) {
+    case S_IFDIR:
+      return "a directory";
+    case S_IFCHR:
+    case S_IFBLK:
+      return "a device";
+    case S_IFSOCK:
+      return "a socket";
+    case S_IFIFO:
+      return "a pipe";
+    case S_IFLNK:
+      return "a symbolic link";
+    default:
+      return "not a regular file";
+  }
+}
+
+std::string resolved_path::shown() const { return joined(directory.path, name); }
+
+resolved_path resolve_path(const std::string& named, const std::string& what) {
+  if (named.empty()) {
+    throw path_error(what + " is an empty path");
+  }
+  const unique_fd root(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  walk_end end = walk(root.get(), absolute(named), {step_rule::guarded, geteuid(), true, false},
+                      what);
+  const std::string shown = joined(end.directories.back().path, end.name);
+  if (end.name.empty()) {
+    throw path_error(what + " " + printable(named) + " is a directory, not a regular file");
+  }
+  if (!end.entry) {
+    if (!end.unwalked.empty()) {
+      fail(what, shown, ENOENT);
+    }
+    if (end.behind_link) {
+      throw path_error(what + " " + printable(named) + " is a symbolic link to " +
+                       printable(shown) + ", which does not exist");
+    }
+    return {hold(std::move(end.directories.back())), end.name, std::nullopt};
+  }
+  if (!S_ISREG(end.status.st_mode)) {
+    throw path_error(what + " " + printable(shown) + " is " + kind_of(end.status.st_mode) +
+                     ", not a regular file");
+  }
+  return {hold(std::move(end.directories.back())), end.name, end.status};
+}
+
+unique_fd open_regular(const held_directory& directory, const std::string& name, int flags,
+                       const std::string& what, struct stat& status) {
+  const std::string shown = joined(directory.path, name);
+  // Its kind first: a pipe or a device is never opened.
+  if (fstatat(directory.fd.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) {
+      return unique_fd();
+    }
+    fail(what, shown, errno);
+  }
+  unique_fd file;
+  if (S_ISREG(status.st_mode)) {
+    file = unique_fd(openat(directory.fd.get(), name.c_str(),
+                            flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file || fstat(file.get(), &status) != 0) {
+      fail(what, shown, errno);
+    }
+  }
+  if (!S_ISREG(status.st_mode)) {
+    throw path_error(what + " " + printable(shown) + " is " + kind_of(status.st_mode) +
+                     ", not a regular file");
+  }
+  if (!safe_transition(directory.status, status, geteuid())) {
+    throw path_error(what + " " + printable(shown) + " belongs to uid " +
+                     std::to_string(status.st_uid) +
+                     ", in a directory that is not root's alone and not theirs; refused");
+  }
+  if (status.st_nlink != 1) {
+    throw path_error(what + " " + printable(shown) + " has " + std::to_string(status.st_nlink) +
+                     " links; only a file with one name is used");
+  }
+  return file;
+}
+
+std::string normal_path(const std::string& named) {
+  const std::string whole = absolute(named.empty() ? "." : named);
+  std::string normal;
+  try {
+    const unique_fd root(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const walk_end end = walk(root.get(), whole, {}, "the path");
+    normal = end.directories.back().path;
+    if (!end.name.empty()) {
+      normal = joined(normal, end.name);
+      for (const std::string& rest : end.unwalked) {
+        normal += "/" + rest;
+      }
+    }
+  } catch (const path_error&) {
+    normal = whole;  // what cannot be walked is taken as written
+  }
+  normal = std::filesystem::path(normal).lexically_normal().string();
+  while (normal.size() > 1 && normal.back() == '/') {
+    normal.pop_back();
+  }
+  return normal;
+}
+
+namespace {
+
+std::optional<struct statx> facts_at(const std::string& path, bool follow) {
+  struct statx facts {};
+  const int flags = AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC | (follow ? 0 : AT_SYMLINK_NOFOLLOW);
+  if (statx(AT_FDCWD, path.c_str(), flags, STATX_INO | STATX_TYPE, &facts) != 0) {
+    return std::nullopt;
+  }
+  return facts;
+}
+
+}  // namespace
+
+std::optional<file_id> id_at(const std::string& path, bool follow) {
+  const std::optional<struct statx> facts = facts_at(path, follow);
+  if (!facts) {
+    return std::nullopt;
+  }
+  return file_id{makedev(facts->stx_dev_major, facts->stx_dev_minor),
+                 static_cast<ino_t>(facts->stx_ino)};
+}
+
+int reach_error(const std::string& path) { return facts_at(path, true) ? 0 : errno; }
+
+bool is_directory_at(const std::string& path) {
+  const std::optional<struct statx> facts = facts_at(path, true);
+  return facts && S_ISDIR(facts->stx_mode);
+}
+
+std::optional<file_id> id_of(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    return std::nullopt;
+  }
+  return id_from(info);
+}
+
+unique_fd open_normal_directory(const std::string& normal) {
+  open_how how{};
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  return unique_fd(
+      static_cast<int>(syscall(SYS_openat2, AT_FDCWD, normal.c_str(), &how, sizeof how)));
+}
+
+unique_fd open_beneath(int root, const std::string& relative) {
+  open_how how{};
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
+  return unique_fd(static_cast<int>(syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how)));
+}
+
+process_names::process_names(int proc_dir)
+    : proc_dir_(proc_dir), root_(openat(proc_dir, "root", O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+
+unique_fd process_names::open(const std::string& path, const walk_policy& policy) {
+  if (!root_ || path.empty()) {
+    return unique_fd();
+  }
+  std::string whole = path;
+  if (whole.front() != '/') {
+    if (!cwd_) {
+      // Its working directory by name, which must be the very directory it works in.
+      const file_text cwd = read_link_at(proc_dir_, "cwd");
+      const unique_fd named = cwd.error == 0 ? open(cwd.text, {}) : unique_fd();
+      const reached_file actual = named ? reach_at(proc_dir_, "cwd") : reached_file{};
+      const bool same = named && actual.error == 0 && id_of(named.get()) == id_from(actual.facts);
+      cwd_ = same ? cwd.text : "";
+    }
+    if (cwd_->empty()) {
+      return unique_fd();
+    }
+    whole = *cwd_ + "/" + whole;
+  }
+  if (policy.steps == step_rule::any) {
+    return open_in_root(root_.get(), whole, policy);
+  }
+  try {
+    walk_end end = walk(root_.get(), whole, policy, "the name");
+    if (end.name.empty()) {
+      return std::move(end.directories.back().fd);
+    }
+    return std::move(end.entry);
+  } catch (const path_error&) {
+    return unique_fd();
+  }
+}
+
+}  // namespace corvane_host
