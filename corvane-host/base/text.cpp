@@ -2,6 +2,8 @@
 #include "base/text.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace corvane_host {
 namespace {
@@ -27,6 +29,22 @@ std::size_t utf8_sequence(std::string_view text, std::size_t at, char32_t& code)
   return code < least[length] || surrogate || code > 0x10ffff ? 0 : length;
 }
 
+// Unicode's format characters (general category Cf) and its line and
+// paragraph separators (Zl, Zp): a terminal that lays out bidirectional text
+// lets them reorder, hide or break a line of what it shows.
+constexpr std::pair<char32_t, char32_t> invisible[] = {
+    {0xad, 0xad},       {0x600, 0x605},     {0x61c, 0x61c},     {0x6dd, 0x6dd},
+    {0x70f, 0x70f},     {0x890, 0x891},     {0x8e2, 0x8e2},     {0x180e, 0x180e},
+    {0x200b, 0x200f},   {0x2028, 0x202e},   {0x2060, 0x2064},   {0x2066, 0x206f},
+    {0xfeff, 0xfeff},   {0xfff9, 0xfffb},   {0x110bd, 0x110bd}, {0x110cd, 0x110cd},
+    {0x13430, 0x1343f}, {0x1bca0, 0x1bca3}, {0x1d173, 0x1d17a}, {0xe0001, 0xe0001},
+    {0xe0020, 0xe007f}};
+
+bool is_invisible(char32_t code) {
+  return std::any_of(std::begin(invisible), std::end(invisible),
+                     [code](const auto& range) { return code >= range.first && code <= range.second; });
+}
+
 }  // namespace
 
 std::string printable(std::string_view text) {
@@ -47,7 +65,7 @@ std::string printable(std::string_view text) {
       escape(text[at]);
     } else if (length == 1) {
       out += text[at];
-    } else if (length == 0 || code <= 0x9f) {
+    } else if (length == 0 || code <= 0x9f || is_invisible(code)) {
       for (std::size_t i = 0; i < std::max<std::size_t>(length, 1); ++i) {
         escape(text[at + i]);
       }

@@ -25,8 +25,10 @@ inline std::string vformat(const char* format, va_list args) {
 }
 
 // `text` safe to show on a terminal, one line: each byte of a C0 or C1
-// control (also C1 in UTF-8, U+0080 to U+009F), of DEL and of what is not
-// UTF-8 as \xHH, a backslash as \\; valid UTF-8 otherwise as it is.
+// control (also C1 in UTF-8, U+0080 to U+009F), of DEL, of a Unicode format
+// character or line or paragraph separator (U+202E, U+200B, U+2028, ...) and
+// of what is not UTF-8 as \xHH, a backslash as \\; valid UTF-8 otherwise as
+// it is.
 std::string printable(std::string_view text);
 
 // Every byte as two lower-case hexadecimal digits.
