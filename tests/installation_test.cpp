@@ -202,15 +202,49 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   std::transform(handed.begin(), handed.end(), handed.begin(), ::tolower);
   EXPECT_NE(run.err.find("process: " + handed + " is going to be killed"), std::string::npos)
       << "the plug-in is handed the installation's own path";
-  chmod(root.c_str(), 0777);  // an installation anyone may write to vouches for no hard link
+  // An installation anyone may write to vouches for no hard link, and for no
+  // script or jar by its name: those are counted, not proven.
+  chmod(root.c_str(), 0777);
   const auto open_to_all = run_host({"--json", "check", "--root", root});
-  ASSERT_EQ(open_to_all.status, 3) << open_to_all.err;
-  const std::vector<int> seen = open_to_all.pids();
-  EXPECT_EQ(std::count(seen.begin(), seen.end(), ours.front().pid()), 0);
+  ASSERT_EQ(open_to_all.status, 5) << open_to_all.err << open_to_all.out;
+  EXPECT_EQ(open_to_all.pids(), std::vector<int>{}) << open_to_all.out;
+  EXPECT_EQ(open_to_all.json()["check"]["uninspected"]["reasons"]
+                ["not proven: a script in a directory of the installation that others may write"],
+            2)
+      << open_to_all.out;
 }
 
 // A live process whose status does not parse is an error of its own, not an
 // end; a file is read up to its limit, not a block further.
+// A job's script names, pointed at the installation's scripts after the job
+// started (renamed away and linked, or removed and linked): a shell's held
+// script decides, so neither job is taken for the installation's.
+TEST(installation, a_shells_script_renamed_under_it_proves_nothing) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  const temp_tree tree;
+  const std::string root = tree.path() + "/corvane";
+  fs::create_directories(root + "/bin");
+  fs::create_directories(tree.path() + "/team");
+  mkfifo((tree.path() + "/fifo").c_str(), 0600);
+  const std::string wait = "read x <" + tree.path() + "/fifo\n";
+  harness::write_file(root + "/bin/run.sh", wait);
+  std::list<child> jobs;
+  for (const char* name : {"renamed.sh", "removed.sh"}) {
+    const std::string script = tree.path() + "/team/" + name;
+    harness::write_file(script, wait);
+    jobs.emplace_back(std::vector<std::string>{"/bin/sh", script}, "/bin/sh");
+    harness::wait_for_open(jobs.back().pid(), name);
+  }
+  fs::rename(tree.path() + "/team/renamed.sh", tree.path() + "/team/old.sh");
+  fs::remove(tree.path() + "/team/removed.sh");
+  for (const char* name : {"renamed.sh", "removed.sh"}) {
+    fs::create_symlink(root + "/bin/run.sh", tree.path() + "/team/" + name);
+  }
+  const auto run = run_host({"--json", "check", "--root", root});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.pids(), std::vector<int>{});
+}
+
 TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
   const temp_tree tree;
   const child one(tree.add_program("corvane/bin/one"));

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 #include <filesystem>
 #include <vector>
 
@@ -71,19 +72,12 @@ std::string seen_here(int fd) {
   return read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(fd)).text;
 }
 
-// The installation's path of `fd`'s file when it is one of its regular files.
-std::optional<std::string> installation_path(int fd, const installation& where) {
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    return std::nullopt;
-  }
-  const std::string here = seen_here(fd);
-  if (lies_inside(here, where) && id_at(here) == id_from(info)) {
-    return here;
-  }
-  const std::string* indexed =
-      info.st_dev == where.directory_id.device ? where.files->find(id_from(info)) : nullptr;
-  return indexed != nullptr ? std::optional(*indexed) : std::nullopt;
+// The installation's path of a file, found by its identity: only the index
+// knows which files no one but root and the installation's owner could have
+// put where they are (a name in a directory others may write proves nothing).
+std::optional<std::string> indexed(const file_id& id, const installation& where) {
+  const std::string* path = id.device == where.directory_id.device ? where.files->find(id) : nullptr;
+  return path != nullptr ? std::optional(*path) : std::nullopt;
 }
 
 bool ends_with(const std::string& text, const std::string& end) {
@@ -94,32 +88,63 @@ std::string lexically_normal(const std::string& path) {
   return std::filesystem::path(path).lexically_normal().string();
 }
 
-// The script an interpreter names. An absolute name must lead, inside the
-// process's root, to a regular file of the installation. A relative one is
-// proven only by the handle a shell keeps on its script: the working
-// directory may have changed since, in either direction.
-evidence script_evidence(const process_handle& process, const std::string& script,
-                         const installation& where) {
-  evidence found;
-  if (script.front() == '/') {
-    const unique_fd file = open_in_process_root(process, script, true);
-    found.file = file ? installation_path(file.get(), where) : std::nullopt;
-    found.kernel_name = found.file ? seen_here(file.get()) : "";
-    return found;
-  }
-  const std::string tail = "/" + lexically_normal(script);
-  bool held = false;
+// Shells hold their script open for as long as they run it: for them the
+// held file is the proof, whatever the name leads to now.
+bool is_shell(const std::string& program) {
+  static const std::set<std::string, std::less<>> shells = {"sh",  "bash", "dash", "zsh",
+                                                            "ksh", "mksh", "ash"};
+  return shells.count(program) != 0;
+}
+
+// Whether the process holds the file `id` open.
+bool holds(const process_handle& process, const file_id& id) {
+  bool found = false;
   visit_open_files(
-      process, most_descriptors, [&tail](const std::string& path) { return ends_with(path, tail); },
+      process, most_descriptors, [](const std::string& path) { return !path.empty() && path[0] == '/'; },
       [&](const open_file& file) {
-        held = true;  // its script, wherever it lies
-        if (lies_inside(file.path, where) && id_at(file.path) == file_id{file.device, file.inode}) {
-          found.file = file.path;
-          found.kernel_name = file.path;
-        }
-        return false;
+        found = file_id{file.device, file.inode} == id;
+        return !found;
       });
-  if (held) {
+  return found;
+}
+
+// The script an interpreter names. A shell keeps its script open: the file
+// it holds decides, not the name, which others may have pointed elsewhere
+// since. Without a handle, an absolute name must lead, inside the process's
+// root, to a regular file of the installation; a relative one proves
+// nothing, as the working directory may have changed since, in either
+// direction.
+evidence script_evidence(const process_handle& process, const std::string& program,
+                         const std::string& script, const installation& where) {
+  evidence found;
+  const bool absolute = script.front() == '/';
+  const std::string tail = absolute ? lexically_normal(script) : "/" + lexically_normal(script);
+  std::optional<file_id> held;
+  const auto named = [&tail](const std::string& path) { return ends_with(path, tail); };
+  visit_open_files(process, most_descriptors, named, [&](const open_file& file) {
+    held = file_id{file.device, file.inode};  // its script, wherever it lies
+    found.kernel_name = file.path;
+    return false;
+  });
+  if (!held && absolute) {
+    const unique_fd file = open_in_process_root(process, script, true);
+    struct stat info {};
+    if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+        (!is_shell(program) || holds(process, id_from(info)))) {
+      held = id_from(info);
+      found.kernel_name = seen_here(file.get());
+    }
+  }
+  if (held || absolute) {
+    found.file = held ? indexed(*held, where) : std::nullopt;
+    // The installation's file by name here, in a directory others may write.
+    if (!found.file && held && lies_inside(found.kernel_name, where) &&
+        id_at(found.kernel_name) == *held) {
+      found.unproven = "a script in a directory of the installation that others may write";
+    }
+    if (!found.file) {
+      found.kernel_name.clear();
+    }
     return found;
   }
   // No handle: it may be the installation's, if the name leads there now or
@@ -164,8 +189,8 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
     });
   };
   evidence found;
-  visit_open_files(process, most_descriptors, in_entries, [&found](const open_file& jar) {
-    if (id_at(jar.path) == file_id{jar.device, jar.inode}) {
+  visit_open_files(process, most_descriptors, in_entries, [&found, &where](const open_file& jar) {
+    if (indexed({jar.device, jar.inode}, where)) {
       found.file = jar.path;
       found.kernel_name = jar.path;
     }
@@ -219,15 +244,15 @@ evidence examine(const process_handle& process, const installation& where) {
     }
     return found;
   }
+  // The kernel's own name for what it runs, when that name is the same file
+  // here; otherwise its identity decides, wherever the kernel names it (a
+  // bind mount, a hard link, another mount namespace's path).
   if (lies_inside(name, where) && id_at(name) == id_from(running)) {
     found.file = name;
     return found;
   }
-  if (running.st_dev == where.directory_id.device) {
-    if (const std::string* file = where.files->find(id_from(running))) {
-      found.file = *file;  // a bind mount, a hard link, another mount namespace's path
-      return found;
-    }
+  if ((found.file = indexed(id_from(running), where))) {
+    return found;
   }
   const std::string program = file_name_of(name);
   const bool linked = where.files->is_link_target(id_from(running));
@@ -258,7 +283,7 @@ evidence examine(const process_handle& process, const installation& where) {
   switch (runs.kind) {
     case program_kind::file:
       return runs.files.front().empty() ? found
-                                        : script_evidence(process, runs.files.front(), where);
+                                        : script_evidence(process, program, runs.files.front(), where);
     case program_kind::class_path:
       return runs.files.empty() ? found : class_path_evidence(process, runs.files, where);
     case program_kind::unknown:
