@@ -20,6 +20,10 @@ namespace corvane_host {
 namespace {
 
 constexpr std::string_view deleted_mark = " (deleted)";
+// The most an exec() takes for arguments and environment together (three
+// quarters of the kernel's 8 MiB stack limit): more of a command line was
+// put there later (prctl) and is no program's arguments.
+constexpr std::size_t most_exec_bytes = std::size_t{6} << 20;
 // How many of a process's descriptors are looked at for a script or a jar.
 constexpr std::size_t most_descriptors = 65536;
 
@@ -260,7 +264,7 @@ evidence examine(const process_handle& process, const installation& where) {
     return found;  // its command line could prove nothing
   }
   const std::vector<std::string> words =
-      command_words(parse_cmdline(read_file_at(process.proc_dir(), "cmdline").text));
+      command_words(parse_cmdline(read_file_at(process.proc_dir(), "cmdline", most_exec_bytes).text));
   // argv[0] that leads, through its links, to the very file it runs: a
   // virtual environment's interpreter; only a file one of the installation's
   // links leads to can be reached so. A bare name was looked up in PATH, not
