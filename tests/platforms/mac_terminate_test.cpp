@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+// The macOS terminate_process, run here: it is the POSIX kill() of Linux too, so
+// it delivers a real SIGTERM to a real child and says so, and fails for the ID of
+// a child already reaped. It runs as the first process of a private pid namespace
+// (scripts/check-platforms puts it there): no ID it signals can name a process of
+// the machine's. Anywhere else it does nothing and exits with 77.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include "corvane-kill.h"
+
+namespace {
+
+int failures = 0;
+
+void expect(bool holds, const char* what) {
+  if (!holds) {
+    std::printf("FAILED: %s\n", what);
+    ++failures;
+  }
+}
+
+// The child's wait status, waiting at most 5 s; the child is killed past that.
+int reap(pid_t child) {
+  int status = 0;
+  for (int poll = 0; poll < 500; ++poll) {
+    if (waitpid(child, &status, WNOHANG) == child) {
+      return status;
+    }
+    usleep(10000);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, &status, 0);
+  return status;
+}
+
+}  // namespace
+
+int main() {
+  if (getpid() != 1) {
+    std::printf("not the first process of a private pid namespace: nothing run\n");
+    return 77;
+  }
+  const pid_t child = fork();
+  if (child < 0) {
+    std::perror("fork");
+    return 1;
+  }
+  if (child == 0) {
+    pause();  // SIGTERM's default action ends it
+    _exit(0);
+  }
+  expect(terminate_process(child) == 0, "signalling a running child returns 0");
+  const int status = reap(child);
+  expect(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM, "the child is ended by SIGTERM");
+  errno = 0;
+  expect(terminate_process(child) == -1 && errno == ESRCH, "-1 (ESRCH) for a reaped child's ID");
+  if (failures == 0) {
+    std::printf(
+        "the macOS terminate_process ends a child by SIGTERM and returns 0, "
+        "returns -1 for a reaped child's ID\n");
+  }
+  return failures == 0 ? 0 : 1;
+}
