@@ -14,10 +14,11 @@
 #include <list>
 #include <thread>
 
+#include "base/kernel_file.h"
+#include "base/unique_fd.h"
 #include "host_harness.h"
 #include "proc/proc_table.h"
 #include "proc/process_handle.h"
-#include "base/unique_fd.h"
 
 namespace {
 
@@ -267,6 +268,30 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   EXPECT_EQ(corvane_host::read_entries(pinned.handle->proc_dir(), "fd", 2).size(), 2U);
   // A live process without a directory in this /proc: the error is the directory's.
   EXPECT_EQ(corvane_host::process_handle::pin(getpid(), proc_fd.get()).error, ENOENT);
+}
+
+// /proc/PID/maps comes about a page per read(): a file mapped past the first page is
+// read, and found in use.
+TEST(installation, a_file_mapped_pages_into_maps_is_read_and_found_in_use) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  const temp_tree tree;
+  const std::string data = tree.path() + "/corvane/share/data";
+  fs::create_directories(tree.path() + "/corvane/share");
+  harness::write_file(data, "data");
+  const child user({SIGTERM_MODES_FILE, "maps", data}, "ready");
+  const auto maps =
+      corvane_host::read_file_at(AT_FDCWD, "/proc/" + std::to_string(user.pid()) + "/maps");
+  ASSERT_EQ(maps.error, 0);
+  const std::size_t at = maps.text.find(data);
+  EXPECT_NE(at, std::string::npos) << maps.text.size() << " bytes read";
+  EXPECT_GT(at, 4096U) << "the mapping should come after the first page";
+  const auto run =
+      run_host({"--json", "check", "--files-in-use", "--root", tree.path() + "/corvane"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto users = run.json()["check"]["using_files"];
+  ASSERT_EQ(users.size(), 1U) << run.out;
+  EXPECT_EQ(users[0]["pid"], user.pid());
+  EXPECT_EQ(users[0]["files"], nlohmann::json::parse(R"([{"path": ")" + data + R"("}])"));
 }
 
 TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found_in_any_namespace) {

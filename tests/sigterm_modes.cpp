@@ -5,8 +5,13 @@
 //   worker    the main thread blocks it; a worker thread leaves it unblocked
 //             and the handler ends the program
 // Once set up, its argv[0] reads "ready". Or, as `leader`, its main thread exits a second
-// after it starts while another goes on: exe and cmdline unreadable, yet it runs.
+// after it starts while another goes on: exe and cmdline unreadable, yet it runs. Or, as
+// `maps FILE`, it maps FILE between hundreds of pages of its own, so that FILE's line comes
+// pages into its /proc/PID/maps whichever way the kernel places mappings; FILE is not kept
+// open, so only maps shows it in use.
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -21,6 +26,19 @@ int main(int argc, char** argv) {
     std::thread([] { pause(); }).detach();
     sleep(1);
     pthread_exit(nullptr);
+  }
+  if (mode == "maps" && argc > 2) {
+    const int fd = open(argv[2], O_RDONLY | O_CLOEXEC);
+    for (int i = 0; i <= 600; ++i) {
+      // Pages side by side stay apart in maps where their protections differ.
+      void* const mapped = i == 300 ? mmap(nullptr, 1, PROT_READ, MAP_SHARED, fd, 0)
+                                    : mmap(nullptr, 4096, i % 2 == 0 ? PROT_READ : PROT_NONE,
+                                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (mapped == MAP_FAILED) {
+        return 1;
+      }
+    }
+    close(fd);
   }
   sigset_t term;
   sigemptyset(&term);

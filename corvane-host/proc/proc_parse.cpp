@@ -32,6 +32,42 @@ bool parse_number(std::string_view word, Number& value, int base = 10) {
 
 constexpr std::string_view deleted_mark = " (deleted)";
 
+// The parts of `text` that each end at `separator`, the last one perhaps
+// without it, as views into `text`: `for (std::string_view line : parts(text, '\n'))`.
+// One pass over the text; nothing is copied.
+class parts {
+ public:
+  class iterator {
+   public:
+    iterator(std::string_view rest, char separator) : rest_(rest), separator_(separator) {
+      measure();
+    }
+    std::string_view operator*() const { return rest_.substr(0, length_); }
+    iterator& operator++() {
+      rest_.remove_prefix(std::min(length_ + 1, rest_.size()));
+      measure();
+      return *this;
+    }
+    // Both walk the same text: what is left of it tells them apart.
+    bool operator!=(const iterator& other) const { return rest_.size() != other.rest_.size(); }
+
+   private:
+    void measure() { length_ = std::min(rest_.find(separator_), rest_.size()); }
+
+    std::string_view rest_;
+    char separator_;
+    std::size_t length_ = 0;
+  };
+
+  parts(std::string_view text, char separator) : text_(text), separator_(separator) {}
+  [[nodiscard]] iterator begin() const { return {text_, separator_}; }
+  [[nodiscard]] iterator end() const { return {text_.substr(text_.size()), separator_}; }
+
+ private:
+  std::string_view text_;
+  char separator_;
+};
+
 }  // namespace
 
 std::optional<stat_fields> parse_stat(std::string_view text) {
@@ -66,10 +102,7 @@ std::optional<process_status> parse_status(std::string_view text) {
   process_status status;
   bool has_state = false;
   bool has_uid = false;
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
+  for (std::string_view line : parts(text, '\n')) {
     const std::string_view name = next_word(line);
     if (name == "State:") {
       const std::string_view state = next_word(line);
@@ -101,10 +134,7 @@ std::optional<process_status> parse_status(std::string_view text) {
 }
 
 std::optional<std::uint64_t> parse_signalfd_mask(std::string_view text) {
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
+  for (std::string_view line : parts(text, '\n')) {
     std::uint64_t mask = 0;
     if (next_word(line) == "sigmask:" && parse_number(next_word(line), mask, 16)) {
       return mask;
@@ -115,10 +145,8 @@ std::optional<std::uint64_t> parse_signalfd_mask(std::string_view text) {
 
 std::vector<std::string> parse_cmdline(std::string_view text) {
   std::vector<std::string> arguments;
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find('\0'), text.size());
-    arguments.emplace_back(text.substr(0, end));
-    text.remove_prefix(std::min(end + 1, text.size()));
+  for (const std::string_view argument : parts(text, '\0')) {
+    arguments.emplace_back(argument);
   }
   return arguments;
 }
@@ -135,10 +163,7 @@ exe_target parse_exe_link(std::string_view target) {
 std::vector<mapped_file> parse_maps_files(std::string_view text) {
   std::vector<mapped_file> files;
   std::unordered_set<std::string_view> seen;
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
+  for (std::string_view line : parts(text, '\n')) {
     // "ADDRESS PERMS OFFSET MAJOR:MINOR INODE        PATH": the path may hold blanks.
     next_word(line);
     next_word(line);
@@ -167,10 +192,7 @@ std::vector<mapped_file> parse_maps_files(std::string_view text) {
 }
 
 std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo) {
-  while (!mountinfo.empty()) {
-    const std::size_t end = std::min(mountinfo.find('\n'), mountinfo.size());
-    std::string_view line = mountinfo.substr(0, end);
-    mountinfo.remove_prefix(std::min(end + 1, mountinfo.size()));
+  for (std::string_view line : parts(mountinfo, '\n')) {
     // "ID PARENT MAJOR:MINOR ROOT MOUNT_POINT OPTIONS [TAGS...] - TYPE SOURCE SUPER_OPTIONS"
     for (int field = 0; field < 4; ++field) {
       next_word(line);
@@ -183,15 +205,12 @@ std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo) {
     line.remove_prefix(separator + 3);
     const std::string_view type = next_word(line);
     next_word(line);
-    std::string_view options = next_word(line);
+    const std::string_view options = next_word(line);
     if (type != "proc") {
       continue;
     }
     proc_hiding hiding;
-    while (!options.empty()) {
-      const std::size_t comma = std::min(options.find(','), options.size());
-      const std::string_view option = options.substr(0, comma);
-      options.remove_prefix(std::min(comma + 1, options.size()));
+    for (const std::string_view option : parts(options, ',')) {
       gid_t gid = 0;
       if (option.substr(0, 8) == "hidepid=") {
         hiding.mode = std::string(option.substr(8));
@@ -206,13 +225,10 @@ std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo) {
 }
 
 std::string parse_cgroup(std::string_view text) {
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    const std::string_view line = text.substr(0, end);
+  for (const std::string_view line : parts(text, '\n')) {
     if (line.substr(0, 3) == "0::") {
       return std::string(line.substr(3));
     }
-    text.remove_prefix(std::min(end + 1, text.size()));
   }
   return {};
 }
@@ -229,10 +245,7 @@ std::string service_of_cgroup(std::string_view path) {
 
 std::optional<pid_t> parse_lock_holder(std::string_view text, unsigned device_major,
                                        unsigned device_minor, std::uint64_t inode) {
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
+  for (std::string_view line : parts(text, '\n')) {
     // "1: FLOCK  ADVISORY  WRITE 1234 fd:01:5678 0 EOF"
     next_word(line);
     if (next_word(line) == "->") {
