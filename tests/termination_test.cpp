@@ -16,10 +16,10 @@
 #include <list>
 #include <thread>
 
-#include "host_harness.h"
 #include "ending/pid_guard.h"
-#include "proc/process_handle.h"
 #include "files/session.h"
+#include "host_harness.h"
+#include "proc/process_handle.h"
 
 namespace {
 
@@ -194,7 +194,8 @@ TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
   EXPECT_NE(harness::read_file(session).find("\ncorvane_host_IDENTITIES="), std::string::npos)
       << "the key other tools read";
   session_t values = corvane_host::decode_session(harness::read_file(session));
-  const auto pinned = corvane_host::process_handle::pin(stranger.pid(), corvane_host::host_proc());
+  const corvane_host::unique_fd proc = corvane_host::open_proc();
+  const auto pinned = corvane_host::process_handle::pin(stranger.pid(), proc.get());
   ASSERT_TRUE(pinned.handle);
   values.values["RUNNING_PROC_LIST"] += ";0;" + std::to_string(stranger.pid());
   values.values[corvane_host::identities_key] +=
