@@ -297,6 +297,24 @@ TEST_F(termination, reaped_before_the_wait_or_left_alone_by_the_plugin) {
   EXPECT_TRUE(left.running());
 }
 
+// The plug-in throws once its first signal is out: the report still comes first, then the
+// failure, and the exit status says signals went out.
+TEST_F(termination, a_plugin_that_throws_after_a_signal_still_gets_its_report) {
+  const temp_tree tree;
+  child signalled(tree.add_program("corvane/bin/corvane"));
+  const std::string session = tree.path() + "/session";
+  ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
+            3);
+  const auto run =
+      harness::run({"/usr/bin/env", "REUSE_PLUGIN_SIGNALS=throw", CORVANE_HOST_FILE, "--plugin",
+                    REUSE_PLUGIN_FILE, "--session", session, "--json", "kill"});
+  EXPECT_EQ(run.status, 6) << run.err;
+  EXPECT_EQ(run.outcomes(), (outcomes{{signalled.pid(), "sent SIGTERM"}})) << run.out;
+  EXPECT_NE(run.err.find("kill_corvane threw: the plug-in's own failure"), std::string::npos)
+      << run.err;
+  EXPECT_TRUE(signalled.ended_by_sigterm());
+}
+
 // A program that, on SIGTERM, moves the installation away: the look after
 // --wait fails, yet what was signalled is reported first.
 TEST_F(termination, a_root_gone_during_the_wait_is_reported_after_the_fates) {
