@@ -2,7 +2,7 @@
 // A plug-in whose check starts bin/victim, lets the host list it, ends it, has the kernel hand
 // its ID to a stranger (ns_last_pid, in a private pid namespace) and records that ID. Its kill
 // signals what is recorded; with REUSE_PLUGIN_SIGNALS=first only the first, then waits until
-// that one's parent has reaped it.
+// that one's parent has reaped it; with REUSE_PLUGIN_SIGNALS=throw it throws after the first.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "host-services.h"
@@ -53,11 +54,15 @@ extern "C" int check_running_corvane(session_t* session) {
 extern "C" int kill_corvane(session_t* session) {
   const char* signals = std::getenv("REUSE_PLUGIN_SIGNALS");
   const bool first_only = signals != nullptr && std::string(signals) == "first";
+  const bool throws = signals != nullptr && std::string(signals) == "throw";
   std::istringstream list(env_get_string(session, "RUNNING_PROC_LIST"));
   int result = -1;
   for (std::string id; std::getline(list, id, ';');) {
     if (id != "-1") {
       result = kill(std::stoi(id), SIGTERM);
+      if (throws) {
+        throw std::runtime_error("the plug-in's own failure");
+      }
       const std::string entry = "/proc/" + id;
       for (int i = 0; first_only && i < 2500 && access(entry.c_str(), F_OK) == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));  // until its parent reaps it

@@ -16,10 +16,10 @@
 #include <list>
 #include <thread>
 
-#include "host_harness.h"
 #include "ending/pid_guard.h"
-#include "proc/process_handle.h"
 #include "files/session.h"
+#include "host_harness.h"
+#include "proc/process_handle.h"
 
 namespace {
 
@@ -194,7 +194,8 @@ TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
   EXPECT_NE(harness::read_file(session).find("\ncorvane_host_IDENTITIES="), std::string::npos)
       << "the key other tools read";
   session_t values = corvane_host::decode_session(harness::read_file(session));
-  const auto pinned = corvane_host::process_handle::pin(stranger.pid(), corvane_host::host_proc());
+  const corvane_host::unique_fd proc = corvane_host::open_proc();
+  const auto pinned = corvane_host::process_handle::pin(stranger.pid(), proc.get());
   ASSERT_TRUE(pinned.handle);
   values.values["RUNNING_PROC_LIST"] += ";0;" + std::to_string(stranger.pid());
   values.values[corvane_host::identities_key] +=
@@ -294,6 +295,24 @@ TEST_F(termination, reaped_before_the_wait_or_left_alone_by_the_plugin) {
   EXPECT_EQ(run.json()["kill"]["sent"], 1) << run.out;
   EXPECT_EQ(run.json()["kill"]["processes"][0]["reason"], "the plug-in did not signal it");
   EXPECT_TRUE(left.running());
+}
+
+// The plug-in throws once its first signal is out: the report still comes first, then the
+// failure, and the exit status says signals went out.
+TEST_F(termination, a_plugin_that_throws_after_a_signal_still_gets_its_report) {
+  const temp_tree tree;
+  child signalled(tree.add_program("corvane/bin/corvane"));
+  const std::string session = tree.path() + "/session";
+  ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
+            3);
+  const auto run =
+      harness::run({"/usr/bin/env", "REUSE_PLUGIN_SIGNALS=throw", CORVANE_HOST_FILE, "--plugin",
+                    REUSE_PLUGIN_FILE, "--session", session, "--json", "kill"});
+  EXPECT_EQ(run.status, 6) << run.err;
+  EXPECT_EQ(run.outcomes(), (outcomes{{signalled.pid(), "sent SIGTERM"}})) << run.out;
+  EXPECT_NE(run.err.find("kill_corvane threw: the plug-in's own failure"), std::string::npos)
+      << run.err;
+  EXPECT_TRUE(signalled.ended_by_sigterm());
 }
 
 // A program that, on SIGTERM, moves the installation away: the look after

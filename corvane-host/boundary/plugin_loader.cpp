@@ -16,6 +16,27 @@ entry_point find_entry_point(void* handle, const std::string& file, const char* 
   return reinterpret_cast<entry_point>(address);
 }
 
+void throw_if_a_service_failed(const plugin_call& call, const char* name) {
+  if (call.failure) {
+    throw plugin_error(std::string(name) + " was handed an error: the host service " +
+                       name_of(call.failure->service) + " failed (" + what_of(call.failure->error) +
+                       ")");
+  }
+}
+
+int call_entry_point(entry_point entry, const char* name, session_t& session, plugin_call& call) {
+  int result = 0;
+  try {
+    const call_scope scope(call);
+    result = entry(&session);
+  } catch (...) {
+    throw_if_a_service_failed(call, name);  // the cause, where the plug-in met one
+    throw plugin_error(std::string(name) + " threw: " + what_of(std::current_exception()));
+  }
+  throw_if_a_service_failed(call, name);
+  return result;
+}
+
 }  // namespace
 
 void loaded_plugin::closer::operator()(void* handle) const { dlclose(handle); }
@@ -28,6 +49,14 @@ loaded_plugin::loaded_plugin(const std::string& file)
   }
   check_ = find_entry_point(handle_.get(), file, "check_running_corvane");
   kill_ = find_entry_point(handle_.get(), file, "kill_corvane");
+}
+
+int loaded_plugin::check_running_corvane(session_t& session, plugin_call& call) const {
+  return call_entry_point(check_, "check_running_corvane", session, call);
+}
+
+int loaded_plugin::kill_corvane(session_t& session, plugin_call& call) const {
+  return call_entry_point(kill_, "kill_corvane", session, call);
 }
 
 }  // namespace corvane_host

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Loads the plug-in as an installer does: dlopen() with RTLD_NOW, so every
 // host service is bound at once, then the two entry points by their C names.
+// Each call of an entry point is made with its plugin_call bound, and
+// either returns with every service it used done or throws plugin_error.
 #ifndef CORVANE_HOST_PLUGIN_LOADER_H
 #define CORVANE_HOST_PLUGIN_LOADER_H
 
@@ -8,7 +10,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "host-services.h"
+#include "boundary/plugin_call.h"
+#include "files/session.h"
 
 namespace corvane_host {
 
@@ -21,8 +24,10 @@ class loaded_plugin {
   // Throws plugin_error with the loader's own words.
   explicit loaded_plugin(const std::string& file);
 
-  int check_running_corvane(session_t* session) const { return check_(session); }
-  int kill_corvane(session_t* session) const { return kill_(session); }
+  // Throws plugin_error where a service failed (what the plug-in did then
+  // rests on an error it was handed) or the plug-in threw.
+  int check_running_corvane(session_t& session, plugin_call& call) const;
+  int kill_corvane(session_t& session, plugin_call& call) const;
 
  private:
   struct closer {

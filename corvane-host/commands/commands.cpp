@@ -15,20 +15,21 @@
 #include <memory>
 
 #include "boundary/default_plugin.h"
+#include "boundary/plugin_call.h"
+#include "boundary/plugin_loader.h"
+#include "commands/report.h"
+#include "commands/termination.h"
+#include "ending/pid_guard.h"
+#include "ending/session_records.h"
+#include "ending/warnings.h"
 #include "evidence/installation.h"
+#include "evidence/process_scan.h"
 #include "files/log_file.h"
 #include "files/paths.h"
 #include "files/resolver.h"
-#include "ending/pid_guard.h"
-#include "boundary/plugin_loader.h"
-#include "proc/proc_table.h"
-#include "evidence/process_scan.h"
-#include "commands/report.h"
-#include "boundary/services.h"
 #include "files/session.h"
 #include "files/session_file.h"
-#include "commands/termination.h"
-#include "ending/warnings.h"
+#include "proc/proc_table.h"
 
 namespace corvane_host {
 namespace {
@@ -98,8 +99,8 @@ bool may_signal(const process_status& status) {
 
 // Each recorded process as the scan saw it, its warnings read through a
 // handle that pins the identity the scan decided on.
-std::vector<process_view> recorded_processes(const session_t& session,
-                                             const installation_scan& scan) {
+std::vector<process_view> recorded_processes(const std::vector<pid_t>& ids,
+                                             const installation_scan& scan, int proc_fd) {
   std::map<uid_t, std::string> users;
   const auto name_of = [&users](uid_t uid) -> const std::string& {
     auto known = users.find(uid);
@@ -109,7 +110,7 @@ std::vector<process_view> recorded_processes(const session_t& session,
     return known->second;
   };
   std::vector<process_view> processes;
-  for (const pid_t pid : recorded_ids(session)) {
+  for (const pid_t pid : ids) {
     const auto command = scan.ours.find(pid);
     const auto name = scan.names.find(pid);
     const auto who = scan.identities.find(pid);
@@ -120,8 +121,9 @@ std::vector<process_view> recorded_processes(const session_t& session,
                                                    : "?",
                       {},
                       {}};
-    const pin_result pinned = who != scan.identities.end() ? process_handle::pin(who->second)
-                                                           : pin_result{std::nullopt, ESTALE};
+    const pin_result pinned = who != scan.identities.end()
+                                  ? process_handle::pin(who->second, proc_fd)
+                                  : pin_result{std::nullopt, ESTALE};
     const auto status = pinned.handle ? read_status(*pinned.handle) : proc_result<process_status>{};
     if (!pinned.handle || status.gone() || pinned.handle->ended()) {
       view.warnings.push_back(unpinned_warning(pinned.handle ? ESRCH : pinned.error));
@@ -144,17 +146,28 @@ std::vector<process_view> recorded_processes(const session_t& session,
   return processes;
 }
 
-check_outcome check(const loaded_plugin& plugin, session_t& session, const options& options) {
+// What a check found, and the records it left in the session.
+struct check_result {
+  check_outcome outcome;
+  session_records records;
+};
+
+check_result check(const loaded_plugin& plugin, const call_basics& basics, session_t& session,
+                   const options& options) {
   const std::string directory = directory_of(normal_path(options.root));
-  scan_for(installation_at(directory), options.files_in_use);
+  plugin_call call(basics);
+  call.where = installation_at(directory);
+  call.files_in_use = options.files_in_use;
   session.values["CORVANE_PATH"] = options.root;
   const std::string before = value_of(session, "SHORT_DESC");
-  plugin.check_running_corvane(&session);
-  const installation_scan& scan = last_scan();
-  record_identities(session, scan.identities, scan.ours);
+  plugin.check_running_corvane(session, call);
+  const installation_scan scan = std::move(call.scan).value_or(installation_scan{});
+  session_records records{decode_list(value_of(session, list_key)), {}};
+  records.identities = record_identities(records.ids(), scan.identities, scan.ours);
+  session.values[identities_key] = encode_identities(records.identities);
   check_outcome outcome;
   outcome.root = directory;
-  outcome.processes = recorded_processes(session, scan);
+  outcome.processes = recorded_processes(records.ids(), scan, basics.proc_fd);
   outcome.prerequisite_raised = value_of(session, "SHORT_DESC") != before;
   outcome.spared = scan.spared;
   outcome.uninspected = scan.uninspected;
@@ -163,7 +176,7 @@ check_outcome check(const loaded_plugin& plugin, session_t& session, const optio
   if (options.files_in_use) {
     outcome.using_files = scan.using_files;
   }
-  return outcome;
+  return {std::move(outcome), std::move(records)};
 }
 
 exit_status status_of(const std::optional<check_outcome>& checked,
@@ -182,22 +195,6 @@ exit_status status_of(const std::optional<check_outcome>& checked,
   // What could not be inspected may still run, signalled or not.
   return partial || killed->incomplete ? exit_incomplete : exit_clear;
 }
-
-// The plug-in logs to --log, if given, for as long as this lives.
-class log_redirect {
- public:
-  explicit log_redirect(const std::optional<std::string>& file) {
-    if (file) {
-      set_log_stream(log_.emplace(*file).stream());
-    }
-  }
-  log_redirect(const log_redirect&) = delete;
-  log_redirect& operator=(const log_redirect&) = delete;
-  ~log_redirect() { set_log_stream(stderr); }
-
- private:
-  std::optional<log_file> log_;
-};
 
 // The installation a kill is about: --root, or the root the session names.
 // A session that another user could have written names none that root may
@@ -225,6 +222,35 @@ std::string root_for_kill(const options& options, const session_t& session,
   return options.root;
 }
 
+// Once a signal has gone out nothing throws past this: the session is saved
+// and the report printed where they can be, then what failed is said, and
+// the exit status says that signals went out.
+template <typename Save, typename Report>
+exit_status after_signals(std::optional<std::string>& failure, Save&& save, Report&& report,
+                          exit_status status) noexcept {
+  try {
+    save();
+  } catch (...) {
+    note_failure(failure, std::current_exception());
+  }
+  try {
+    report();
+    std::cout.flush();
+  } catch (...) {
+    note_failure(failure, std::current_exception());
+  }
+  if (!failure) {
+    return status;
+  }
+  try {
+    std::cerr << "corvane-host: " << (failure->empty() ? "out of memory" : failure->c_str())
+              << "\n";
+  } catch (...) {
+    // the exit status still says it
+  }
+  return exit_signalled_after_failure;
+}
+
 exit_status execute(const options& options) {
   const bool checks = options.command != command::kill;
   const bool kills = options.command != command::check;
@@ -236,7 +262,12 @@ exit_status execute(const options& options) {
     throw usage_error("kill needs --session FILE: it ends what a check recorded there");
   }
 
-  const log_redirect log(options.log_file);
+  const unique_fd proc = open_proc();
+  std::optional<log_file> log;
+  if (options.log_file) {
+    log.emplace(*options.log_file);
+  }
+  const call_basics basics{log ? log->stream() : stderr, proc.get()};
   const std::string plugin_file = options.plugin.empty() ? default_plugin() : options.plugin;
   const loaded_plugin plugin(plugin_file);
 
@@ -246,15 +277,18 @@ exit_status execute(const options& options) {
     file.emplace(*options.session_file, milliseconds_of(options.lock_timeout_seconds),
                  options.command == command::kill);
     session = file->load();
-    if (options.command == command::kill && session.values.count("RUNNING_PROC_LIST") == 0) {
+    if (options.command == command::kill && session.values.count(list_key) == 0) {
       throw session_error("the session " + file->path() +
                           " holds no check's records: run check with it first");
     }
   }
   std::optional<check_outcome> checked;
   std::optional<kill_outcome> killed;
+  std::optional<session_records> records;
   if (checks) {
-    checked = check(plugin, session, options);
+    check_result result = check(plugin, basics, session, options);
+    checked = std::move(result.outcome);
+    records = std::move(result.records);
   }
   if (kills) {
     ending how;
@@ -263,33 +297,28 @@ exit_status execute(const options& options) {
     }
     how.force = options.force;
     const std::string root = checks ? options.root : root_for_kill(options, session, *file);
-    killed = end_recorded(plugin, session, root, how);
+    if (!records) {
+      records = records_of(session);
+    }
+    killed = end_recorded(plugin, basics, session, *records, root, how);
   }
+  const auto save = [&] {
+    if (file) {
+      file->save(session);
+    }
+  };
   const auto report = [&] {
     std::cout << (options.json ? render_json(plugin_file, checked, killed)
                                : render_text(checked, killed));
   };
-  std::optional<std::string> failure = killed ? killed->failure : std::nullopt;
-  if (failure && killed->sent == 0) {
-    throw std::runtime_error(*failure);
+  if (killed && killed->sent > 0) {
+    return after_signals(killed->failure, save, report, status_of(checked, killed));
   }
-  if (file) {
-    try {
-      file->save(session);
-    } catch (const std::exception& error) {
-      if (!killed || killed->sent == 0) {
-        throw;
-      }
-      failure = failure ? *failure + "; " + error.what() : error.what();
-    }
+  if (killed && killed->failure) {
+    throw std::runtime_error(killed->failure->empty() ? "out of memory" : *killed->failure);
   }
+  save();
   report();
-  if (failure) {
-    // The signals went out: what became of the processes is said first, then what failed.
-    std::cout.flush();
-    std::cerr << "corvane-host: " << *failure << "\n";
-    return exit_signalled_after_failure;
-  }
   return status_of(checked, killed);
 }
 
@@ -303,6 +332,9 @@ exit_status run_command(const options& options) {
     return exit_usage;
   } catch (const std::exception& error) {
     std::cerr << "corvane-host: " << error.what() << "\n";
+    return exit_error;
+  } catch (...) {
+    std::cerr << "corvane-host: an exception that says nothing\n";
     return exit_error;
   }
 }

@@ -11,13 +11,13 @@
 #include <stdexcept>
 #include <thread>
 
-#include "evidence/installation.h"
-#include "files/paths.h"
+#include "boundary/plugin_call.h"
 #include "files/resolver.h"
 #include "ending/pid_guard.h"
-#include "boundary/services.h"
 #include "ending/verified_signals.h"
 #include "ending/waiter.h"
+#include "evidence/installation.h"
+#include "files/paths.h"
 
 namespace corvane_host {
 namespace {
@@ -42,21 +42,21 @@ process_fate fate_for(std::optional<pid_t> pid, const std::string& token,
 // Programs of the installation running under identities the check did not
 // record: a supervisor or a service manager started them again. The look is
 // the check itself, run on a scratch session, so it follows the same rules.
-void look_again(const loaded_plugin& plugin, const std::string& root,
+void look_again(const loaded_plugin& plugin, const call_basics& basics, const std::string& root,
                 const std::vector<recorded_process>& recorded, kill_outcome& outcome) {
   // The root the check was given, not its parent: a root moved away is an error.
   const std::string resolved = normal_path(root);
-  struct stat info {};
-  if (stat(resolved.c_str(), &info) != 0) {
-    throw std::runtime_error("cannot look again at " + resolved + ": " + std::strerror(errno));
+  if (const int error = reach_error(resolved); error != 0) {
+    throw std::runtime_error("cannot look again at " + resolved + ": " + std::strerror(error));
   }
-  scan_for(installation_at(directory_of(resolved)), false);
+  plugin_call call(basics);
+  call.where = installation_at(directory_of(resolved));
   session_t scratch;
   scratch.values["CORVANE_PATH"] = root;
-  plugin.check_running_corvane(&scratch);
-  const installation_scan& scan = last_scan();
+  plugin.check_running_corvane(scratch, call);
+  const installation_scan scan = std::move(call.scan).value_or(installation_scan{});
   outcome.incomplete = !scan.uninspected.empty() || !scan.hidden.empty();
-  for (const pid_t pid : recorded_ids(scratch)) {
+  for (const pid_t pid : records_of(scratch).ids()) {
     const auto who = scan.identities.find(pid);
     if (who == scan.identities.end()) {
       continue;
@@ -71,7 +71,7 @@ void look_again(const loaded_plugin& plugin, const std::string& root,
 
 // Waits for what was signalled, escalates if asked, and sets each fate.
 // SIGKILL goes only to a process proven again to run the installation's file.
-void wait_for_signalled(const ending& how, const installation& where,
+void wait_for_signalled(const ending& how, const installation& where, int proc_fd,
                         const std::vector<recorded_process>& signalled, std::size_t first_fate,
                         kill_outcome& outcome) {
   std::vector<process_identity> waited;
@@ -80,20 +80,22 @@ void wait_for_signalled(const ending& how, const installation& where,
     waited.push_back(entry.who);
     by_id[entry.who.pid] = &entry;
   }
-  std::vector<process_identity> survivors = wait_for_exit(waited, clock::now() + *how.wait);
+  std::vector<process_identity> survivors =
+      wait_for_exit(waited, clock::now() + *how.wait, proc_fd);
   std::set<pid_t> killed_ids;
   std::map<pid_t, reason> unkilled;
   if (how.force) {
     std::vector<process_identity> killed;
     for (const process_identity& who : survivors) {
-      const std::optional<reason> failed = send_verified(*by_id.at(who.pid), where, SIGKILL);
+      const std::optional<reason> failed =
+          send_verified(*by_id.at(who.pid), where, proc_fd, SIGKILL);
       if (!failed) {
         killed.push_back(who);
       } else if (failed->why != why::has_ended && failed->why != why::now_another_process) {
         unkilled.emplace(who.pid, *failed);  // otherwise it ended on SIGTERM after all
       }
     }
-    survivors = wait_for_exit(killed, clock::now() + kill_grace);
+    survivors = wait_for_exit(killed, clock::now() + kill_grace, proc_fd);
     for (const process_identity& who : killed) {
       killed_ids.insert(who.pid);
     }
@@ -118,52 +120,72 @@ void wait_for_signalled(const ending& how, const installation& where,
   std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(restart_grace, *how.wait));
 }
 
+// A fate for each process the guard let through: sent, or why not.
+std::vector<recorded_process> note_sends(const std::vector<recorded_process>& to_signal,
+                                         const signal_scope& sends, kill_outcome& outcome) {
+  std::vector<recorded_process> signalled;
+  for (const recorded_process& entry : to_signal) {
+    if (const std::optional<reason> failed = sends.failure_of(entry.who.pid)) {
+      outcome.processes.push_back(fate_for(entry.who.pid, "", entry.command, *failed));
+    } else {
+      signalled.push_back(entry);
+    }
+  }
+  return signalled;
+}
+
 }  // namespace
 
-kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const std::string& root,
-                          const ending& how) {
-  const std::vector<recorded_process> recorded =
-      decode_identities(value_of(session, identities_key));
+void note_failure(std::optional<std::string>& failure, const std::exception_ptr& error) noexcept {
+  try {
+    const std::string words = what_of(error);
+    failure = failure ? *failure + "; " + words : words;
+  } catch (...) {
+    if (!failure) {
+      failure.emplace();
+    }
+  }
+}
+
+kill_outcome end_recorded(const loaded_plugin& plugin, const call_basics& basics,
+                          session_t& session, const session_records& records,
+                          const std::string& root, const ending& how) {
   const installation where = installation_at(directory_of(normal_path(root)));
-  const guard_result guard = guard_recorded(session, where);
+  const guard_result guard = guard_recorded(records, where, basics.proc_fd);
+  session.values[list_key] = guard.list;
   kill_outcome outcome;
   for (const skipped_entry& skipped : guard.skipped) {
     outcome.processes.push_back(
         fate_for(skipped.pid, skipped.token, skipped.command, skipped.because));
   }
 
-  std::map<pid_t, std::optional<reason>> sends;
-  {
-    const verified_signals scope(guard.to_signal, where);
-    outcome.result = plugin.kill_corvane(&session);
-    sends = scope.sends();
+  plugin_call call(basics);
+  call.signals.emplace(guard.to_signal, where, basics.proc_fd);
+  try {
+    outcome.result = plugin.kill_corvane(session, call);
+  } catch (...) {
+    note_failure(outcome.failure, std::current_exception());
   }
-  std::vector<recorded_process> signalled;
-  for (const recorded_process& entry : guard.to_signal) {
-    const auto send = sends.find(entry.who.pid);
-    const std::optional<reason> failed =
-        send == sends.end() ? std::optional<reason>({why::not_signalled_by_plugin, 0})
-                            : send->second;
-    if (failed) {
-      outcome.processes.push_back(fate_for(entry.who.pid, "", entry.command, *failed));
-    } else {
-      signalled.push_back(entry);
-    }
-  }
-  outcome.sent = static_cast<int>(signalled.size());
-  const std::size_t first_fate = outcome.processes.size();
-  for (const recorded_process& entry : signalled) {
-    outcome.processes.push_back({entry.who.pid, "", entry.command, fate::signalled, {}});
-  }
-  if (!how.wait) {
+  // From here on signals may be out: a failure is reported after the fates.
+  outcome.sent = static_cast<int>(
+      std::count_if(guard.to_signal.begin(), guard.to_signal.end(),
+                    [&](const auto& entry) { return !call.signals->failure_of(entry.who.pid); }));
+  if (outcome.failure && outcome.sent == 0) {
     return outcome;
   }
-  // From here on the signals are out: a failure is reported after the fates.
   try {
-    wait_for_signalled(how, where, signalled, first_fate, outcome);
-    look_again(plugin, root, recorded, outcome);
-  } catch (const std::exception& error) {
-    outcome.failure = error.what();
+    const std::vector<recorded_process> signalled =
+        note_sends(guard.to_signal, *call.signals, outcome);
+    const std::size_t first_fate = outcome.processes.size();
+    for (const recorded_process& entry : signalled) {
+      outcome.processes.push_back({entry.who.pid, "", entry.command, fate::signalled, {}});
+    }
+    if (how.wait) {
+      wait_for_signalled(how, where, basics.proc_fd, signalled, first_fate, outcome);
+      look_again(plugin, basics, root, records.identities, outcome);
+    }
+  } catch (...) {
+    note_failure(outcome.failure, std::current_exception());
   }
   return outcome;
 }

@@ -7,11 +7,13 @@
 #define CORVANE_HOST_TERMINATION_H
 
 #include <chrono>
+#include <exception>
 #include <optional>
 #include <string>
 
 #include "boundary/plugin_loader.h"
 #include "commands/report.h"
+#include "ending/session_records.h"
 #include "files/session.h"
 
 namespace corvane_host {
@@ -21,12 +23,19 @@ struct ending {
   bool force = false;  // SIGKILL, through verified pidfds, for what outlives the wait
 };
 
-// Once a signal has gone out nothing throws past this: a later failure is
-// kept in the outcome's `failure`, after the fates.
+// Adds what `error` says to `failure`, after what it holds already. Never
+// throws: with no memory left even for the words, an empty failure counts.
+void note_failure(std::optional<std::string>& failure, const std::exception_ptr& error) noexcept;
+
+// Ends what `records` (the session's, decoded) say the check found, with
+// the plug-in's kill_corvane on `session`. What fails before the plug-in is
+// called throws; from the call on nothing throws past this: a failure, the
+// plug-in's own included, is kept in the outcome's `failure`, after the fates.
 // `root` is the installation, already held to the rules for roots; each
 // recorded process must still run the file of it that the check recorded.
-kill_outcome end_recorded(const loaded_plugin& plugin, session_t& session, const std::string& root,
-                          const ending& how);
+kill_outcome end_recorded(const loaded_plugin& plugin, const call_basics& basics,
+                          session_t& session, const session_records& records,
+                          const std::string& root, const ending& how);
 
 }  // namespace corvane_host
 

@@ -14,34 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "ending/session_records.h"
 #include "evidence/installation.h"
 #include "proc/process_handle.h"
-#include "files/session.h"
 
 namespace corvane_host {
 
-// The host's own session key: "PID:START:INODE:HEXCOMMAND;..." per recorded ID.
-inline const char* const identities_key = "corvane_host_IDENTITIES";
-
-// A recorded process: who it was, and the installation's file it ran, as
-// the host read it (the plug-in's names list is lower-cased).
-struct recorded_process {
-  process_identity who;
-  std::string command;
-};
-
-// The IDs the check recorded, in order; tokens that are not plain decimals
-// are left out (the check writes none).
-std::vector<pid_t> recorded_ids(const session_t& session);
-
-// Notes, for each ID the plug-in recorded, who the scan saw under it and
+// For each ID of `ids` (the plug-in's list), who the scan saw under it and
 // what it ran; an ID the scan did not hand the plug-in gets no identity.
-void record_identities(session_t& session, const std::map<pid_t, process_identity>& identities,
-                       const std::map<pid_t, std::string>& commands);
-
-std::string encode_identities(const std::vector<recorded_process>& recorded);
-// Entries that are not well formed are left out.
-std::vector<recorded_process> decode_identities(const std::string& text);
+std::vector<recorded_process> record_identities(const std::vector<pid_t>& ids,
+                                                const std::map<pid_t, process_identity>& identities,
+                                                const std::map<pid_t, std::string>& commands);
 
 // Why a recorded entry was not signalled, or its signal did not go out.
 enum class why {
@@ -64,14 +47,17 @@ std::string words_of(const reason& because);
 
 // The reason for a failed pin or send, from its errno.
 reason reason_of_error(int error);
+// And back: the errno kill() sets for it.
+int error_of_reason(const reason& because);
 
-// A recorded process pinned again and proven again, on its own handle, to
-// run the file of `where` that the check recorded; or why it is not.
+// A recorded process pinned again, through `proc_fd`, and proven again on
+// its own handle to run the file of `where` that the check recorded; or why
+// it is not.
 struct proof {
   std::optional<process_handle> handle;
   reason because;
 };
-proof prove_again(const recorded_process& recorded, const installation& where);
+proof prove_again(const recorded_process& recorded, const installation& where, int proc_fd);
 
 struct skipped_entry {
   std::optional<pid_t> pid;  // absent where the token is no process ID
@@ -83,13 +69,16 @@ struct skipped_entry {
 struct guard_result {
   std::vector<recorded_process> to_signal;
   std::vector<skipped_entry> skipped;
+  // The list for the plug-in: every entry not to signal replaced by -1, which it skips.
+  std::string list;
 };
 
-// Replaces, in RUNNING_PROC_LIST, every ID whose process has gone, was not
-// seen by the check, is now another process, or no longer runs the file of
-// `where` that the check recorded by -1, which the plug-in skips. The
-// session is a hint: each process is proven again on its own handle.
-guard_result guard_recorded(session_t& session, const installation& where);
+// Holds each entry of the list to its recorded identity: an ID whose
+// process has gone, was not seen by the check, is now another process, or
+// no longer runs the file of `where` that the check recorded is skipped.
+// The records are a hint: each process is proven again on its own handle.
+// Throws session_error for a list far longer than the identities recorded.
+guard_result guard_recorded(const session_records& records, const installation& where, int proc_fd);
 
 }  // namespace corvane_host
 

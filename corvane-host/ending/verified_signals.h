@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The plug-in ends processes with POSIX kill(). The host supplies kill()
-// itself, exactly as it supplies the host services: the plug-in's call binds
-// to the host's definition when the plug-in is loaded. While a
-// verified_signals scope lives, that kill() signals only the processes it
-// was given, each through a pidfd that pins the recorded identity and only
-// once the process is proven again to run the installation's file, so that
-// no reused ID and no exec'd stranger can receive the signal; any other ID is
-// refused. Outside such
-// a scope it is the system call. The host's own code never calls kill():
-// it signals and probes through its handles.
+// Signals that reach only the process they were meant for. Each goes through
+// a pidfd that pins the recorded identity, and only once the process is
+// proven again to run the installation's file, so that no reused ID and no
+// exec'd stranger can receive it. The plug-in's kill() does its work here,
+// within the scope of one plug-in call; the host's own code never calls
+// kill(): it signals and probes through its handles.
 #ifndef CORVANE_HOST_VERIFIED_SIGNALS_H
 #define CORVANE_HOST_VERIFIED_SIGNALS_H
+
+#include <sys/types.h>
 
 #include <map>
 #include <optional>
@@ -24,17 +22,34 @@ namespace corvane_host {
 // handle (prove_again): nullopt, or why nothing was sent. A process that
 // has since exec'd another program is not the installation's any more.
 std::optional<reason> send_verified(const recorded_process& recorded, const installation& where,
-                                    int signal);
+                                    int proc_fd, int signal);
 
-class verified_signals {
+// The processes one plug-in call may signal, and what became of each send.
+class signal_scope {
  public:
-  verified_signals(const std::vector<recorded_process>& processes, const installation& where);
-  verified_signals(const verified_signals&) = delete;
-  verified_signals& operator=(const verified_signals&) = delete;
-  ~verified_signals();
+  signal_scope(const std::vector<recorded_process>& processes, installation where, int proc_fd);
 
-  // What became of each send: nullopt, or why it did not go out.
-  [[nodiscard]] const std::map<pid_t, std::optional<reason>>& sends() const;
+  // Sends `signal` to `pid` where it is one of the processes, verified;
+  // any other ID is refused (EPERM). Nullopt, or why nothing went out. Once
+  // a signal is out nothing here allocates or throws: a send that throws
+  // sent nothing.
+  std::optional<reason> send(pid_t pid, int signal);
+  // Notes that the send to `pid` failed because its work threw.
+  void note_failure(pid_t pid, const reason& because) noexcept;
+
+  // Nullopt where the last send to `pid` went out; otherwise why not (the
+  // plug-in may have sent it nothing).
+  [[nodiscard]] std::optional<reason> failure_of(pid_t pid) const noexcept;
+
+ private:
+  struct process {
+    recorded_process recorded;
+    bool asked = false;            // whether the plug-in sent it anything
+    std::optional<reason> failed;  // why the last send did not go out
+  };
+  installation where_;
+  int proc_fd_;
+  std::map<pid_t, process> processes_;
 };
 
 }  // namespace corvane_host

@@ -63,13 +63,14 @@ std::vector<const process_identity*> wait_for_batch(std::vector<watched> batch,
 }  // namespace
 
 std::vector<process_identity> wait_for_exit(const std::vector<process_identity>& processes,
-                                            std::chrono::steady_clock::time_point deadline) {
+                                            std::chrono::steady_clock::time_point deadline,
+                                            int proc_fd) {
   std::vector<process_identity> still_running;
   const std::size_t size = batch_size();
   for (std::size_t start = 0; start < processes.size(); start += size) {
     std::vector<watched> batch;
     for (std::size_t i = start; i < std::min(start + size, processes.size()); ++i) {
-      pin_result pinned = process_handle::pin(processes[i]);
+      pin_result pinned = process_handle::pin(processes[i], proc_fd);
       if (pinned.handle) {
         pinned.handle->release_proc_dir();
         batch.push_back({&processes[i], std::move(*pinned.handle)});

@@ -12,11 +12,13 @@
 namespace corvane_host {
 
 // The processes still running when they have all ended or `deadline` has
-// come. Each is watched on its pinned pidfd, in batches that fit
-// the descriptor limit. A process has ended when its pidfd says so or it has
-// gone (ESRCH); a leader whose main thread exited while others run has not.
+// come. Each is pinned again through `proc_fd` and watched on its pidfd, in
+// batches that fit the descriptor limit. A process has ended when its pidfd
+// says so or it has gone (ESRCH); a leader whose main thread exited while
+// others run has not.
 std::vector<process_identity> wait_for_exit(const std::vector<process_identity>& processes,
-                                            std::chrono::steady_clock::time_point deadline);
+                                            std::chrono::steady_clock::time_point deadline,
+                                            int proc_fd);
 
 }  // namespace corvane_host
 

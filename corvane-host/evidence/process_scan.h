@@ -49,7 +49,7 @@ struct installation_scan {
 // Reads every process. Kernel threads and zombies run no program and are
 // passed over; every other process whose program cannot be identified is
 // counted in `uninspected`.
-// `proc_fd` is the /proc to read, this host's own in use (host_proc()).
+// `proc_fd` is the /proc to read: the one the command opened for its run.
 installation_scan scan_installation(int proc_fd, const installation& where, bool files_in_use);
 
 // Throws std::runtime_error when the /proc mounted here is not this pid

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "base/kernel_file.h"
@@ -18,7 +20,7 @@ namespace {
 
 constexpr long pidfs_magic = 0x50494446;
 
-// Whether pidfds live on pidfs here (Linux 6.9 and later), asked once.
+// Whether pidfds live on pidfs here (Linux 6.9 and later): the kernel's, asked once.
 bool kernel_has_pidfs(int pidfd) {
   static const bool pidfs = [pidfd] {
     struct statfs file_system {};
@@ -35,9 +37,12 @@ std::uint64_t pidfd_inode(int pidfd) {
 
 }  // namespace
 
-int host_proc() {
-  static const unique_fd proc(open("/proc", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  return proc.get();
+unique_fd open_proc() {
+  unique_fd proc(open("/proc", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!proc) {
+    throw std::runtime_error(std::string("cannot open /proc: ") + std::strerror(errno));
+  }
+  return proc;
 }
 
 pin_result process_handle::pin(pid_t pid, int proc_fd) {
@@ -68,8 +73,8 @@ pin_result process_handle::pin(pid_t pid, int proc_fd) {
   return {std::move(handle), 0};
 }
 
-pin_result process_handle::pin(const process_identity& who) {
-  pin_result pinned = pin(who.pid, host_proc());
+pin_result process_handle::pin(const process_identity& who, int proc_fd) {
+  pin_result pinned = pin(who.pid, proc_fd);
   if (pinned.handle) {
     const process_identity& now = pinned.handle->identity();
     // Where the kernel has pidfs, the inode decides; a recorded 0 matches nothing then.

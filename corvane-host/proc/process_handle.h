@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "proc/proc_parse.h"
 #include "base/unique_fd.h"
+#include "proc/proc_parse.h"
 
 namespace corvane_host {
 
@@ -38,8 +38,8 @@ class process_handle {
  public:
   // Pins the process that has `pid` now; `proc_fd` is the /proc to read.
   static pin_result pin(pid_t pid, int proc_fd);
-  // Pins `who` again, through this host's /proc.
-  static pin_result pin(const process_identity& who);
+  // Pins `who` again: ESTALE where its ID names another process now.
+  static pin_result pin(const process_identity& who, int proc_fd);
 
   [[nodiscard]] const process_identity& identity() const { return identity_; }
   [[nodiscard]] const stat_fields& stat() const { return stat_; }
@@ -74,8 +74,9 @@ struct pin_result {
   int error = 0;
 };
 
-// This host's /proc, held open for its whole run.
-int host_proc();
+// This host's /proc, opened once by a command and passed down to every
+// reader; throws std::runtime_error when it cannot be opened.
+unique_fd open_proc();
 
 }  // namespace corvane_host
 
