@@ -10,13 +10,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/failure.h"
 #include "boundary/plugin_call.h"
 #include "files/session.h"
 
 namespace corvane_host {
 
-struct plugin_error : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct plugin_error : failure {
+  explicit plugin_error(const std::string& what) : failure(failure_kind::refused, what) {}
 };
 
 class loaded_plugin {

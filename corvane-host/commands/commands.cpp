@@ -34,8 +34,8 @@
 namespace corvane_host {
 namespace {
 
-struct usage_error : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct usage_error : failure {
+  explicit usage_error(const std::string& what) : failure(failure_kind::usage, what) {}
 };
 
 // The home directories of the user who runs this host, and of the user
@@ -315,7 +315,7 @@ exit_status execute(const options& options) {
     return after_signals(killed->failure, save, report, status_of(checked, killed));
   }
   if (killed && killed->failure) {
-    throw std::runtime_error(killed->failure->empty() ? "out of memory" : *killed->failure);
+    throw failure(failure_kind::system, killed->failure->empty() ? "out of memory" : *killed->failure);
   }
   save();
   report();
@@ -327,9 +327,9 @@ exit_status execute(const options& options) {
 exit_status run_command(const options& options) {
   try {
     return execute(options);
-  } catch (const usage_error& error) {
+  } catch (const failure& error) {
     std::cerr << "corvane-host: " << error.what() << "\n";
-    return exit_usage;
+    return error.kind == failure_kind::usage ? exit_usage : exit_error;
   } catch (const std::exception& error) {
     std::cerr << "corvane-host: " << error.what() << "\n";
     return exit_error;

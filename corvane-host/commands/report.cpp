@@ -175,39 +175,6 @@ json kill_json(const kill_outcome& kill) {
 
 }  // namespace
 
-const char* words_of(fate what) {
-  switch (what) {
-    case fate::signalled:
-      return "sent SIGTERM";
-    case fate::ended_on_sigterm:
-      return "ended on SIGTERM";
-    case fate::ended_on_sigkill:
-      return "ended on SIGKILL";
-    case fate::still_running:
-      return "still running";
-    case fate::started_again:
-      return "started again";
-    case fate::left_alone:
-      return "left alone";
-    case fate::already_gone:
-      return "already gone";
-    case fate::not_permitted:
-      return "not permitted";
-  }
-  return "?";
-}
-
-fate fate_of(const reason& because) {
-  switch (because.why) {
-    case why::has_ended:
-      return fate::already_gone;
-    case why::system_error:
-      return fate::not_permitted;
-    default:
-      return fate::left_alone;
-  }
-}
-
 bool kill_outcome::has(fate what) const {
   return std::any_of(processes.begin(), processes.end(),
                      [what](const process_fate& process) { return process.what == what; });

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ending/pid_guard.h"
+#include "base/reasons.h"
 #include "evidence/process_scan.h"
 
 namespace corvane_host {
@@ -38,21 +38,6 @@ struct check_outcome {
   [[nodiscard]] bool incomplete() const { return uninspected_count() > 0 || !hidden.empty(); }
 };
 
-// What became of one recorded process, or of one that came back.
-enum class fate {
-  signalled,         // SIGTERM went out; the host did not wait
-  ended_on_sigterm,  // it ended after SIGTERM, within the wait
-  ended_on_sigkill,  // it outlived the wait and ended after SIGKILL (--force)
-  still_running,     // it outlived the wait (and SIGKILL)
-  started_again,     // a program of the installation running again under a new ID
-  left_alone,        // not signalled, with the reason
-  already_gone,      // it had ended before the signal
-  not_permitted      // the signal could not be sent, with the reason
-};
-
-// The words for each fate, in the text and the JSON.
-const char* words_of(fate what);
-
 struct process_fate {
   std::optional<pid_t> pid;  // absent where the session recorded no process ID
   std::string recorded;      // the session's token, shown where there is no ID
@@ -60,9 +45,6 @@ struct process_fate {
   fate what = fate::signalled;
   std::optional<corvane_host::reason> reason;
 };
-
-// The fate of an entry that was not signalled, or whose signal failed.
-fate fate_of(const reason& because);
 
 struct kill_outcome {
   int result = -1;  // what kill_corvane returned

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "base/failure.h"
 #include "boundary/plugin_call.h"
 #include "files/resolver.h"
 #include "ending/pid_guard.h"
@@ -47,7 +48,7 @@ void look_again(const loaded_plugin& plugin, const call_basics& basics, const st
   // The root the check was given, not its parent: a root moved away is an error.
   const std::string resolved = normal_path(root);
   if (const int error = reach_error(resolved); error != 0) {
-    throw std::runtime_error("cannot look again at " + resolved + ": " + std::strerror(error));
+    throw failure(failure_kind::system, "cannot look again at " + resolved + ": " + std::strerror(error));
   }
   plugin_call call(basics);
   call.where = installation_at(directory_of(resolved));

@@ -30,48 +30,6 @@ std::vector<recorded_process> record_identities(const std::vector<pid_t>& ids,
   return recorded;
 }
 
-std::string words_of(const reason& because) {
-  switch (because.why) {
-    case why::not_a_process_id:
-      return "not a process ID";
-    case why::not_seen_by_check:
-      return "the check did not see it running";
-    case why::not_signalled_by_plugin:
-      return "the plug-in did not signal it";
-    case why::now_another_process:
-      return "the ID now belongs to another process";
-    case why::no_installation_file:
-      return "it no longer runs a file of the installation";
-    case why::has_ended:
-      return "it has ended";
-    case why::system_error:
-      break;
-  }
-  return std::strerror(because.error);
-}
-
-reason reason_of_error(int error) {
-  switch (error) {
-    case ESRCH:
-      return {why::has_ended, 0};
-    case ESTALE:
-      return {why::now_another_process, 0};
-    default:
-      return {why::system_error, error};
-  }
-}
-
-int error_of_reason(const reason& because) {
-  switch (because.why) {
-    case why::system_error:
-      return because.error;
-    case why::has_ended:
-      return ESRCH;
-    default:
-      return EPERM;
-  }
-}
-
 proof prove_again(const recorded_process& recorded, const installation& where, int proc_fd) {
   pin_result pinned = process_handle::pin(recorded.who, proc_fd);
   if (!pinned.handle) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/reasons.h"
 #include "ending/session_records.h"
 #include "evidence/installation.h"
 #include "proc/process_handle.h"
@@ -25,30 +26,6 @@ namespace corvane_host {
 std::vector<recorded_process> record_identities(const std::vector<pid_t>& ids,
                                                 const std::map<pid_t, process_identity>& identities,
                                                 const std::map<pid_t, std::string>& commands);
-
-// Why a recorded entry was not signalled, or its signal did not go out.
-enum class why {
-  not_a_process_id,         // the token is no plain positive decimal
-  not_seen_by_check,        // no identity was recorded for it
-  not_signalled_by_plugin,  // verified, yet the plug-in sent it nothing
-  now_another_process,      // its ID names another process now
-  no_installation_file,     // it no longer runs a file of the installation
-  has_ended,                // it had ended before the signal
-  system_error              // errno says why
-};
-
-struct reason {
-  corvane_host::why why = why::system_error;
-  int error = 0;  // for system_error
-};
-
-// The words for a reason, in the text and the JSON.
-std::string words_of(const reason& because);
-
-// The reason for a failed pin or send, from its errno.
-reason reason_of_error(int error);
-// And back: the errno kill() sets for it.
-int error_of_reason(const reason& because);
 
 // A recorded process pinned again, through `proc_fd`, and proven again on
 // its own handle to run the file of `where` that the check recorded; or why

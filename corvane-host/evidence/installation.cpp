@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/failure.h"
 #include "files/resolver.h"
 
 namespace corvane_host {
@@ -122,7 +123,7 @@ installation installation_at(const std::string& directory) {
   const auto directory_id = id_at(directory);
   const auto host_root = id_at("/proc/self/root");
   if (!directory_id || !host_root) {
-    throw std::runtime_error("cannot look at " + directory + ": " + std::strerror(errno));
+    throw failure(failure_kind::system, "cannot look at " + directory + ": " + std::strerror(errno));
   }
   return {directory, *directory_id, *host_root, std::make_shared<installation_files>(directory)};
 }

@@ -48,7 +48,7 @@ struct installation {
   std::shared_ptr<installation_files> files;
 };
 
-// Throws std::runtime_error when `directory` cannot be looked at.
+// Throws failure when `directory` cannot be looked at.
 installation installation_at(const std::string& directory);
 
 // Whether `path` lies inside the directory, byte for byte: on Linux

@@ -144,7 +144,7 @@ evidence script_evidence(const process_handle& process, const std::string& progr
     // The installation's file by name here, in a directory others may write.
     if (!found.file && held && lies_inside(found.kernel_name, where) &&
         id_at(found.kernel_name) == *held) {
-      found.unproven = "a script in a directory of the installation that others may write";
+      found.unproven = unproven::script_where_others_write;
     }
     if (!found.file) {
       found.kernel_name.clear();
@@ -156,7 +156,7 @@ evidence script_evidence(const process_handle& process, const std::string& progr
   const file_text cwd = read_link_at(process.proc_dir(), "cwd");
   if ((cwd.error == 0 && lies_inside(lexically_normal(cwd.text + "/" + script), where)) ||
       where.files->has_path_ending(tail)) {
-    found.unproven = "a relative script name, and no open handle to the script";
+    found.unproven = unproven::relative_script_unheld;
   }
   return found;
 }
@@ -201,7 +201,7 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
     return !found.file;
   });
   if (!found.file) {
-    found.unproven = "a class path in the installation, but none of its jars open";
+    found.unproven = unproven::class_path_jars_not_open;
   }
   return found;
 }
@@ -292,7 +292,7 @@ evidence examine(const process_handle& process, const installation& where) {
       return runs.files.empty() ? found : class_path_evidence(process, runs.files, where);
     case program_kind::unknown:
       if (points_inside(process, words, where)) {
-        found.unproven = "a command line with an option corvane-host does not know";
+        found.unproven = unproven::unknown_option;
       }
       return found;
     case program_kind::none:

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "base/reasons.h"
 #include "evidence/installation.h"
 #include "proc/process_handle.h"
 
@@ -24,7 +25,7 @@ struct evidence {
   std::string kernel_name;
   // Why it points into the installation but could not be proven; or the
   // errno that kept its executable from being read.
-  std::string unproven;
+  std::optional<corvane_host::unproven> unproven;
   int unreadable = 0;
 };
 

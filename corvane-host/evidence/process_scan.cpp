@@ -157,10 +157,10 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
       }
       continue;
     }
-    if (found.unreadable != 0 || !found.unproven.empty()) {
+    if (found.unreadable != 0 || found.unproven) {
       if (family.count(*pid) == 0) {
         ++scan.uninspected[found.unreadable != 0 ? std::strerror(found.unreadable)
-                                                 : "not proven: " + found.unproven];
+                                                 : std::string("not proven: ") + words_of(*found.unproven)];
       }
       continue;
     }

@@ -24,13 +24,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/failure.h"
 #include "base/file_id.h"
 #include "base/unique_fd.h"
 
 namespace corvane_host {
 
-struct path_error : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct path_error : failure {
+  explicit path_error(const std::string& what) : failure(failure_kind::refused, what) {}
 };
 
 // Which steps of a walk are refused.

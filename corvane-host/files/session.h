@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/failure.h"
 #include "host-services.h"
 
 struct session_t {
@@ -16,8 +17,8 @@ struct session_t {
 
 namespace corvane_host {
 
-struct session_error : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct session_error : failure {
+  explicit session_error(const std::string& what) : failure(failure_kind::refused, what) {}
 };
 
 // The value of `key`; "" for a key never set.

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/failure.h"
 #include "base/kernel_file.h"
 
 namespace corvane_host {
@@ -40,7 +41,7 @@ std::uint64_t pidfd_inode(int pidfd) {
 unique_fd open_proc() {
   unique_fd proc(open("/proc", O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!proc) {
-    throw std::runtime_error(std::string("cannot open /proc: ") + std::strerror(errno));
+    throw failure(failure_kind::system, std::string("cannot open /proc: ") + std::strerror(errno));
   }
   return proc;
 }

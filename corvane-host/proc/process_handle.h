@@ -75,7 +75,7 @@ struct pin_result {
 };
 
 // This host's /proc, opened once by a command and passed down to every
-// reader; throws std::runtime_error when it cannot be opened.
+// reader; throws failure when it cannot be opened.
 unique_fd open_proc();
 
 }  // namespace corvane_host

@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+#include "base/reasons.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace corvane_host {
+
+std::string words_of(const reason& because) {
+  switch (because.why) {
+    case why::not_a_process_id:
+      return "not a process ID";
+    case why::not_seen_by_check:
+      return "the check did not see it running";
+    case why::not_signalled_by_plugin:
+      return "the plug-in did not signal it";
+    case why::now_another_process:
+      return "the ID now belongs to another process";
+    case why::no_installation_file:
+      return "it no longer runs a file of the installation";
+    case why::has_ended:
+      return "it has ended";
+    case why::system_error:
+      break;
+  }
+  return std::strerror(because.error);
+}
+
+reason reason_of_error(int error) {
+  switch (error) {
+    case ESRCH:
+      return {why::has_ended, 0};
+    case ESTALE:
+      return {why::now_another_process, 0};
+    default:
+      return {why::system_error, error};
+  }
+}
+
+int error_of_reason(const reason& because) {
+  switch (because.why) {
+    case why::system_error:
+      return because.error;
+    case why::has_ended:
+      return ESRCH;
+    default:
+      return EPERM;
+  }
+}
+
+const char* words_of(fate what) {
+  switch (what) {
+    case fate::signalled:
+      return "sent SIGTERM";
+    case fate::ended_on_sigterm:
+      return "ended on SIGTERM";
+    case fate::ended_on_sigkill:
+      return "ended on SIGKILL";
+    case fate::still_running:
+      return "still running";
+    case fate::started_again:
+      return "started again";
+    case fate::left_alone:
+      return "left alone";
+    case fate::already_gone:
+      return "already gone";
+    case fate::not_permitted:
+      return "not permitted";
+  }
+  return "?";
+}
+
+fate fate_of(const reason& because) {
+  switch (because.why) {
+    case why::has_ended:
+      return fate::already_gone;
+    case why::system_error:
+      return fate::not_permitted;
+    default:
+      return fate::left_alone;
+  }
+}
+
+const char* words_of(unproven what) {
+  switch (what) {
+    case unproven::relative_script_unheld:
+      return "a relative script name, and no open handle to the script";
+    case unproven::script_where_others_write:
+      return "a script in a directory of the installation that others may write";
+    case unproven::class_path_jars_not_open:
+      return "a class path in the installation, but none of its jars open";
+    case unproven::unknown_option:
+      return "a command line with an option corvane-host does not know";
+  }
+  return "?";
+}
+
+}  // namespace corvane_host

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+// Every reason and outcome the host reports, as types, and their words, in
+// one place: the text report, the JSON and the log say them the same way.
+#ifndef CORVANE_HOST_BASE_REASONS_H
+#define CORVANE_HOST_BASE_REASONS_H
+
+#include <string>
+
+namespace corvane_host {
+
+// Why a recorded entry was not signalled, or its signal did not go out.
+enum class why {
+  not_a_process_id,         // the token is no plain positive decimal
+  not_seen_by_check,        // no identity was recorded for it
+  not_signalled_by_plugin,  // verified, yet the plug-in sent it nothing
+  now_another_process,      // its ID names another process now
+  no_installation_file,     // it no longer runs a file of the installation
+  has_ended,                // it had ended before the signal
+  system_error              // errno says why
+};
+
+struct reason {
+  corvane_host::why why = why::system_error;
+  int error = 0;  // for system_error
+};
+
+// The words for a reason, in the text and the JSON.
+std::string words_of(const reason& because);
+
+// The reason for a failed pin or send, from its errno.
+reason reason_of_error(int error);
+// And back: the errno kill() sets for it.
+int error_of_reason(const reason& because);
+
+// What became of one recorded process, or of one that came back.
+enum class fate {
+  signalled,         // SIGTERM went out; the host did not wait
+  ended_on_sigterm,  // it ended after SIGTERM, within the wait
+  ended_on_sigkill,  // it outlived the wait and ended after SIGKILL (--force)
+  still_running,     // it outlived the wait (and SIGKILL)
+  started_again,     // a program of the installation running again under a new ID
+  left_alone,        // not signalled, with the reason
+  already_gone,      // it had ended before the signal
+  not_permitted      // the signal could not be sent, with the reason
+};
+
+// The words for each fate, in the text and the JSON.
+const char* words_of(fate what);
+
+// The fate of an entry that was not signalled, or whose signal failed.
+fate fate_of(const reason& because);
+
+// Why a process that points into the installation could not be proven to
+// run its code: it is counted, never recorded.
+enum class unproven {
+  relative_script_unheld,        // a relative script name, and no handle to the script
+  script_where_others_write,     // the script lies in a directory others may write
+  class_path_jars_not_open,      // a class path in the installation, none of its jars open
+  unknown_option,                // a command line with an option not understood
+};
+
+const char* words_of(unproven what);
+
+}  // namespace corvane_host
+
+#endif
