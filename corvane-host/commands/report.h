@@ -40,17 +40,39 @@ struct check_outcome {
 
 // What became of one recorded process, or of one that came back.
 enum class fate {
-  signalled,         // SIGTERM went out; the host did not wait
-  ended_on_sigterm,  // it ended after SIGTERM, within the wait
-  ended_on_sigkill,  // it outlived the wait and ended after SIGKILL (--force)
-  still_running,     // it outlived the wait (and SIGKILL)
-  started_again,     // a program of the installation running again under a new ID
-  left_alone,        // not signalled, with the reason
-  already_gone,      // it had ended before the signal
-  not_permitted      // the signal could not be sent, with the reason
+  signalled,
+  ended_on_sigterm,
+  ended_on_sigkill,
+  still_running,
+  started_again,
+  left_alone,
+  already_gone,
+  not_permitted
 };
 
-// The words for each fate, in the text and the JSON.
+// The words for each fate, in the text and the JSON, and what they mean
+// (--help prints them, so the manual page has them).
+struct fate_words {
+  fate what;
+  const char* words;
+  const char* meaning;
+};
+inline constexpr fate_words fate_table[] = {
+    {fate::signalled, "sent SIGTERM", "SIGTERM went out; the host did not wait."},
+    {fate::ended_on_sigterm, "ended on SIGTERM", "it ended within --wait."},
+    {fate::ended_on_sigkill, "ended on SIGKILL",
+     "it outlived --wait and ended on --force's SIGKILL."},
+    {fate::still_running, "still running",
+     "it outlived --wait (and --force; a SIGKILL that could not go out says why)."},
+    {fate::started_again, "started again",
+     "a program of the installation running as a process the check did not record."},
+    {fate::left_alone, "left alone", "not signalled, with the reason"},
+    {fate::already_gone, "already gone", "it had ended before the signal."},
+    {fate::not_permitted, "not permitted",
+     "the signal could not be sent, with the system's error as the reason (\"Permission "
+     "denied\" where even its program cannot be read)."},
+};
+
 const char* words_of(fate what);
 
 struct process_fate {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "evidence/installation.h"
-#include "proc/process_handle.h"
 #include "files/session.h"
+#include "proc/process_handle.h"
 
 namespace corvane_host {
 
@@ -51,7 +51,7 @@ enum class why {
   now_another_process,      // its ID names another process now
   no_installation_file,     // it no longer runs a file of the installation
   has_ended,                // it had ended before the signal
-  system_error              // errno says why
+  system_error              // errno says why; the last reason
 };
 
 struct reason {
