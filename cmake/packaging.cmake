@@ -13,7 +13,9 @@ install(FILES host/host-services.h host/corvane-kill.h
 install(TARGETS corvane-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT host)
 
 # The manual page: help2man reads corvane-host --help-all and --version, so
-# the options cannot drift from the program; corvane-host.h2m adds the rest.
+# the options, the exit statuses and the outcome words (the end of --help,
+# printed from the program's own tables) cannot drift from the program;
+# corvane-host.h2m adds the synopsis and the prose.
 # Installed uncompressed: dh_installman and rpm's brp-compress compress it.
 set(manual_page ${PROJECT_BINARY_DIR}/corvane-host.1)
 set(manual_include ${PROJECT_SOURCE_DIR}/corvane-host/commands/corvane-host.h2m)

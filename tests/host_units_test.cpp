@@ -9,21 +9,24 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <tuple>
 
-#include "host_harness.h"
+#include "base/text.h"
+#include "commands/commands.h"
+#include "commands/help_footer.h"
+#include "commands/report.h"
+#include "commands/seconds.h"
+#include "ending/pid_guard.h"
+#include "ending/warnings.h"
 #include "evidence/interpreters.h"
 #include "files/paths.h"
-#include "ending/pid_guard.h"
-#include "proc/proc_parse.h"
-#include "commands/report.h"
 #include "files/resolver.h"
-#include "commands/seconds.h"
 #include "files/session.h"
 #include "files/session_file.h"
 #include "files/session_lock.h"
-#include "base/text.h"
-#include "ending/warnings.h"
+#include "host_harness.h"
+#include "proc/proc_parse.h"
 
 namespace {
 
@@ -435,6 +438,30 @@ TEST(report, json_for_scripts_keeps_every_byte) {
       "recorded": "a\u001b", "command": "", "outcome": "left alone", "reason": "not a process ID"})"));
 }
 
+// The manual page's exit statuses and outcomes: every one, as help2man reads a tagged paragraph.
+TEST(help_footer, every_exit_status_and_outcome_within_the_width) {
+  const std::string whole = help_footer(1000);
+  int next = exit_clear;
+  for (const exit_status_meaning& entry : exit_status_meanings) {
+    EXPECT_EQ(entry.status, next++);
+    EXPECT_NE(whole.find("\n  " + std::to_string(entry.status) + "   "), std::string::npos);
+  }
+  EXPECT_EQ(next, exit_signalled_after_failure + 1);
+  for (const fate_words& entry : fate_table) {
+    EXPECT_STREQ(words_of(entry.what), entry.words);
+    EXPECT_NE(whole.find("\n  " + std::string(entry.words) + "  "), std::string::npos);
+  }
+  EXPECT_NE(whole.find("; " + words_of(reason{why::no_installation_file}) + "."),
+            std::string::npos);
+  std::istringstream lines(help_footer(60));
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t indent = line.find_first_not_of(' ');
+    EXPECT_TRUE(line.empty() || (indent == 0 && line.back() == ':') ||
+                (line.size() <= 60 && (indent == 2 || indent == 6 || indent == 20)))
+        << line;
+  }
+}
+
 // Whatever a process or user chose reaches a terminal as inert text.
 // Escapes read best beside the raw bytes they stand for.
 // NOLINTBEGIN(modernize-raw-string-literal)
@@ -475,7 +502,7 @@ struct stat owned(uid_t uid, mode_t mode) {
 
 // Which steps a host takes, as root (0) or as user 1000: directory owner and
 // mode, the entry's owner, the caller | step | follow the entry as a link.
-TEST(safe_path, steps_and_links_a_host_follows) {
+TEST(resolver, steps_and_links_a_host_follows) {
   for (const auto& [directory, entry, caller, steps, follows] :
        std::vector<std::tuple<struct stat, struct stat, uid_t, bool, bool>>{
            {owned(0, 040755), owned(1000, 0), 0, true, false},      // /home: root's alone

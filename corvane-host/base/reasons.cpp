@@ -49,23 +49,10 @@ int error_of_reason(const reason& because) {
 }
 
 const char* words_of(fate what) {
-  switch (what) {
-    case fate::signalled:
-      return "sent SIGTERM";
-    case fate::ended_on_sigterm:
-      return "ended on SIGTERM";
-    case fate::ended_on_sigkill:
-      return "ended on SIGKILL";
-    case fate::still_running:
-      return "still running";
-    case fate::started_again:
-      return "started again";
-    case fate::left_alone:
-      return "left alone";
-    case fate::already_gone:
-      return "already gone";
-    case fate::not_permitted:
-      return "not permitted";
+  for (const fate_words& entry : fate_table) {
+    if (entry.what == what) {
+      return entry.words;
+    }
   }
   return "?";
 }

@@ -16,7 +16,7 @@ enum class why {
   now_another_process,      // its ID names another process now
   no_installation_file,     // it no longer runs a file of the installation
   has_ended,                // it had ended before the signal
-  system_error              // errno says why
+  system_error              // errno says why; the last reason
 };
 
 struct reason {
@@ -44,7 +44,29 @@ enum class fate {
   not_permitted      // the signal could not be sent, with the reason
 };
 
-// The words for each fate, in the text and the JSON.
+// The words for each fate, in the text and the JSON, and what they mean
+// (--help prints them, so the manual page has them).
+struct fate_words {
+  fate what;
+  const char* words;
+  const char* meaning;
+};
+inline constexpr fate_words fate_table[] = {
+    {fate::signalled, "sent SIGTERM", "SIGTERM went out; the host did not wait."},
+    {fate::ended_on_sigterm, "ended on SIGTERM", "it ended within --wait."},
+    {fate::ended_on_sigkill, "ended on SIGKILL",
+     "it outlived --wait and ended on --force's SIGKILL."},
+    {fate::still_running, "still running",
+     "it outlived --wait (and --force; a SIGKILL that could not go out says why)."},
+    {fate::started_again, "started again",
+     "a program of the installation running as a process the check did not record."},
+    {fate::left_alone, "left alone", "not signalled, with the reason"},
+    {fate::already_gone, "already gone", "it had ended before the signal."},
+    {fate::not_permitted, "not permitted",
+     "the signal could not be sent, with the system's error as the reason (\"Permission "
+     "denied\" where even its program cannot be read)."},
+};
+
 const char* words_of(fate what);
 
 // The fate of an entry that was not signalled, or whose signal failed.

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "commands/commands.h"
+#include "commands/help_footer.h"
 #include "commands/seconds.h"
 
 namespace {
@@ -73,6 +74,8 @@ int parse_and_run(int argc, char** argv) {
   for (CLI::App* command : {check, kill, run}) {
     command->fallthrough();
   }
+  // Set after the commands, which would inherit it: once, at the end of --help.
+  app.footer(help_footer());
 
   try {
     app.parse(argc, argv);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Where --log FILE sends the plug-in's log. The host may run as root on a
-// path a user chose, so FILE is reached as a session is (safe_path.h): only a
+// path a user chose, so FILE is reached as a session is (resolver.h): only a
 // regular file is appended to, a new one is made with mode 0600, and no pipe
 // or device is ever opened. "-", /dev/stderr, /dev/stdout and /dev/null
 // name the standard streams and nothing.

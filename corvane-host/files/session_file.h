@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The session kept in a file between invocations, so that check and kill can
 // be separate commands. The host may run as root on a path that an ordinary
-// user chose: the file's directory is resolved once and held (safe_path.h),
+// user chose: the file's directory is resolved once and held (resolver.h),
 // and everything after is done in it: no other file is opened, nothing is
 // given away, and the file keeps its owner and mode.
 #ifndef CORVANE_HOST_SESSION_FILE_H
