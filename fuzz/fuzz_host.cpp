@@ -58,7 +58,8 @@ void proc_text(const std::string& text) {
   (void)parse_stat(text);
   (void)parse_status(text);
   (void)parse_signalfd_mask(text);
-  (void)proc_hides_processes(text);
+  (void)proc_hides_processes(text, 0);
+  (void)proc_hides_processes(text, 22);
   (void)parse_lock_holder(text, 8, 1, 12);
   (void)service_of_cgroup(parse_cgroup(text));
   expect(parse_maps_files(text).size() <= lines, "more mapped files than lines");

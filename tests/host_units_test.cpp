@@ -108,12 +108,18 @@ TEST(proc_parse, command_lines_links_cgroups_and_maps) {
                           "hidepid=0 | -", "hidepid=off | -", "subset=pid | -"}) {
     const strings fields = harness::split(row, '|');
     const auto hiding = proc_hides_processes("25 1 8:1 / / rw - ext4 /dev/sda1 rw\n" + proc_line +
-                                             fields[0] + "\n");
+                                                 fields[0] + "\n",
+                                             0);
     const std::string seen =
         hiding ? hiding->mode + " " + (hiding->gid ? std::to_string(*hiding->gid) : "-") : "-";
     EXPECT_EQ(seen, fields[1]) << row;
   }
-  EXPECT_FALSE(proc_hides_processes("30 26 0:50 / /mnt/proc rw - proc proc rw,hidepid=2\n"));
+  EXPECT_FALSE(proc_hides_processes("30 26 0:50 / /mnt/proc rw - proc proc rw,hidepid=2\n", 0));
+  // A second /proc over the first: the one read decides, by its mount ID.
+  const std::string stacked = proc_line + "hidepid=0\n31 22 0:51 / /proc rw - proc proc rw,hidepid=2\n";
+  EXPECT_FALSE(proc_hides_processes(stacked, 22));
+  EXPECT_TRUE(proc_hides_processes(stacked, 31));
+  EXPECT_TRUE(proc_hides_processes(stacked, 0));
 }
 
 TEST(proc_parse, signalfd_masks_and_lock_holders) {

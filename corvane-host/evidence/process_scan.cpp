@@ -102,7 +102,14 @@ bool passed_over(int proc_fd, const std::string& pid, const installation& where)
 
 // Why the /proc in use hides processes from this caller, if it does.
 std::string hidden_processes(int proc_fd) {
-  const auto hidden = proc_hides_processes(read_file_at(proc_fd, "self/mountinfo").text);
+  // The mount read, by its ID: another /proc may be mounted over the first.
+  struct statx mount {};
+  const std::uint64_t mount_id =
+      statx(proc_fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &mount) == 0 && (mount.stx_mask & STATX_MNT_ID)
+          ? mount.stx_mnt_id
+          : 0;
+  const auto hidden =
+      proc_hides_processes(read_file_at(proc_fd, "self/mountinfo").text, mount_id);
   if (!hidden || geteuid() == 0 ||
       (hidden->gid && (getegid() == *hidden->gid || group_member(*hidden->gid) != 0))) {
     return {};

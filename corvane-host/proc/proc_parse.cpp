@@ -191,15 +191,20 @@ std::vector<mapped_file> parse_maps_files(std::string_view text) {
   return files;
 }
 
-std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo) {
+std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo,
+                                                std::uint64_t mount_id) {
+  std::optional<proc_hiding> found;
   for (std::string_view line : parts(mountinfo, '\n')) {
     // "ID PARENT MAJOR:MINOR ROOT MOUNT_POINT OPTIONS [TAGS...] - TYPE SOURCE SUPER_OPTIONS"
-    for (int field = 0; field < 4; ++field) {
+    std::uint64_t id = 0;
+    const bool numbered = parse_number(next_word(line), id);
+    for (int field = 1; field < 4; ++field) {
       next_word(line);
     }
     const std::string_view mount_point = next_word(line);
     const std::size_t separator = line.find(" - ");
-    if (mount_point != "/proc" || separator == std::string_view::npos) {
+    const bool wanted = mount_id != 0 ? numbered && id == mount_id : mount_point == "/proc";
+    if (!wanted || separator == std::string_view::npos) {
       continue;
     }
     line.remove_prefix(separator + 3);
@@ -219,9 +224,10 @@ std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo) {
       }
     }
     const bool hides = !hiding.mode.empty() && hiding.mode != "0" && hiding.mode != "off";
-    return hides ? std::optional(hiding) : std::nullopt;
+    // Without an ID, the last /proc listed: a mount over another comes after it.
+    found = hides ? std::optional(hiding) : std::nullopt;
   }
-  return std::nullopt;
+  return found;
 }
 
 std::string parse_cgroup(std::string_view text) {

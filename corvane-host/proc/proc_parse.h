@@ -75,13 +75,15 @@ struct mapped_file {
 // files.
 std::vector<mapped_file> parse_maps_files(std::string_view text);
 
-// /proc/self/mountinfo: how the /proc mounted at /proc hides other users'
-// processes (hidepid= other than 0 or off), and the group that may see them.
+// /proc/self/mountinfo: how the /proc this host reads (the mount `mount_id`;
+// where it is 0, the one on top at /proc) hides other users' processes
+// (hidepid= other than 0 or off), and the group that may see them.
 struct proc_hiding {
   std::string mode;
   std::optional<gid_t> gid;
 };
-std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo);
+std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo,
+                                                std::uint64_t mount_id);
 
 // /proc/PID/cgroup: the process's path in the unified (v2) hierarchy, from
 // its "0::PATH" line; empty when it has none.
