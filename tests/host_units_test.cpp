@@ -457,7 +457,7 @@ TEST(help_footer, every_exit_status_and_outcome_within_the_width) {
     EXPECT_STREQ(words_of(entry.what), entry.words);
     EXPECT_NE(whole.find("\n  " + std::string(entry.words) + "  "), std::string::npos);
   }
-  EXPECT_NE(whole.find("; " + words_of(reason{why::no_installation_file}) + "."),
+  EXPECT_NE(whole.find("; " + words_of(reason{why::this_host_or_a_caller}) + "."),
             std::string::npos);
   std::istringstream lines(help_footer(60));
   for (std::string line; std::getline(lines, line);) {

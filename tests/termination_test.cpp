@@ -197,19 +197,27 @@ TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
   const corvane_host::unique_fd proc = corvane_host::open_proc();
   const auto pinned = corvane_host::process_handle::pin(stranger.pid(), proc.get());
   ASSERT_TRUE(pinned.handle);
-  values.values["RUNNING_PROC_LIST"] += ";0;" + std::to_string(stranger.pid());
+  // This test, which calls the host, and `ours` listed twice: signalled once.
+  const auto caller = corvane_host::process_handle::pin(getpid(), proc.get());
+  ASSERT_TRUE(caller.handle);
+  values.values["RUNNING_PROC_LIST"] += ";0;" + std::to_string(stranger.pid()) + ";" +
+                                        std::to_string(getpid()) + ";" + std::to_string(ours.pid());
   values.values[corvane_host::identities_key] +=
-      ";" + corvane_host::encode_identities({{pinned.handle->identity(), root + "/bin/corvane"}});
+      ";" + corvane_host::encode_identities({{pinned.handle->identity(), root + "/bin/corvane"},
+                                             {caller.handle->identity(), root + "/bin/corvane"}});
   harness::write_file(session, corvane_host::encode_session(values));
 
   const auto killed = run_host({"--session", session, "--json", "kill"});
   EXPECT_EQ(killed.status, 0) << killed.err;
   EXPECT_EQ(killed.outcomes(), (outcomes{{ours.pid(), "sent SIGTERM"},
                                          {zombie.pid(), "already gone"},
-                                         {stranger.pid(), "left alone"}}));
+                                         {stranger.pid(), "left alone"},
+                                         {getpid(), "left alone"}}));
   const nlohmann::json skipped = killed.json()["kill"]["processes"];  // in the list's order
+  EXPECT_EQ(skipped.size(), 5U) << killed.out;
   EXPECT_EQ(skipped[1]["reason"], "not a process ID") << killed.out;
   EXPECT_EQ(skipped[2]["reason"], "it no longer runs a file of the installation");
+  EXPECT_EQ(skipped[3]["reason"], "it is this corvane-host or a process that called it");
   EXPECT_TRUE(stranger.running());
 
   // Up to 64 entries beyond the check's records are taken, one more is not: not its list.

@@ -20,6 +20,8 @@ std::string words_of(const reason& because) {
       return "it no longer runs a file of the installation";
     case why::has_ended:
       return "it has ended";
+    case why::this_host_or_a_caller:
+      return "it is this corvane-host or a process that called it";
     case why::system_error:
       break;
   }

@@ -3,9 +3,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <string_view>
 
 #include "evidence/process_evidence.h"
+#include "proc/proc_table.h"
 
 namespace corvane_host {
 namespace {
@@ -61,13 +63,18 @@ guard_result guard_recorded(const session_records& records, const installation& 
                         " of them are: it was not written by a check");
   }
   guard_result result;
+  const std::set<pid_t> family = this_host_and_its_callers(proc_fd);
+  std::set<pid_t> seen;  // a process listed again is looked at, and signalled, once
   for (const auto& [token, pid] : records.list) {
     const auto entry = pid ? recorded.find(*pid) : recorded.end();
     std::string_view kept = "-1";
-    if (token == "-1") {
+    if (token == "-1" || (pid && !seen.insert(*pid).second)) {
       // the plug-in skips it
     } else if (!pid || *pid <= 0) {
       result.skipped.push_back({std::nullopt, token, "", {why::not_a_process_id}});
+    } else if (family.count(*pid) != 0) {
+      const std::string command = entry != recorded.end() ? entry->second->command : "";
+      result.skipped.push_back({pid, token, command, {why::this_host_or_a_caller}});
     } else if (entry == recorded.end()) {
       result.skipped.push_back({pid, token, "", {why::not_seen_by_check}});
     } else {

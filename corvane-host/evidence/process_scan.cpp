@@ -41,16 +41,6 @@ std::optional<pid_t> pid_of_name(std::string_view name) {
   return pid;
 }
 
-// This host and every process above it: never recorded, never signalled.
-std::set<pid_t> this_host_and_its_callers(int proc_fd) {
-  std::set<pid_t> family;
-  for (pid_t pid = getpid(); pid > 0 && family.insert(pid).second;) {
-    const pin_result pinned = process_handle::pin(pid, proc_fd);
-    pid = pinned.handle ? pinned.handle->stat().parent : 0;
-  }
-  return family;
-}
-
 // The installation's files that the process maps or holds open, known by
 // device and inode, so a bind mount's or a hard link's name counts too. Only
 // those are kept, each once, whatever else the process maps or opens.

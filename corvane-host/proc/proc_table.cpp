@@ -110,6 +110,15 @@ bool sigterm_taken_at_once(const process_handle& process, const process_status& 
   });
 }
 
+std::set<pid_t> this_host_and_its_callers(int proc_fd) {
+  std::set<pid_t> family;
+  for (pid_t pid = getpid(); pid > 0 && family.insert(pid).second;) {
+    const pin_result pinned = process_handle::pin(pid, proc_fd);
+    pid = pinned.handle ? pinned.handle->stat().parent : 0;
+  }
+  return family;
+}
+
 std::string user_name(uid_t uid) {
   std::vector<char> buffer(16384);
   passwd entry{};

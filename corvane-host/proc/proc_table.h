@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,10 @@ proc_result<std::string> read_cgroup(const process_handle& process);
 // `status` is the process's own, read already: when its main thread takes
 // SIGTERM, no other thread is looked at.
 bool sigterm_taken_at_once(const process_handle& process, const process_status& status);
+
+// This host and every process above it, read through `proc_fd`: never
+// recorded, never signalled, whatever a session says.
+std::set<pid_t> this_host_and_its_callers(int proc_fd);
 
 // The user's name, or the number when it has none.
 std::string user_name(uid_t uid);
