@@ -144,7 +144,8 @@ TEST(proc_parse, signalfd_masks_and_lock_holders) {
   }
 }
 
-// Flags: Ignored, taken At once, Stopped, namespace Init, Handled; then owner and unit.
+// Flags: Ignored, taken At once, Stopped (or by a Debugger), namespace Init, Handled; then owner
+// and unit. A namespace's init has two others.
 TEST(warnings, what_the_kernel_will_do_with_one_sigterm) {
   for (const char* row : {
            "----- |  |  | it blocks SIGTERM",
@@ -153,9 +154,10 @@ TEST(warnings, what_the_kernel_will_do_with_one_sigterm) {
            "IA--- |  |  | it ignores SIGTERM",
            "I---- |  |  | it ignores SIGTERM",
            "----H |  |  | it blocks SIGTERM",
-           "-AS-- |  |  | it is stopped",
+           "-AS-- |  |  | it will be continued right after its SIGTERM",
+           "-AD-- |  |  | stopped by a debugger",
            "-A-I- |  |  | first process of its pid namespace",
-           "-A-IH |  |  | -",
+           "-A-IH |  |  | every other process of that namespace (2 running)",
            "-A--- | ann |  | it belongs to ann: this user may not signal it",
            "-A--- |  | a.service | the systemd service a.service",
        }) {
@@ -164,11 +166,12 @@ TEST(warnings, what_the_kernel_will_do_with_one_sigterm) {
     sigterm_view view;
     view.status.ignores_sigterm = flags[0] == 'I';
     view.taken_at_once = flags[1] == 'A';
-    view.status.state = flags[2] == 'S' ? 'T' : 'S';
+    view.status.state = flags[2] == 'S' ? 'T' : flags[2] == 'D' ? 't' : 'S';
     view.status.namespace_init = flags[3] == 'I';
     view.status.handles_sigterm = flags[4] == 'H';
     view.foreign_owner = fields[1];
     view.unit = fields[2];
+    view.namespace_others = {2, true};
     const strings warnings = warnings_of(view);
     if (fields[3] == "-") {
       EXPECT_EQ(warnings, strings{}) << row;
@@ -388,7 +391,8 @@ std::pair<check_outcome, kill_outcome> every_part() {
       1,
       {{20, "", "/opt/p", fate::still_running, {}},
        {21, "", "/opt/p", fate::not_permitted, reason{why::system_error, EPERM}},
-       {std::nullopt, "a\x1b", "", fate::left_alone, reason{why::not_a_process_id}}},
+       {std::nullopt, "a\x1b", "", fate::left_alone, reason{why::not_a_process_id}},
+       {22, "", "/opt/p", fate::signalled, {}, parent_process{{30, 0, 0}, "s\xe9", false}}},
       std::nullopt};
   return {check, kill};
 }
@@ -409,6 +413,7 @@ TEST(report, text_for_people) {
             "Sent SIGTERM to 1 process(es).\n"
             "  20  /opt/p: still running\n  21  /opt/p: not permitted (Operation not permitted)\n"
             "  \"a\\x1b\"  : left alone (not a process ID)\n"
+            "  22  /opt/p: sent SIGTERM; its parent 30 (s\\xe9) may start it again\n"
             "kill_corvane returned 0\n");
   check_outcome clear;
   clear.root = "/opt/c/";
@@ -442,6 +447,8 @@ TEST(report, json_for_scripts_keeps_every_byte) {
   EXPECT_EQ(in["using_files"][0]["files"][1]["path_hex"], "2f6f70742f636166e92f79");
   EXPECT_EQ(document["kill"]["processes"][2], nlohmann::json::parse(R"({"pid": null,
       "recorded": "a\u001b", "command": "", "outcome": "left alone", "reason": "not a process ID"})"));
+  EXPECT_EQ(document["kill"]["processes"][3]["may_be_restarted_by"],
+            nlohmann::json::parse(R"({"pid": 30, "command": "s\ufffd", "command_hex": "73e9"})"));
 }
 
 // The manual page's exit statuses and outcomes: every one, as help2man reads a tagged paragraph.

@@ -4,6 +4,8 @@
 //   sigwait   every thread blocks it; a thread waits for it in sigwait()
 //   worker    the main thread blocks it; a worker thread leaves it unblocked
 //             and the handler ends the program
+//   handler FILE [PROGRAM ARG...]
+//             a handler writes FILE and ends it; it starts PROGRAM first
 // Once set up, its argv[0] reads "ready". Or, as `leader`, its main thread exits a second
 // after it starts while another goes on: exe and cmdline unreadable, yet it runs. Or, as
 // `maps FILE`, it maps FILE between hundreds of pages of its own, so that FILE's line comes
@@ -19,6 +21,10 @@
 #include <cstring>
 #include <string>
 #include <thread>
+
+namespace {
+const char* handled = nullptr;  // the file the handler writes
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
@@ -47,7 +53,19 @@ int main(int argc, char** argv) {
     signal(SIGTERM, [](int) { _exit(0); });
     std::thread([] { pause(); }).detach();
   }
-  pthread_sigmask(SIG_BLOCK, &term, nullptr);
+  if (mode == "handler" && argc > 2) {
+    handled = argv[2];
+    signal(SIGTERM, [](int) {
+      const int fd = open(handled, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+      _exit(fd >= 0 && write(fd, "SIGTERM", 7) == 7 ? 0 : 1);
+    });
+    if (argc > 3 && fork() == 0) {
+      execv(argv[3], argv + 3);
+      _exit(127);
+    }
+  } else {
+    pthread_sigmask(SIG_BLOCK, &term, nullptr);
+  }
   if (mode == "signalfd") {
     const int fd = signalfd(-1, &term, SFD_CLOEXEC);
     std::thread([fd] {

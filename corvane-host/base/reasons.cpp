@@ -70,6 +70,10 @@ fate fate_of(const reason& because) {
   }
 }
 
+std::string restart_words(long parent, const std::string& name) {
+  return "its parent " + std::to_string(parent) + " (" + name + ") may start it again";
+}
+
 const char* words_of(unproven what) {
   switch (what) {
     case unproven::relative_script_unheld:

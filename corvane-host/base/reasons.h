@@ -73,6 +73,10 @@ const char* words_of(fate what);
 // The fate of an entry that was not signalled, or whose signal failed.
 fate fate_of(const reason& because);
 
+// What is said of a process signalled with no wait whose parent, not an
+// init, may start it again; `name` is the parent's, made printable.
+std::string restart_words(long parent, const std::string& name);
+
 // Why a process that points into the installation could not be proven to
 // run its code: it is counted, never recorded.
 enum class unproven {

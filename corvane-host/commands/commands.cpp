@@ -85,6 +85,9 @@ std::chrono::milliseconds milliseconds_of(double seconds) {
   return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
 
+// The entries of /proc read at most to count the processes of a namespace.
+constexpr std::size_t most_processes = 65536;
+
 // What the report says of a recorded process that could not be pinned again.
 std::string unpinned_warning(int error) {
   return error == ESRCH    ? "it has already ended"
@@ -132,8 +135,14 @@ std::vector<process_view> recorded_processes(const std::vector<pid_t>& ids,
                               std::string(std::strerror(status.error)));
     } else {
       const process_handle& process = *pinned.handle;
-      sigterm_view sigterm{*status.value, sigterm_taken_at_once(process, *status.value), "",
-                           service_of_cgroup(read_cgroup(process).value.value_or(""))};
+      sigterm_view sigterm{*status.value,
+                           sigterm_taken_at_once(process, *status.value),
+                           "",
+                           service_of_cgroup(read_cgroup(process).value.value_or("")),
+                           {}};
+      if (status.value->namespace_init && status.value->handles_sigterm) {
+        sigterm.namespace_others = members_of_namespace(process, proc_fd, most_processes);
+      }
       view.user = name_of(status.value->real_uid);
       if (!may_signal(*status.value)) {
         sigterm.foreign_owner = view.user;

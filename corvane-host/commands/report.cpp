@@ -107,6 +107,9 @@ void kill_text(std::ostream& out, const kill_outcome& kill) {
     if (process.reason) {
       out << " (" << words_of(*process.reason) << ")";
     }
+    if (process.restarter) {
+      out << "; " << restart_words(process.restarter->who.pid, printable(process.restarter->name));
+    }
     out << "\n";
   }
   out << "kill_corvane returned " << kill.result << "\n";
@@ -167,6 +170,11 @@ json kill_json(const kill_outcome& kill) {
     }
     if (process.reason) {
       entry["reason"] = words_of(*process.reason);
+    }
+    if (process.restarter) {
+      json parent = {{"pid", process.restarter->who.pid}};
+      put_text(parent, "command", process.restarter->name);
+      entry["may_be_restarted_by"] = std::move(parent);
     }
     processes.push_back(std::move(entry));
   }

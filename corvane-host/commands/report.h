@@ -12,6 +12,7 @@
 
 #include "base/reasons.h"
 #include "evidence/process_scan.h"
+#include "proc/proc_table.h"
 
 namespace corvane_host {
 
@@ -44,6 +45,8 @@ struct process_fate {
   std::string command;
   fate what = fate::signalled;
   std::optional<corvane_host::reason> reason;
+  // Signalled with no wait: its parent, which may start it again.
+  std::optional<parent_process> restarter = std::nullopt;
 };
 
 struct kill_outcome {

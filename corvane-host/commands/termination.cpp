@@ -19,6 +19,8 @@
 #include "ending/waiter.h"
 #include "evidence/installation.h"
 #include "files/paths.h"
+#include "proc/proc_table.h"
+#include "proc/process_handle.h"
 
 namespace corvane_host {
 namespace {
@@ -31,6 +33,9 @@ constexpr std::chrono::seconds kill_grace{2};
 // How long a supervisor is given to start a program again before the host
 // looks (systemd's RestartSec= is 100 ms unless set).
 constexpr std::chrono::milliseconds restart_grace{500};
+// How often the host looks again while a parent that outlived what it
+// started may still start it again.
+constexpr std::chrono::seconds look_interval{1};
 
 // "already gone" says all there is to say; other fates keep their reason.
 process_fate fate_for(std::optional<pid_t> pid, const std::string& token,
@@ -56,7 +61,7 @@ void look_again(const loaded_plugin& plugin, const call_basics& basics, const st
   scratch.values["CORVANE_PATH"] = root;
   plugin.check_running_corvane(scratch, call);
   const installation_scan scan = std::move(call.scan).value_or(installation_scan{});
-  outcome.incomplete = !scan.uninspected.empty() || !scan.hidden.empty();
+  outcome.incomplete = outcome.incomplete || !scan.uninspected.empty() || !scan.hidden.empty();
   for (const pid_t pid : records_of(scratch).ids()) {
     const auto who = scan.identities.find(pid);
     if (who == scan.identities.end()) {
@@ -72,24 +77,23 @@ void look_again(const loaded_plugin& plugin, const call_basics& basics, const st
 
 // Waits for what was signalled, escalates if asked, and sets each fate.
 // SIGKILL goes only to a process proven again to run the installation's file.
-void wait_for_signalled(const ending& how, const installation& where, int proc_fd,
-                        const std::vector<recorded_process>& signalled, std::size_t first_fate,
-                        kill_outcome& outcome) {
+void wait_for_signalled(const ending& how, clock::time_point deadline, const installation& where,
+                        int proc_fd, const std::vector<recorded_process>& signalled,
+                        std::size_t first_fate, kill_outcome& outcome) {
   std::vector<process_identity> waited;
   std::map<pid_t, const recorded_process*> by_id;
   for (const recorded_process& entry : signalled) {
     waited.push_back(entry.who);
     by_id[entry.who.pid] = &entry;
   }
-  std::vector<process_identity> survivors =
-      wait_for_exit(waited, clock::now() + *how.wait, proc_fd);
+  std::vector<process_identity> survivors = wait_for_exit(waited, deadline, proc_fd);
   std::set<pid_t> killed_ids;
   std::map<pid_t, reason> unkilled;
   if (how.force) {
     std::vector<process_identity> killed;
     for (const process_identity& who : survivors) {
       const std::optional<reason> failed =
-          send_verified(*by_id.at(who.pid), where, proc_fd, SIGKILL);
+          send_verified(*by_id.at(who.pid), where, proc_fd, SIGKILL).failed;
       if (!failed) {
         killed.push_back(who);
       } else if (failed->why != why::has_ended && failed->why != why::now_another_process) {
@@ -118,7 +122,42 @@ void wait_for_signalled(const ending& how, const installation& where, int proc_f
                                                       : fate::ended_on_sigterm;
     }
   }
+}
+
+// The parent that may start `entry` again once it has ended: one that is
+// neither the first process of its pid namespace (an init, which starts
+// nothing again here) nor signalled itself.
+std::optional<parent_process> restarter_of(const recorded_process& entry, const signal_scope& sends,
+                                           const std::vector<recorded_process>& signalled) {
+  std::optional<parent_process> parent = sends.parent_of(entry.who.pid);
+  if (!parent || parent->who.pid == 1 || parent->namespace_init ||
+      std::any_of(signalled.begin(), signalled.end(),
+                  [&](const recorded_process& other) { return other.who == parent->who; })) {
+    return std::nullopt;
+  }
+  return parent;
+}
+
+// Looks again once a supervisor has had time to start a program again; while
+// a parent that may do so outlives what it started, about once a second until
+// `deadline`, up to the first comeback.
+void watch_for_comebacks(const loaded_plugin& plugin, const call_basics& basics,
+                         const std::string& root, const session_records& records,
+                         const std::vector<parent_process>& restarters, const ending& how,
+                         clock::time_point deadline, kill_outcome& outcome) {
   std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(restart_grace, *how.wait));
+  const bool supervised =
+      std::any_of(restarters.begin(), restarters.end(), [&](const parent_process& parent) {
+        const pin_result pinned = process_handle::pin(parent.who, basics.proc_fd);
+        return pinned.handle && !pinned.handle->ended();
+      });
+  for (;;) {
+    look_again(plugin, basics, root, records.identities, outcome);
+    if (!supervised || outcome.has(fate::started_again) || clock::now() >= deadline) {
+      return;
+    }
+    std::this_thread::sleep_until(std::min(clock::now() + look_interval, deadline));
+  }
 }
 
 // A fate for each process the guard let through: sent, or why not.
@@ -167,6 +206,7 @@ kill_outcome end_recorded(const loaded_plugin& plugin, const call_basics& basics
   } catch (...) {
     note_failure(outcome.failure, std::current_exception());
   }
+  const clock::time_point wait_start = clock::now();
   // From here on signals may be out: a failure is reported after the fates.
   outcome.sent = static_cast<int>(
       std::count_if(guard.to_signal.begin(), guard.to_signal.end(),
@@ -178,12 +218,20 @@ kill_outcome end_recorded(const loaded_plugin& plugin, const call_basics& basics
     const std::vector<recorded_process> signalled =
         note_sends(guard.to_signal, *call.signals, outcome);
     const std::size_t first_fate = outcome.processes.size();
+    std::vector<parent_process> restarters;
     for (const recorded_process& entry : signalled) {
-      outcome.processes.push_back({entry.who.pid, "", entry.command, fate::signalled, {}});
+      std::optional<parent_process> restarter = restarter_of(entry, *call.signals, signalled);
+      if (restarter && how.wait) {
+        restarters.push_back(*restarter);  // watched for; said only where there is no wait
+        restarter.reset();
+      }
+      outcome.processes.push_back(
+          {entry.who.pid, "", entry.command, fate::signalled, {}, std::move(restarter)});
     }
     if (how.wait) {
-      wait_for_signalled(how, where, basics.proc_fd, signalled, first_fate, outcome);
-      look_again(plugin, basics, root, records.identities, outcome);
+      const clock::time_point deadline = wait_start + *how.wait;
+      wait_for_signalled(how, deadline, where, basics.proc_fd, signalled, first_fate, outcome);
+      watch_for_comebacks(plugin, basics, root, records, restarters, how, deadline, outcome);
     }
   } catch (...) {
     note_failure(outcome.failure, std::current_exception());

@@ -15,14 +15,22 @@
 #include <vector>
 
 #include "ending/pid_guard.h"
+#include "proc/proc_table.h"
 
 namespace corvane_host {
 
+// What a verified send did.
+struct verified_send {
+  std::optional<reason> failed;          // nullopt: the signal went out
+  std::optional<parent_process> parent;  // for SIGTERM, its parent at the proof, where known
+};
+
 // Sends `signal` to a recorded process, proven again just before on its own
-// handle (prove_again): nullopt, or why nothing was sent. A process that
-// has since exec'd another program is not the installation's any more.
-std::optional<reason> send_verified(const recorded_process& recorded, const installation& where,
-                                    int proc_fd, int signal);
+// handle (prove_again). A process that has since exec'd another program is
+// not the installation's any more. SIGTERM is followed by SIGCONT through
+// the same handle.
+verified_send send_verified(const recorded_process& recorded, const installation& where,
+                            int proc_fd, int signal);
 
 // The processes one plug-in call may signal, and what became of each send.
 class signal_scope {
@@ -40,12 +48,15 @@ class signal_scope {
   // Nullopt where the last send to `pid` went out; otherwise why not (the
   // plug-in may have sent it nothing).
   [[nodiscard]] std::optional<reason> failure_of(pid_t pid) const noexcept;
+  // The parent `pid` had when the plug-in's SIGTERM reached it, where known.
+  [[nodiscard]] std::optional<parent_process> parent_of(pid_t pid) const;
 
  private:
   struct process {
     recorded_process recorded;
     bool asked = false;            // whether the plug-in sent it anything
     std::optional<reason> failed;  // why the last send did not go out
+    std::optional<parent_process> parent;
   };
   installation where_;
   int proc_fd_;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "proc/proc_parse.h"
+#include "proc/proc_table.h"
 
 namespace corvane_host {
 
@@ -19,6 +20,9 @@ struct sigterm_view {
   bool taken_at_once = true;
   std::string foreign_owner;  // the owner's name where this host may not signal it
   std::string unit;           // the systemd service it belongs to, if any
+  // For the first process of a pid namespace that handles SIGTERM: the other
+  // processes of its namespace, which its end takes down.
+  namespace_members namespace_others;
 };
 
 std::vector<std::string> warnings_of(const sigterm_view& view);

@@ -119,6 +119,48 @@ std::set<pid_t> this_host_and_its_callers(int proc_fd) {
   return family;
 }
 
+std::optional<parent_process> read_parent(const process_handle& child, int proc_fd) {
+  const pin_result pinned = process_handle::pin(child.stat().parent, proc_fd);
+  // A parent started before its child: a later start is another process under a reused ID.
+  if (!pinned.handle || pinned.handle->identity().start_time > child.identity().start_time) {
+    return std::nullopt;
+  }
+  const process_handle& parent = *pinned.handle;
+  std::string name = read_file_at(parent.proc_dir(), "comm").text;
+  if (!name.empty() && name.back() == '\n') {
+    name.pop_back();
+  }
+  const proc_result<process_status> status = read_status(parent);
+  if (!status.value || !parent.verify()) {
+    return std::nullopt;
+  }
+  return parent_process{parent.identity(), std::move(name), status.value->namespace_init};
+}
+
+namespace_members members_of_namespace(const process_handle& process, int proc_fd,
+                                       std::size_t most) {
+  const file_text own = read_link_at(process.proc_dir(), "ns/pid");
+  if (own.error != 0) {
+    return {0, false};
+  }
+  const std::vector<std::string> entries = read_entries(proc_fd, ".", most + 1);
+  namespace_members members{0, entries.size() <= most};
+  const std::string self = std::to_string(process.identity().pid);
+  for (std::size_t i = 0; i < std::min(entries.size(), most); ++i) {
+    const std::string& entry = entries[i];
+    if (entry == self || entry.find_first_not_of("0123456789") != std::string::npos) {
+      continue;  // itself, and what is no process ("self", "sys", ...)
+    }
+    const file_text other = read_link_at(proc_fd, entry + "/ns/pid");
+    if (other.error == 0) {
+      members.count += other.text == own.text ? 1 : 0;
+    } else if (other.error != ENOENT && other.error != ESRCH) {
+      members.complete = false;  // not a process that has gone: one this caller may not see
+    }
+  }
+  return members;
+}
+
 std::string user_name(uid_t uid) {
   std::vector<char> buffer(16384);
   passwd entry{};

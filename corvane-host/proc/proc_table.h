@@ -76,6 +76,26 @@ bool sigterm_taken_at_once(const process_handle& process, const process_status& 
 // recorded, never signalled, whatever a session says.
 std::set<pid_t> this_host_and_its_callers(int proc_fd);
 
+// A process's parent as it was when read.
+struct parent_process {
+  process_identity who;
+  std::string name;             // its command name (comm), as it chose it
+  bool namespace_init = false;  // the first process of its pid namespace
+};
+// The parent of a pinned process; nullopt where it has none here (the
+// first process of this /proc's namespace), has gone, or cannot be read.
+std::optional<parent_process> read_parent(const process_handle& child, int proc_fd);
+
+// The other processes of the pid namespace that `process` lives in, among
+// the first `most` entries of the /proc `proc_fd`: how many, and whether
+// every one could be read.
+struct namespace_members {
+  std::size_t count = 0;
+  bool complete = true;
+};
+namespace_members members_of_namespace(const process_handle& process, int proc_fd,
+                                       std::size_t most);
+
 // The user's name, or the number when it has none.
 std::string user_name(uid_t uid);
 
