@@ -14,10 +14,10 @@
 #include <list>
 #include <thread>
 
+#include "base/unique_fd.h"
 #include "host_harness.h"
 #include "proc/proc_table.h"
 #include "proc/process_handle.h"
-#include "base/unique_fd.h"
 
 namespace {
 
@@ -210,7 +210,8 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
 }
 
 // A live process whose status does not parse is an error of its own, not an
-// end; a file is read up to its limit, not a block further.
+// end; a file is read up to its limit, not a block further, and a one-line
+// file up to its newline.
 TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
   const temp_tree tree;
   const child one(tree.add_program("corvane/bin/one"));
@@ -227,6 +228,13 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   EXPECT_EQ(status.error, EBADMSG);
   harness::write_file(dir + "/maps", std::string(std::size_t{3} * 4096, 'm'));
   EXPECT_EQ(corvane_host::read_file_at(pinned.handle->proc_dir(), "maps", 4096).text.size(), 4096U);
+  // A one-line file ends with its newline: no read waits past it.
+  ASSERT_EQ(mkfifo((dir + "/line").c_str(), 0600), 0);
+  const corvane_host::unique_fd writer(open((dir + "/line").c_str(), O_RDWR));
+  ASSERT_EQ(write(writer.get(), "a line\n", 7), 7);
+  const auto line = corvane_host::read_line_file_at(pinned.handle->proc_dir(), "line");
+  EXPECT_EQ(line.text, "a line\n");
+  EXPECT_EQ(line.error, 0);
   for (const char* fd : {"0", "1", "2"}) {
     fs::create_directories(dir + "/fd/" + fd);
   }

@@ -41,6 +41,22 @@ int host_proc() {
 }
 
 pin_result process_handle::pin(pid_t pid, int proc_fd) {
+  pin_result pinned = pin_unverified(pid, proc_fd);
+  if (!pinned.handle) {
+    return pinned;
+  }
+  const int error = pinned.handle->read_stat();
+  // A read that failed may have failed because the process has gone.
+  if (!pinned.handle->verify()) {
+    return {std::nullopt, ESRCH};
+  }
+  if (error != 0) {
+    return {std::nullopt, error};
+  }
+  return pinned;
+}
+
+pin_result process_handle::pin_unverified(pid_t pid, int proc_fd) {
   if (pid <= 0) {
     return {std::nullopt, EINVAL};
   }
@@ -49,23 +65,24 @@ pin_result process_handle::pin(pid_t pid, int proc_fd) {
     return {std::nullopt, errno};
   }
   unique_fd dir(openat(proc_fd, std::to_string(pid).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  process_handle handle(std::move(pidfd), unique_fd());
-  if (!dir) {
-    const int error = errno;
-    return {std::nullopt, handle.verify() ? error : ESRCH};
+  const int dir_error = errno;
+  process_handle handle(std::move(pidfd), std::move(dir));
+  if (!handle.dir_) {
+    return {std::nullopt, handle.verify() ? dir_error : ESRCH};
   }
-  handle.dir_ = std::move(dir);
-  const file_text stat = read_file_at(handle.proc_dir(), "stat");
-  const std::optional<stat_fields> fields = parse_stat(stat.text);
-  if (!handle.verify()) {
-    return {std::nullopt, ESRCH};
-  }
-  if (!fields) {
-    return {std::nullopt, stat.error != 0 ? stat.error : EBADMSG};
-  }
-  handle.stat_ = *fields;
-  handle.identity_ = {pid, fields->start_time, pidfd_inode(handle.pidfd())};
+  handle.identity_.pid = pid;
   return {std::move(handle), 0};
+}
+
+int process_handle::read_stat() {
+  const file_text stat = read_line_file_at(proc_dir(), "stat");
+  const std::optional<stat_fields> fields = parse_stat(stat.text);
+  if (!fields) {
+    return stat.error != 0 ? stat.error : EBADMSG;
+  }
+  stat_ = *fields;
+  identity_.start_time = fields->start_time;
+  return 0;
 }
 
 pin_result process_handle::pin(const process_identity& who) {
@@ -80,6 +97,14 @@ pin_result process_handle::pin(const process_identity& who) {
   return pinned;
 }
 
+const process_identity& process_handle::identity() const {
+  if (!inode_known_) {
+    identity_.inode = pidfd_inode(pidfd());
+    inode_known_ = true;
+  }
+  return identity_;
+}
+
 bool process_handle::verify() const {
   // Signal 0 through the pidfd: ESRCH once the process has been reaped, and
   // only then can its ID go to another process. A refusal (EPERM, or a
@@ -90,6 +115,17 @@ bool process_handle::verify() const {
 bool process_handle::ended() const {
   pollfd ready{pidfd(), POLLIN, 0};
   return poll(&ready, 1, 0) > 0 && (ready.revents & (POLLIN | POLLHUP)) != 0;
+}
+
+bool process_handle::running() const {
+  // A pidfd turns readable when its process ends and stays so once it is
+  // reaped: nothing ready shows it has done neither.
+  pollfd ready{pidfd(), POLLIN, 0};
+  const int ready_count = poll(&ready, 1, 0);
+  if (ready_count == 0) {
+    return true;
+  }
+  return ready_count < 0 && verify() && !ended();
 }
 
 int process_handle::send(int signal) const {

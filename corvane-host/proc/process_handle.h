@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "proc/proc_parse.h"
 #include "base/unique_fd.h"
+#include "proc/proc_parse.h"
 
 namespace corvane_host {
 
@@ -38,10 +38,23 @@ class process_handle {
  public:
   // Pins the process that has `pid` now; `proc_fd` is the /proc to read.
   static pin_result pin(pid_t pid, int proc_fd);
+  // Pins as pin() does, but reads nothing yet and leaves the verification to
+  // the caller, for a scan that acts on a process only once it has verified
+  // it after reading: what is read through the handle is of one process (its
+  // /proc directory fails once that process has gone), and a later verify()
+  // or running() proves that process is the pinned one. stat() and the start
+  // time hold once read_stat() has succeeded.
+  static pin_result pin_unverified(pid_t pid, int proc_fd);
   // Pins `who` again, through this host's /proc.
   static pin_result pin(const process_identity& who);
 
-  [[nodiscard]] const process_identity& identity() const { return identity_; }
+  // Reads /proc/PID/stat through the handle: 0, or the errno that kept it
+  // from being read (EBADMSG: it did not parse).
+  [[nodiscard]] int read_stat();
+
+  // The pidfd's inode is asked for on first use: most pinned processes are
+  // looked at and let go.
+  [[nodiscard]] const process_identity& identity() const;
   [[nodiscard]] const stat_fields& stat() const { return stat_; }
   [[nodiscard]] int pidfd() const { return pidfd_.get(); }
   // The process's own /proc directory: a read through it fails once the
@@ -53,6 +66,8 @@ class process_handle {
   [[nodiscard]] bool verify() const;
   // Whether the process has ended (a zombie has).
   [[nodiscard]] bool ended() const;
+  // verify() and not ended(), in one system call where the kernel answers it.
+  [[nodiscard]] bool running() const;
   // pidfd_send_signal: 0, or -1 with errno.
   [[nodiscard]] int send(int signal) const;
   // Lets the /proc directory go; waiting needs the pidfd alone.
@@ -63,7 +78,8 @@ class process_handle {
 
   unique_fd pidfd_;
   unique_fd dir_;
-  process_identity identity_;
+  mutable process_identity identity_;
+  mutable bool inode_known_ = false;
   stat_fields stat_;
 };
 
