@@ -13,11 +13,12 @@
 #include <memory>
 #include <set>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "evidence/interpreters.h"
+#include "evidence/process_evidence.h"
 #include "proc/proc_parse.h"
 #include "proc/proc_table.h"
-#include "evidence/process_evidence.h"
 
 namespace corvane_host {
 namespace {
@@ -79,25 +80,53 @@ std::vector<std::string> files_used(const process_handle& process, const install
   return used;
 }
 
+// Whether the process that has this ID now is a kernel thread, read without
+// a pin: it can only lead to passing it over.
+bool kernel_thread(int proc_fd, const std::string& pid) {
+  const std::optional<stat_fields> fields =
+      parse_stat(read_line_file_at(proc_fd, pid + "/stat").text);
+  return fields && fields->kernel_thread();
+}
+
+// Whether programs of a name are interpreters, asked once a name: a table
+// runs a few programs many times over.
+class interpreter_names {
+ public:
+  bool operator()(const std::string& program) {
+    const auto [known, added] = interpreters_.try_emplace(program, false);
+    if (added) {
+      known->second = is_interpreter(program);
+    }
+    return known->second;
+  }
+
+ private:
+  std::unordered_map<std::string, bool> interpreters_;
+};
+
 // Whether a glance at its executable alone shows that a process cannot run
 // the installation's code: a file elsewhere, that no link of the installation
-// leads to, and no interpreter. Passing over acts on nothing, so it needs no
-// pin; every other process is pinned and examined. Two system calls, where
-// an examination takes some twenty.
-bool passed_over(int proc_fd, const std::string& pid, const installation& where) {
+// leads to, and no interpreter; or it is a kernel thread. Passing over acts on
+// nothing, so it needs no pin; every other process is pinned and examined.
+// Two system calls, where an examination takes some twenty.
+bool passed_over(int proc_fd, const std::string& pid, const installation& where,
+                 interpreter_names& interpreter) {
   const std::string link = pid + "/exe";
   struct statx file {};
-  if (statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_NLINK, &file) != 0 ||
-      file.stx_nlink == 0) {
+  if (statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_NLINK, &file) != 0) {
+    // A kernel thread runs no program; a zombie, a process whose main thread
+    // has exited or one this host may not look at is examined.
+    return kernel_thread(proc_fd, pid);
+  }
+  const file_id id{makedev(file.stx_dev_major, file.stx_dev_minor),
+                   static_cast<ino_t>(file.stx_ino)};
+  if (file.stx_nlink == 0 || where.files->is_link_target(id) ||
+      (id.device == where.directory_id.device && where.files->find(id) != nullptr)) {
     return false;
   }
   const file_text name = read_link_at(proc_fd, link);
-  const file_id id{makedev(file.stx_dev_major, file.stx_dev_minor),
-                   static_cast<ino_t>(file.stx_ino)};
   return name.error == 0 && !lies_inside(name.text, where) &&
-         !is_interpreter(name.text.substr(name.text.rfind('/') + 1)) &&
-         (id.device != where.directory_id.device ||
-          (where.files->find(id) == nullptr && !where.files->is_link_target(id)));
+         !interpreter(name.text.substr(name.text.rfind('/') + 1));
 }
 
 // Why the /proc in use hides processes from this caller, if it does.
@@ -122,6 +151,7 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     throw std::runtime_error(std::string("cannot read /proc: ") + std::strerror(errno));
   }
   const std::set<pid_t> family = this_host_and_its_callers(proc_fd);
+  interpreter_names interpreter;
   installation_scan scan;
   scan.hidden = hidden_processes(proc_fd);
   while (const dirent* entry = readdir(proc.get())) {
@@ -129,32 +159,44 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     if (!pid) {
       continue;
     }
-    if (!files_in_use && passed_over(proc_fd, entry->d_name, where)) {
+    if (!files_in_use && passed_over(proc_fd, entry->d_name, where, interpreter)) {
       continue;
     }
-    // Pin first: what is read below is this process's, or the read fails.
-    const pin_result pinned = process_handle::pin(*pid, proc_fd);
+    // Pin first: what is read below is one process's, or the read fails; the
+    // pin is verified before anything is decided on that process.
+    pin_result pinned = process_handle::pin_unverified(*pid, proc_fd);
     if (!pinned.handle) {
       if (pinned.error != ESRCH) {
         ++scan.uninspected[std::strerror(pinned.error)];
       }
       continue;
     }
-    const process_handle& process = *pinned.handle;
-    // Kernel threads and processes that have ended run no program.
-    // (A leader whose main thread exited shows "Z" while its others run.)
-    if (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended())) {
+    process_handle& process = *pinned.handle;
+    evidence found = examine(process, where);
+    // Its stat holds the start time of one of the installation's, and tells
+    // a process without a program apart: kernel threads and processes that
+    // have ended run none. (A leader whose main thread exited shows "Z"
+    // while its others run.)
+    const int stat_error = found.file || found.unreadable != 0 ? process.read_stat() : 0;
+    if (found.unreadable != 0 && stat_error == 0 &&
+        (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended()))) {
       continue;
     }
-    evidence found = examine(process, where);
+    if (!found.file && found.unreadable == 0 && found.unproven.empty() && !files_in_use) {
+      continue;  // nothing to decide on: most processes
+    }
     // Decided on what was read: it counts only if the pin held throughout,
     // and a process that ended meanwhile runs nothing any more. One of the
     // installation's that ended while it was looked at is counted: a program
     // that forks and ends over and over could slip through otherwise.
-    if (!process.verify() || process.ended()) {
+    if (!process.running()) {
       if (found.file && family.count(*pid) == 0) {
         ++scan.uninspected["it ended while it was inspected"];
       }
+      continue;
+    }
+    if (stat_error != 0) {
+      ++scan.uninspected[std::strerror(stat_error)];
       continue;
     }
     if (found.unreadable != 0 || !found.unproven.empty()) {
