@@ -3,10 +3,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -129,6 +131,14 @@ bool passed_over(int proc_fd, const std::string& pid, const installation& where,
          !interpreter(name.text.substr(name.text.rfind('/') + 1));
 }
 
+// How many pins a scan keeps (two descriptors each): an eighth of the limit,
+// the rest left to what follows it.
+std::size_t held_at_most() {
+  rlimit limit{};
+  const rlim_t files = getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 0;
+  return static_cast<std::size_t>(std::min<rlim_t>(files, 1U << 20) / 8);
+}
+
 // Why the /proc in use hides processes from this caller, if it does.
 std::string hidden_processes(int proc_fd) {
   const auto hidden = proc_hides_processes(read_file_at(proc_fd, "self/mountinfo").text);
@@ -151,6 +161,7 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     throw std::runtime_error(std::string("cannot read /proc: ") + std::strerror(errno));
   }
   const std::set<pid_t> family = this_host_and_its_callers(proc_fd);
+  const std::size_t most_held = held_at_most();
   interpreter_names interpreter;
   installation_scan scan;
   scan.hidden = hidden_processes(proc_fd);
@@ -223,6 +234,9 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
       }
       scan.identities.emplace_hint(scan.identities.end(), *pid, process.identity());
       scan.ours.emplace_hint(scan.ours.end(), *pid, std::move(*found.file));
+      if (scan.held.size() < most_held) {
+        scan.held.emplace_hint(scan.held.end(), *pid, std::move(process));
+      }
     }
   }
   return scan;
