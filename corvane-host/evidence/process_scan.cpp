@@ -173,34 +173,34 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     if (!files_in_use && passed_over(proc_fd, entry->d_name, where, interpreter)) {
       continue;
     }
-    // Pin first: what is read below is one process's, or the read fails; the
-    // pin is verified before anything is decided on that process.
-    pin_result pinned = process_handle::pin_unverified(*pid, proc_fd);
-    if (!pinned.handle) {
-      if (pinned.error != ESRCH) {
-        ++scan.uninspected[std::strerror(pinned.error)];
+    // Look first: what is read below is one process's, or the read fails.
+    // The few decided on are pinned by reading their stat, and the pin is
+    // verified before anything is decided.
+    pin_result looked = process_handle::look_at(*pid, proc_fd);
+    if (!looked.handle) {
+      if (looked.error != ESRCH) {
+        ++scan.uninspected[std::strerror(looked.error)];
       }
       continue;
     }
-    process_handle& process = *pinned.handle;
+    process_handle& process = *looked.handle;
     evidence found = examine(process, where);
-    // Its stat holds the start time of one of the installation's, and tells
-    // a process without a program apart: kernel threads and processes that
-    // have ended run none. (A leader whose main thread exited shows "Z"
-    // while its others run.)
-    const int stat_error = found.file || found.unreadable != 0 ? process.read_stat() : 0;
+    if (!found.file && found.unreadable == 0 && found.unproven.empty() && !files_in_use) {
+      continue;  // nothing to decide on: most processes
+    }
+    // Its stat holds the start time, and tells a process without a program
+    // apart: kernel threads and processes that have ended run none. (A
+    // leader whose main thread exited shows "Z" while its others run.)
+    const int stat_error = process.read_stat();
     if (found.unreadable != 0 && stat_error == 0 &&
         (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended()))) {
       continue;
-    }
-    if (!found.file && found.unreadable == 0 && found.unproven.empty() && !files_in_use) {
-      continue;  // nothing to decide on: most processes
     }
     // Decided on what was read: it counts only if the pin held throughout,
     // and a process that ended meanwhile runs nothing any more. One of the
     // installation's that ended while it was looked at is counted: a program
     // that forks and ends over and over could slip through otherwise.
-    if (!process.running()) {
+    if (stat_error == ESRCH || (process.pidfd() >= 0 && !process.running())) {
       if (found.file && family.count(*pid) == 0) {
         ++scan.uninspected["it ended while it was inspected"];
       }

@@ -38,18 +38,19 @@ class process_handle {
  public:
   // Pins the process that has `pid` now; `proc_fd` is the /proc to read.
   static pin_result pin(pid_t pid, int proc_fd);
-  // Pins as pin() does, but reads nothing yet and leaves the verification to
-  // the caller, for a scan that acts on a process only once it has verified
-  // it after reading: what is read through the handle is of one process (its
-  // /proc directory fails once that process has gone), and a later verify()
-  // or running() proves that process is the pinned one. stat() and the start
-  // time hold once read_stat() has succeeded.
-  static pin_result pin_unverified(pid_t pid, int proc_fd);
+  // The process that has `pid` now, looked at through its /proc directory
+  // alone, for a scan that reads a great many and decides on few: what is
+  // read through it is one process's, or the read fails. read_stat() pins
+  // that process; until then verify(), ended(), running() and send() find
+  // none, and the identity holds the ID alone.
+  static pin_result look_at(pid_t pid, int proc_fd);
   // Pins `who` again, through this host's /proc.
   static pin_result pin(const process_identity& who);
 
-  // Reads /proc/PID/stat through the handle: 0, or the errno that kept it
-  // from being read (EBADMSG: it did not parse).
+  // Reads /proc/PID/stat through the handle, pinning first a process only
+  // looked at: a read after its pidfd is opened shows both are of one
+  // process. 0, or the errno that kept it from being read (EBADMSG: it did
+  // not parse; ESRCH: the process has gone).
   [[nodiscard]] int read_stat();
 
   // The pidfd's inode is asked for on first use: most pinned processes are
@@ -74,7 +75,10 @@ class process_handle {
   void release_proc_dir() { dir_ = unique_fd(); }
 
  private:
-  process_handle(unique_fd pidfd, unique_fd dir) : pidfd_(std::move(pidfd)), dir_(std::move(dir)) {}
+  process_handle(unique_fd pidfd, unique_fd dir, pid_t pid)
+      : pidfd_(std::move(pidfd)), dir_(std::move(dir)) {
+    identity_.pid = pid;
+  }
 
   unique_fd pidfd_;
   unique_fd dir_;
