@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <list>
@@ -207,6 +208,29 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   ASSERT_EQ(open_to_all.status, 3) << open_to_all.err;
   const std::vector<int> seen = open_to_all.pids();
   EXPECT_EQ(std::count(seen.begin(), seen.end(), ours.front().pid()), 0);
+}
+
+// A process only looked at is pinned by the read of its stat, and found gone
+// if it has gone by then.
+TEST(installation, a_process_looked_at_is_pinned_by_its_stat_or_found_gone) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  const temp_tree tree;
+  child live(tree.add_program("bin/live"));
+  child gone(tree.add_program("bin/gone"));
+  const int proc = corvane_host::host_proc();
+  auto looked = corvane_host::process_handle::look_at(live.pid(), proc);
+  auto left = corvane_host::process_handle::look_at(gone.pid(), proc);
+  ASSERT_TRUE(looked.handle && left.handle);
+  EXPECT_FALSE(looked.handle->running()) << "nothing is pinned yet";
+  kill(gone.pid(), SIGTERM);
+  ASSERT_TRUE(gone.ended_by_sigterm());
+  EXPECT_EQ(left.handle->read_stat(), ESRCH);
+  EXPECT_FALSE(left.handle->running());
+  ASSERT_EQ(looked.handle->read_stat(), 0);
+  EXPECT_TRUE(looked.handle->running());
+  const auto pinned = corvane_host::process_handle::pin(live.pid(), proc);
+  ASSERT_TRUE(pinned.handle);
+  EXPECT_EQ(looked.handle->identity(), pinned.handle->identity());
 }
 
 // A live process whose status does not parse is an error of its own, not an
