@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <list>
@@ -215,8 +216,30 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
       << open_to_all.out;
 }
 
-// A live process whose status does not parse is an error of its own, not an
-// end; a file is read up to its limit, not a block further.
+// A process only looked at is pinned by the read of its stat, and found gone
+// if it has gone by then.
+TEST(installation, a_process_looked_at_is_pinned_by_its_stat_or_found_gone) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  const temp_tree tree;
+  child live(tree.add_program("bin/live"));
+  child gone(tree.add_program("bin/gone"));
+  const corvane_host::unique_fd proc_dir = corvane_host::open_proc();
+  const int proc = proc_dir.get();
+  auto looked = corvane_host::process_handle::look_at(live.pid(), proc);
+  auto left = corvane_host::process_handle::look_at(gone.pid(), proc);
+  ASSERT_TRUE(looked.handle && left.handle);
+  EXPECT_FALSE(looked.handle->running()) << "nothing is pinned yet";
+  kill(gone.pid(), SIGTERM);
+  ASSERT_TRUE(gone.ended_by_sigterm());
+  EXPECT_EQ(left.handle->read_stat(), ESRCH);
+  EXPECT_FALSE(left.handle->running());
+  ASSERT_EQ(looked.handle->read_stat(), 0);
+  EXPECT_TRUE(looked.handle->running());
+  const auto pinned = corvane_host::process_handle::pin(live.pid(), proc);
+  ASSERT_TRUE(pinned.handle);
+  EXPECT_EQ(looked.handle->identity(), pinned.handle->identity());
+}
+
 // A job's script names, pointed at the installation's scripts after the job
 // started (renamed away and linked, or removed and linked): a shell's held
 // script decides, so neither job is taken for the installation's.
@@ -246,6 +269,9 @@ TEST(installation, a_shells_script_renamed_under_it_proves_nothing) {
   EXPECT_EQ(run.pids(), std::vector<int>{});
 }
 
+// A live process whose status does not parse is an error of its own, not an
+// end; a file is read up to its limit, not a block further, and a one-line
+// file up to its newline.
 TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
   const temp_tree tree;
   const child one(tree.add_program("corvane/bin/one"));
@@ -262,6 +288,13 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   EXPECT_EQ(status.error, EBADMSG);
   harness::write_file(dir + "/maps", std::string(std::size_t{3} * 4096, 'm'));
   EXPECT_EQ(corvane_host::read_file_at(pinned.handle->proc_dir(), "maps", 4096).text.size(), 4096U);
+  // A one-line file ends with its newline: no read waits past it.
+  ASSERT_EQ(mkfifo((dir + "/line").c_str(), 0600), 0);
+  const corvane_host::unique_fd writer(open((dir + "/line").c_str(), O_RDWR));
+  ASSERT_EQ(write(writer.get(), "a line\n", 7), 7);
+  const auto line = corvane_host::read_line_file_at(pinned.handle->proc_dir(), "line");
+  EXPECT_EQ(line.text, "a line\n");
+  EXPECT_EQ(line.error, 0);
   for (const char* fd : {"0", "1", "2"}) {
     fs::create_directories(dir + "/fd/" + fd);
   }

@@ -24,14 +24,16 @@ file_text read_link_at(int dir_fd, const char* relative) {
   return {std::string(buffer.data(), static_cast<std::size_t>(length)), 0};
 }
 
-file_text read_file_at(int dir_fd, const char* relative, std::size_t most) {
+namespace {
+
+file_text read_at(int dir_fd, const char* relative, std::size_t most, bool one_line) {
   const unique_fd fd(openat(dir_fd, relative, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd) {
     return {{}, errno};
   }
   file_text file;
   std::array<char, 4096> buffer;
-  while (file.text.size() < most) {
+  while (file.text.size() < most && !(one_line && !file.text.empty() && file.text.back() == '\n')) {
     const std::size_t wanted = std::min(buffer.size(), most - file.text.size());
     const ssize_t n = read(fd.get(), buffer.data(), wanted);
     if (n < 0 && errno == EINTR) {
@@ -46,6 +48,16 @@ file_text read_file_at(int dir_fd, const char* relative, std::size_t most) {
     file.text.append(buffer.data(), static_cast<std::size_t>(n));
   }
   return file;
+}
+
+}  // namespace
+
+file_text read_file_at(int dir_fd, const char* relative, std::size_t most) {
+  return read_at(dir_fd, relative, most, false);
+}
+
+file_text read_line_file_at(int dir_fd, const char* relative, std::size_t most) {
+  return read_at(dir_fd, relative, most, true);
 }
 
 std::vector<std::string> read_entries(int dir_fd, const char* relative, std::size_t most) {

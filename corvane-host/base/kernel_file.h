@@ -31,6 +31,14 @@ inline file_text read_file_at(int dir_fd, const std::string& relative,
   return read_file_at(dir_fd, relative.c_str(), most);
 }
 
+// A file of one line (/proc/PID/stat): read as read_file_at() does, but
+// ended by the read that brings its newline, without the read of 0 bytes.
+file_text read_line_file_at(int dir_fd, const char* relative, std::size_t most = most_file_bytes);
+inline file_text read_line_file_at(int dir_fd, const std::string& relative,
+                                   std::size_t most = most_file_bytes) {
+  return read_line_file_at(dir_fd, relative.c_str(), most);
+}
+
 // A link's text; ENAMETOOLONG for one longer than any path the kernel hands out.
 file_text read_link_at(int dir_fd, const char* relative);
 inline file_text read_link_at(int dir_fd, const std::string& relative) {

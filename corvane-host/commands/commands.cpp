@@ -124,17 +124,24 @@ std::vector<process_view> recorded_processes(const std::vector<pid_t>& ids,
                                                    : "?",
                       {},
                       {}};
-    const pin_result pinned = who != scan.identities.end()
-                                  ? process_handle::pin(who->second, proc_fd)
-                                  : pin_result{std::nullopt, ESTALE};
-    const auto status = pinned.handle ? read_status(*pinned.handle) : proc_result<process_status>{};
-    if (!pinned.handle || status.gone() || pinned.handle->ended()) {
-      view.warnings.push_back(unpinned_warning(pinned.handle ? ESRCH : pinned.error));
+    // The pin the scan decided on, where it kept it; a new pin of that identity otherwise.
+    const auto held = scan.held.find(pid);
+    pin_result pinned;
+    if (held == scan.held.end()) {
+      pinned = who != scan.identities.end() ? process_handle::pin(who->second, proc_fd)
+                                            : pin_result{std::nullopt, ESTALE};
+    }
+    const process_handle* handle = held != scan.held.end() ? &held->second
+                                   : pinned.handle         ? &*pinned.handle
+                                                           : nullptr;
+    const auto status = handle != nullptr ? read_status(*handle) : proc_result<process_status>{};
+    if (handle == nullptr || status.gone() || handle->ended()) {
+      view.warnings.push_back(unpinned_warning(handle != nullptr ? ESRCH : pinned.error));
     } else if (!status.value) {
       view.warnings.push_back("its status cannot be read: " +
                               std::string(std::strerror(status.error)));
     } else {
-      const process_handle& process = *pinned.handle;
+      const process_handle& process = *handle;
       sigterm_view sigterm{*status.value,
                            sigterm_taken_at_once(process, *status.value),
                            "",

@@ -3,21 +3,24 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <memory>
 #include <set>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "evidence/interpreters.h"
+#include "evidence/process_evidence.h"
 #include "proc/proc_parse.h"
 #include "proc/proc_table.h"
-#include "evidence/process_evidence.h"
 
 namespace corvane_host {
 namespace {
@@ -69,25 +72,61 @@ std::vector<std::string> files_used(const process_handle& process, const install
   return used;
 }
 
+// Whether the process that has this ID now is a kernel thread, read without
+// a pin: it can only lead to passing it over.
+bool kernel_thread(int proc_fd, const std::string& pid) {
+  const std::optional<stat_fields> fields =
+      parse_stat(read_line_file_at(proc_fd, pid + "/stat").text);
+  return fields && fields->kernel_thread();
+}
+
+// Whether programs of a name are interpreters, asked once a name: a table
+// runs a few programs many times over.
+class interpreter_names {
+ public:
+  bool operator()(const std::string& program) {
+    const auto [known, added] = interpreters_.try_emplace(program, false);
+    if (added) {
+      known->second = is_interpreter(program);
+    }
+    return known->second;
+  }
+
+ private:
+  std::unordered_map<std::string, bool> interpreters_;
+};
+
 // Whether a glance at its executable alone shows that a process cannot run
 // the installation's code: a file elsewhere, that no link of the installation
-// leads to, and no interpreter. Passing over acts on nothing, so it needs no
-// pin; every other process is pinned and examined. Two system calls, where
-// an examination takes some twenty.
-bool passed_over(int proc_fd, const std::string& pid, const installation& where) {
+// leads to, and no interpreter; or it is a kernel thread. Passing over acts on
+// nothing, so it needs no pin; every other process is pinned and examined.
+// Two system calls, where an examination takes some twenty.
+bool passed_over(int proc_fd, const std::string& pid, const installation& where,
+                 interpreter_names& interpreter) {
   const std::string link = pid + "/exe";
   struct statx file {};
-  if (statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_NLINK, &file) != 0 ||
-      file.stx_nlink == 0) {
+  if (statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_NLINK, &file) != 0) {
+    // A kernel thread runs no program; a zombie, a process whose main thread
+    // has exited or one this host may not look at is examined.
+    return kernel_thread(proc_fd, pid);
+  }
+  const file_id id{makedev(file.stx_dev_major, file.stx_dev_minor),
+                   static_cast<ino_t>(file.stx_ino)};
+  if (file.stx_nlink == 0 || where.files->is_link_target(id) ||
+      (id.device == where.directory_id.device && where.files->find(id) != nullptr)) {
     return false;
   }
   const file_text name = read_link_at(proc_fd, link);
-  const file_id id{makedev(file.stx_dev_major, file.stx_dev_minor),
-                   static_cast<ino_t>(file.stx_ino)};
   return name.error == 0 && !lies_inside(name.text, where) &&
-         !is_interpreter(name.text.substr(name.text.rfind('/') + 1)) &&
-         (id.device != where.directory_id.device ||
-          (where.files->find(id) == nullptr && !where.files->is_link_target(id)));
+         !interpreter(name.text.substr(name.text.rfind('/') + 1));
+}
+
+// How many pins a scan keeps (two descriptors each): an eighth of the limit,
+// the rest left to what follows it.
+std::size_t held_at_most() {
+  rlimit limit{};
+  const rlim_t files = getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 0;
+  return static_cast<std::size_t>(std::min<rlim_t>(files, 1U << 20) / 8);
 }
 
 // Why the /proc in use hides processes from this caller, if it does.
@@ -119,6 +158,8 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     throw std::runtime_error(std::string("cannot read /proc: ") + std::strerror(errno));
   }
   const std::set<pid_t> family = this_host_and_its_callers(proc_fd);
+  const std::size_t most_held = held_at_most();
+  interpreter_names interpreter;
   installation_scan scan;
   scan.hidden = hidden_processes(proc_fd);
   while (const dirent* entry = readdir(proc.get())) {
@@ -126,32 +167,44 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     if (!pid) {
       continue;
     }
-    if (!files_in_use && passed_over(proc_fd, entry->d_name, where)) {
+    if (!files_in_use && passed_over(proc_fd, entry->d_name, where, interpreter)) {
       continue;
     }
-    // Pin first: what is read below is this process's, or the read fails.
-    const pin_result pinned = process_handle::pin(*pid, proc_fd);
-    if (!pinned.handle) {
-      if (pinned.error != ESRCH) {
-        ++scan.uninspected[std::strerror(pinned.error)];
+    // Look first: what is read below is one process's, or the read fails.
+    // The few decided on are pinned by reading their stat, and the pin is
+    // verified before anything is decided.
+    pin_result looked = process_handle::look_at(*pid, proc_fd);
+    if (!looked.handle) {
+      if (looked.error != ESRCH) {
+        ++scan.uninspected[std::strerror(looked.error)];
       }
       continue;
     }
-    const process_handle& process = *pinned.handle;
-    // Kernel threads and processes that have ended run no program.
-    // (A leader whose main thread exited shows "Z" while its others run.)
-    if (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended())) {
+    process_handle& process = *looked.handle;
+    evidence found = examine(process, where);
+    if (!found.file && found.unreadable == 0 && !found.unproven && !files_in_use) {
+      continue;  // nothing to decide on: most processes
+    }
+    // Its stat holds the start time, and tells a process without a program
+    // apart: kernel threads and processes that have ended run none. (A
+    // leader whose main thread exited shows "Z" while its others run.)
+    const int stat_error = process.read_stat();
+    if (found.unreadable != 0 && stat_error == 0 &&
+        (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended()))) {
       continue;
     }
-    evidence found = examine(process, where);
     // Decided on what was read: it counts only if the pin held throughout,
     // and a process that ended meanwhile runs nothing any more. One of the
     // installation's that ended while it was looked at is counted: a program
     // that forks and ends over and over could slip through otherwise.
-    if (!process.verify() || process.ended()) {
+    if (stat_error == ESRCH || (process.pidfd() >= 0 && !process.running())) {
       if (found.file && family.count(*pid) == 0) {
         ++scan.uninspected["it ended while it was inspected"];
       }
+      continue;
+    }
+    if (stat_error != 0) {
+      ++scan.uninspected[std::strerror(stat_error)];
       continue;
     }
     if (found.unreadable != 0 || found.unproven) {
@@ -178,6 +231,9 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
       }
       scan.identities.emplace_hint(scan.identities.end(), *pid, process.identity());
       scan.ours.emplace_hint(scan.ours.end(), *pid, std::move(*found.file));
+      if (scan.held.size() < most_held) {
+        scan.held.emplace_hint(scan.held.end(), *pid, std::move(process));
+      }
     }
   }
   return scan;

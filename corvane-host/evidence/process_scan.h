@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "host-services.h"
 #include "evidence/installation.h"
+#include "host-services.h"
 #include "proc/process_handle.h"
 
 namespace corvane_host {
@@ -44,6 +44,9 @@ struct installation_scan {
   std::map<std::string, int> uninspected;        // why a program could not be identified: how many
   std::vector<files_user> using_files;           // only when asked for
   std::string hidden;  // why the /proc read hides processes from this caller, if it does
+  // The pins that decided on `ours`, kept while descriptors allow: a look at
+  // them right after the scan needs no pin of its own.
+  std::map<pid_t, process_handle> held;
 };
 
 // Reads every process. Kernel threads and zombies run no program and are

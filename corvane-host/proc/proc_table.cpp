@@ -41,6 +41,15 @@ constexpr std::uint64_t sigterm_bit = std::uint64_t{1} << (SIGTERM - 1);
 
 }  // namespace
 
+std::string own_fd_path(int fd) {
+  // This process's own descriptors: opened once, never changed after.
+  static const unique_fd own_fds(open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  const std::string number = std::to_string(fd);
+  return (own_fds ? read_link_at(own_fds.get(), number)
+                  : read_link_at(AT_FDCWD, "/proc/self/fd/" + number))
+      .text;
+}
+
 reached_file reach_at(int dir_fd, const std::string& link) {
   reached_file reached;
   const unique_fd file(openat(dir_fd, link.c_str(), O_PATH | O_CLOEXEC));
@@ -55,7 +64,7 @@ reached_file reach_at(int dir_fd, const std::string& link) {
   reached.facts.st_mode = facts.stx_mode;
   reached.facts.st_nlink = facts.stx_nlink;
   reached.facts.st_uid = facts.stx_uid;
-  reached.path = read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(file.get())).text;
+  reached.path = own_fd_path(file.get());
   return reached;
 }
 

@@ -33,6 +33,10 @@ struct proc_result {
   [[nodiscard]] bool gone() const { return !value && error == 0; }
 };
 
+// Where this host sees a file it holds open as `fd`: its /proc/self/fd link,
+// read through that directory held open (this host never forks).
+std::string own_fd_path(int fd);
+
 // The file a /proc link (exe, cwd, fd/N) leads to, opened once (O_PATH, so
 // a pipe or device is never opened for reading), so that its facts and its
 // name are of one file. Its facts are taken without asking a network file

@@ -30,6 +30,10 @@ bool kernel_has_pidfs(int pidfd) {
   return pidfs;
 }
 
+unique_fd open_pidfd(pid_t pid) {
+  return unique_fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+}
+
 // The pidfd's inode where it lives on pidfs; 0 elsewhere.
 std::uint64_t pidfd_inode(int pidfd) {
   struct stat file {};
@@ -50,28 +54,59 @@ pin_result process_handle::pin(pid_t pid, int proc_fd) {
   if (pid <= 0) {
     return {std::nullopt, EINVAL};
   }
-  unique_fd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  unique_fd pidfd = open_pidfd(pid);
   if (!pidfd) {
     return {std::nullopt, errno};
   }
   unique_fd dir(openat(proc_fd, std::to_string(pid).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  process_handle handle(std::move(pidfd), unique_fd());
-  if (!dir) {
-    const int error = errno;
-    return {std::nullopt, handle.verify() ? error : ESRCH};
+  const int dir_error = errno;
+  process_handle handle(std::move(pidfd), std::move(dir), pid);
+  if (!handle.dir_) {
+    return {std::nullopt, handle.verify() ? dir_error : ESRCH};
   }
-  handle.dir_ = std::move(dir);
-  const file_text stat = read_file_at(handle.proc_dir(), "stat");
-  const std::optional<stat_fields> fields = parse_stat(stat.text);
+  const int error = handle.read_stat();
+  // A read that failed may have failed because the process has gone.
   if (!handle.verify()) {
     return {std::nullopt, ESRCH};
   }
-  if (!fields) {
-    return {std::nullopt, stat.error != 0 ? stat.error : EBADMSG};
+  if (error != 0) {
+    return {std::nullopt, error};
   }
-  handle.stat_ = *fields;
-  handle.identity_ = {pid, fields->start_time, pidfd_inode(handle.pidfd())};
   return {std::move(handle), 0};
+}
+
+pin_result process_handle::look_at(pid_t pid, int proc_fd) {
+  if (pid <= 0) {
+    return {std::nullopt, EINVAL};
+  }
+  unique_fd dir(openat(proc_fd, std::to_string(pid).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) {
+    return {std::nullopt, errno == ENOENT ? ESRCH : errno};  // a listed ID that went
+  }
+  return {process_handle(unique_fd(), std::move(dir), pid), 0};
+}
+
+int process_handle::read_stat() {
+  const bool pinning = !pidfd_;
+  if (pinning) {
+    pidfd_ = open_pidfd(identity_.pid);
+    if (!pidfd_) {
+      return errno;
+    }
+  }
+  const file_text stat = read_line_file_at(proc_dir(), "stat");
+  const std::optional<stat_fields> fields = parse_stat(stat.text);
+  if (!fields && pinning && (stat.error == ENOENT || stat.error == ESRCH)) {
+    // The process looked at has gone: the ID may name another by now.
+    pidfd_ = unique_fd();
+    return ESRCH;
+  }
+  if (!fields) {
+    return stat.error != 0 ? stat.error : EBADMSG;
+  }
+  stat_ = *fields;
+  identity_.start_time = fields->start_time;
+  return 0;
 }
 
 pin_result process_handle::pin(const process_identity& who, int proc_fd) {
@@ -86,16 +121,41 @@ pin_result process_handle::pin(const process_identity& who, int proc_fd) {
   return pinned;
 }
 
+const process_identity& process_handle::identity() const {
+  if (!inode_known_ && pidfd_) {
+    identity_.inode = pidfd_inode(pidfd());
+    inode_known_ = true;
+  }
+  return identity_;
+}
+
 bool process_handle::verify() const {
   // Signal 0 through the pidfd: ESRCH once the process has been reaped, and
   // only then can its ID go to another process. A refusal (EPERM, or a
   // security module's EACCES) still means it is there.
-  return syscall(SYS_pidfd_send_signal, pidfd(), 0, nullptr, 0) == 0 || errno != ESRCH;
+  return pidfd_ && (syscall(SYS_pidfd_send_signal, pidfd(), 0, nullptr, 0) == 0 || errno != ESRCH);
 }
 
 bool process_handle::ended() const {
+  if (!pidfd_) {
+    return true;
+  }
   pollfd ready{pidfd(), POLLIN, 0};
   return poll(&ready, 1, 0) > 0 && (ready.revents & (POLLIN | POLLHUP)) != 0;
+}
+
+bool process_handle::running() const {
+  // A pidfd turns readable when its process ends and stays so once it is
+  // reaped: nothing ready shows it has done neither.
+  if (!pidfd_) {
+    return false;
+  }
+  pollfd ready{pidfd(), POLLIN, 0};
+  const int ready_count = poll(&ready, 1, 0);
+  if (ready_count == 0) {
+    return true;
+  }
+  return ready_count < 0 && verify() && !ended();
 }
 
 int process_handle::send(int signal) const {

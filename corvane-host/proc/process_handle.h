@@ -40,8 +40,22 @@ class process_handle {
   static pin_result pin(pid_t pid, int proc_fd);
   // Pins `who` again: ESTALE where its ID names another process now.
   static pin_result pin(const process_identity& who, int proc_fd);
+  // The process that has `pid` now, looked at through its /proc directory
+  // alone, for a scan that reads a great many and decides on few: what is
+  // read through it is one process's, or the read fails. read_stat() pins
+  // that process; until then verify(), ended(), running() and send() find
+  // none, and the identity holds the ID alone.
+  static pin_result look_at(pid_t pid, int proc_fd);
 
-  [[nodiscard]] const process_identity& identity() const { return identity_; }
+  // Reads /proc/PID/stat through the handle, pinning first a process only
+  // looked at: a read after its pidfd is opened shows both are of one
+  // process. 0, or the errno that kept it from being read (EBADMSG: it did
+  // not parse; ESRCH: the process has gone).
+  [[nodiscard]] int read_stat();
+
+  // The pidfd's inode is asked for on first use: most pinned processes are
+  // looked at and let go.
+  [[nodiscard]] const process_identity& identity() const;
   [[nodiscard]] const stat_fields& stat() const { return stat_; }
   [[nodiscard]] int pidfd() const { return pidfd_.get(); }
   // The process's own /proc directory: a read through it fails once the
@@ -53,17 +67,23 @@ class process_handle {
   [[nodiscard]] bool verify() const;
   // Whether the process has ended (a zombie has).
   [[nodiscard]] bool ended() const;
+  // verify() and not ended(), in one system call where the kernel answers it.
+  [[nodiscard]] bool running() const;
   // pidfd_send_signal: 0, or -1 with errno.
   [[nodiscard]] int send(int signal) const;
   // Lets the /proc directory go; waiting needs the pidfd alone.
   void release_proc_dir() { dir_ = unique_fd(); }
 
  private:
-  process_handle(unique_fd pidfd, unique_fd dir) : pidfd_(std::move(pidfd)), dir_(std::move(dir)) {}
+  process_handle(unique_fd pidfd, unique_fd dir, pid_t pid)
+      : pidfd_(std::move(pidfd)), dir_(std::move(dir)) {
+    identity_.pid = pid;
+  }
 
   unique_fd pidfd_;
   unique_fd dir_;
-  process_identity identity_;
+  mutable process_identity identity_;
+  mutable bool inode_known_ = false;
   stat_fields stat_;
 };
 
