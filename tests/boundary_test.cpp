@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <new>
 #include <stdexcept>
 
 #include "boundary/plugin_call.h"
+#include "files/log_file.h"
 #include "host-services.h"
 #include "host_harness.h"
 
@@ -20,38 +20,22 @@ namespace {
 
 using namespace corvane_host;
 
-// Holds what print_log writes, in memory.
-class memory_stream {
- public:
-  memory_stream() : stream_(open_memstream(&buffer_, &size_)) {}
-  memory_stream(const memory_stream&) = delete;
-  memory_stream& operator=(const memory_stream&) = delete;
-  ~memory_stream() {
-    std::fclose(stream_);
-    std::free(buffer_);
-  }
-  [[nodiscard]] std::FILE* get() const { return stream_; }
-  std::string text() {
-    std::fflush(stream_);
-    return {buffer_, size_};
-  }
-
- private:
-  char* buffer_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* stream_;
+// A call's world: an empty installation in a temporary tree, this /proc.
+class boundary : public testing::Test {
+ protected:
+  const harness::temp_tree tree;
+  const unique_fd proc = open_proc();
+  const installation where = installation_at(tree.path());
 };
 
 // Signal 0 to this process: the system call says 0, the verified kill() of a
 // call refuses what it was not given.
-TEST(boundary, a_call_is_bound_only_while_it_runs) {
-  const harness::temp_tree tree;
-  const unique_fd proc = open_proc();
+TEST_F(boundary, a_call_is_bound_only_while_it_runs) {
   EXPECT_EQ(call_in_progress(), nullptr);
   {
     plugin_call call(call_basics{stderr, proc.get()});
-    call.where = installation_at(tree.path());
-    call.signals.emplace(std::vector<recorded_process>{}, *call.where, proc.get());
+    call.where = where;
+    call.signals.emplace(std::vector<recorded_process>{}, where, proc.get());
     const call_scope scope(call);
     EXPECT_EQ(call_in_progress(), &call);
     errno = 0;
@@ -68,14 +52,12 @@ TEST(boundary, a_call_is_bound_only_while_it_runs) {
 
 // Each service's work made to throw: the plug-in is handed the error form of
 // its result, nothing escapes, and the call keeps the first failure.
-TEST(boundary, a_service_whose_work_throws_hands_the_plugin_an_error_and_the_call_keeps_it) {
-  const harness::temp_tree tree;
-  const unique_fd proc = open_proc();
-  memory_stream log;
+TEST_F(boundary, a_service_whose_work_throws_hands_the_plugin_an_error_and_the_call_keeps_it) {
+  const log_file log(tree.path() + "/log");
   session_t session;
   session.values["KEY"] = "value";
-  plugin_call call(call_basics{log.get(), proc.get()});
-  call.where = installation_at(tree.path());
+  plugin_call call(call_basics{log.stream(), proc.get()});
+  call.where = where;
   const call_scope scope(call);
   // What each service hands the plug-in, "" in its error form.
   const std::vector<std::pair<service, std::function<std::string()>>> cases = {
@@ -88,9 +70,9 @@ TEST(boundary, a_service_whose_work_throws_hands_the_plugin_an_error_and_the_cal
        }},
       {service::print_log,
        [&] {
-         const std::size_t before = log.text().size();
+         const long before = std::ftell(log.stream());
          print_log("line %d", 1);
-         return log.text().substr(before);
+         return std::ftell(log.stream()) > before ? "logged" : "";
        }},
       {service::get_process_list,
        [&] {
@@ -124,11 +106,8 @@ TEST(boundary, a_service_whose_work_throws_hands_the_plugin_an_error_and_the_cal
 
 // A send whose work throws sent nothing; the plug-in gets -1 with an errno,
 // and the process's fate says why.
-TEST(boundary, a_send_whose_work_throws_is_refused_and_noted) {
-  const harness::temp_tree tree;
-  const unique_fd proc = open_proc();
+TEST_F(boundary, a_send_whose_work_throws_is_refused_and_noted) {
   plugin_call call(call_basics{stderr, proc.get()});
-  const installation where = installation_at(tree.path());
   call.signals.emplace(std::vector<recorded_process>{{{getpid(), 0, 0}, "x"}}, where, proc.get());
   const call_scope scope(call);
   const std::vector<std::pair<void (*)(service), int>> faults = {

@@ -2,6 +2,7 @@
 #include "host_harness.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,42 +101,40 @@ int exit_status_of(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Asks `found` every 5 ms for ten seconds; throws with `what` where it never holds.
-template <typename Found>
-void poll_until(Found found, const std::string& what) {
-  for (int i = 0; i < 2000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-    if (found()) {
-      return;
+bool eventually(const std::function<bool()>& holds, int tries) {
+  for (int i = 0; i < tries; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    if (holds()) {
+      return true;
     }
   }
-  throw std::runtime_error(what);
+  return false;
 }
 
 pid_t child_of(pid_t parent, const std::string& program) {
   const std::string children =
       "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
   std::string pid;
-  poll_until(
-      [&] {
+  if (!eventually([&] {
         std::error_code error;
         return std::istringstream(read_file(children)) >> pid &&
                (program.empty() ||
                 fs::read_symlink("/proc/" + pid + "/exe", error).filename() == program);
-      },
-      "no child " + program);
+      })) {
+    throw std::runtime_error("no child " + program);
+  }
   return std::stoi(pid);
 }
 
 void wait_for_open(pid_t pid, const std::string& name) {
-  poll_until(
-      [&] {
+  if (!eventually([&] {
         std::error_code error;
         const fs::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
         return std::any_of(begin(fds), end(fds), [&](const fs::directory_entry& fd) {
           return fs::read_symlink(fd.path(), error).filename() == name;
         });
-      },
-      "nothing open named " + name);
+      })) {
+    throw std::runtime_error("nothing open named " + name);
+  }
 }
 
 host_run run(const std::vector<std::string>& argv) {
@@ -185,10 +184,27 @@ temp_tree::~temp_tree() {
 }
 
 std::string temp_tree::add_program(const std::string& relative, const std::string& source) const {
-  const fs::path program = fs::path(path_) / relative;
-  fs::create_directories(program.parent_path());
+  const std::string program = add_file(relative, "");
   fs::copy_file(source, program, fs::copy_options::overwrite_existing);
-  return program.string();
+  return program;
+}
+
+std::string temp_tree::add_directory(const std::string& relative) const {
+  const fs::path directory = fs::path(path_) / relative;
+  fs::create_directories(directory);
+  return directory.string();
+}
+
+std::string temp_tree::add_file(const std::string& relative, const std::string& text) const {
+  const fs::path file = fs::path(path_) / relative;
+  fs::create_directories(file.parent_path());
+  write_file(file.string(), text);
+  return file.string();
+}
+
+std::string temp_tree::waiting_script() const {
+  mkfifo((path_ + "/fifo").c_str(), 0600);  // once: later calls find it made
+  return "read x <" + path_ + "/fifo\n";
 }
 
 std::string temp_tree::add_built_host(const std::string& relative) const {
@@ -216,15 +232,13 @@ child::child(std::vector<std::string> argv, const std::string& ready_argv0, sigt
   // Running once its command line is the program's, not the test's copy before exec.
   const std::string ready = ready_argv0.empty() ? argv.front() : ready_argv0;
   const std::string cmdline = "/proc/" + std::to_string(pid_) + "/cmdline";
-  for (int i = 0; i < 400; ++i) {
-    if (read_file(cmdline).compare(0, ready.size() + 1, ready + '\0') == 0) {
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!eventually(
+          [&] { return read_file(cmdline).compare(0, ready.size() + 1, ready + '\0') == 0; },
+          400)) {
+    kill(-pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    throw std::runtime_error("the program did not start: " + ready);
   }
-  kill(-pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-  throw std::runtime_error("the program did not start: " + ready);
 }
 
 child::~child() {
@@ -236,15 +250,12 @@ child::~child() {
 
 bool child::ended_by_sigterm() {
   int status = 0;
-  for (int i = 0; i < 400; ++i) {
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      reaped_ = true;
-      kill(-pid_, SIGKILL);  // what it started, kept from reuse by its group
-      return WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 400)) {
+    return false;
   }
-  return false;
+  reaped_ = true;
+  kill(-pid_, SIGKILL);  // what it started, kept from reuse by its group
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
 }
 
 bool child::running() const {

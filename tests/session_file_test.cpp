@@ -18,9 +18,9 @@
 #include <optional>
 #include <thread>
 
-#include "host_harness.h"
-#include "files/session.h"
 #include "base/unique_fd.h"
+#include "files/session.h"
+#include "host_harness.h"
 
 namespace {
 
@@ -162,8 +162,7 @@ TEST(session_file, a_users_session_stays_the_users_and_nothing_is_handed_over) {
   const temp_tree tree;
   const std::string host = tree.add_built_host("build");
   hostile_layout(tree);
-  const std::string root = tree.path() + "/corvane";
-  fs::create_directories(root);
+  const std::string root = tree.add_directory("corvane");
   const std::string u = tree.path() + "/u";
   const std::string precious = tree.path() + "/target/precious";
   harness::write_file(u + "/real", "");
@@ -212,11 +211,9 @@ TEST(session_file, a_directory_swapped_after_the_read_is_still_the_one_written) 
                                      tree.path() + "/corvane", "--wait", "30"},
                                     "/dev/null", "/dev/null");
   const std::string status = "/proc/" + std::to_string(corvane.pid()) + "/status";
-  for (int i = 0; i < 1000 &&
-                  harness::read_file(status).find("ShdPnd:\t0000000000004000") == std::string::npos;
-       ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  ASSERT_TRUE(harness::eventually([&status] {
+    return harness::read_file(status).find("ShdPnd:\t0000000000004000") != std::string::npos;
+  }));
   ASSERT_EQ(std::system((std::string(as_nobody) + " sh -c 'mv " + u + "/dir " + u +
                          "/old && ln -s ../target " + u + "/dir'")
                             .c_str()),
@@ -245,14 +242,13 @@ bool has_temporary(const std::string& directory) {
 TEST(session_file, a_save_killed_midway_leaves_no_lasting_temporary) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;
-  fs::create_directories(tree.path() + "/corvane");
   session_t big;
   big.values["BIG"] = std::string(15 << 20, 'x');
   const std::string session = tree.path() + "/s";
   harness::write_file(session, corvane_host::encode_session(big));
   const std::vector<std::string> args = {
       CORVANE_HOST_FILE, "--session", session,  "--log",
-      "/dev/null",       "check",     "--root", tree.path() + "/corvane"};
+      "/dev/null",       "check",     "--root", tree.add_directory("corvane")};
   int killed_midway = 0;
   for (int attempt = 0; attempt < 10 && killed_midway < 3; ++attempt) {
     const pid_t host = harness::start(args, tree.path() + "/out", tree.path() + "/err");
@@ -277,7 +273,6 @@ TEST(session_file, only_the_sessions_owner_can_make_root_wait) {
   for (const bool owner : {true, false}) {
     const temp_tree tree;
     hostile_layout(tree);
-    fs::create_directories(tree.path() + "/corvane");
     const std::string session = tree.path() + "/s";
     harness::write_file(session, "corvane-host session 1\nA=1\n");
     chmod(session.c_str(), owner ? 0600 : 0644);
@@ -289,14 +284,13 @@ TEST(session_file, only_the_sessions_owner_can_make_root_wait) {
       user.emplace(harness::as_user("nobody", "nogroup",
                                     {"/usr/bin/flock", "-s", session, "/bin/sleep", "1000"}),
                    "/usr/bin/flock");
-      for (int i = 0; i < 400 && flock(mine.get(), LOCK_EX | LOCK_NB) == 0; ++i) {
-        flock(mine.get(), LOCK_UN);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
+      ASSERT_TRUE(harness::eventually([&mine] {  // until the user holds it
+        return flock(mine.get(), LOCK_EX | LOCK_NB) != 0 || flock(mine.get(), LOCK_UN) != 0;
+      }));
     }
     const auto start = std::chrono::steady_clock::now();
     const auto run = run_host({"--session", session, "--lock-timeout", "1.5", "check", "--root",
-                               tree.path() + "/corvane"});
+                               tree.add_directory("corvane")});
     const bool waited = std::chrono::steady_clock::now() - start > std::chrono::seconds(1);
     EXPECT_EQ(std::make_tuple(run.status, waited), std::make_tuple(owner ? 1 : 0, owner))
         << run.err;
@@ -315,13 +309,12 @@ TEST(session_file, only_the_sessions_owner_can_make_root_wait) {
 TEST(session_file, a_new_log_is_private_and_an_old_one_appended_to) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;
-  fs::create_directories(tree.path() + "/corvane");
+  const std::string root = tree.add_directory("corvane");
   const std::string log = tree.path() + "/log";
   for (int run = 0; run < 2; ++run) {
-    EXPECT_EQ(run_host({"--log", log, "--session", tree.path() + "/s", "check", "--root",
-                        tree.path() + "/corvane"})
-                  .status,
-              0);
+    EXPECT_EQ(
+        run_host({"--log", log, "--session", tree.path() + "/s", "check", "--root", root}).status,
+        0);
   }
   for (const std::string& file : {log, tree.path() + "/s"}) {
     struct stat status {};
@@ -331,8 +324,7 @@ TEST(session_file, a_new_log_is_private_and_an_old_one_appended_to) {
   const std::string text = harness::read_file(log);
   const std::string line = "corvane_killer: check_running_corvane entered\n";
   EXPECT_EQ(text.find(line), text.rfind(line) - text.size() / 2) << text;
-  EXPECT_NE(run_host({"--log", "-", "check", "--root", tree.path() + "/corvane"}).err.find(line),
-            std::string::npos);
+  EXPECT_NE(run_host({"--log", "-", "check", "--root", root}).err.find(line), std::string::npos);
 }
 
 }  // namespace
