@@ -2,10 +2,9 @@
 // check_running_corvane makes exactly the host calls of a plain reference of
 // the whole check (early stops, path()'s result, the selection, the log lines,
 // the records, the prerequisites); any host exception passes through it at once.
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <string_view>
+#include <sstream>
 
 #include "corvane-kill.h"
 #include "fake_host.h"
@@ -28,16 +27,15 @@ struct input {
 
 input parse_input(const std::string& text) {
   input parsed;
-  std::string_view rest(text);
-  for (int line = 0; !rest.empty() || line < 2; ++line) {
-    const std::string_view row = rest.substr(0, rest.find('\n'));
-    rest.remove_prefix(std::min(row.size() + 1, rest.size()));
+  std::istringstream lines(text);
+  std::getline(lines, parsed.root);
+  std::getline(lines, parsed.directory);
+  for (std::string row; std::getline(lines, row);) {
     int pid = 0;
-    const auto [end, error] = std::from_chars(row.data(), row.data() + row.size(), pid);
-    if (line < 2) {
-      (line == 0 ? parsed.root : parsed.directory) = row;
-    } else if (error == std::errc() && end != row.data() + row.size() && *end == ' ') {
-      parsed.processes[pid] = std::string(end + 1, row.data() + row.size());
+    const char* const last = row.c_str() + row.size();
+    const auto [end, error] = std::from_chars(row.c_str(), last, pid);
+    if (error == std::errc() && end != last && *end == ' ') {
+      parsed.processes[pid] = std::string(end + 1, last);
     }
   }
   return parsed;

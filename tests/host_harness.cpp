@@ -67,7 +67,6 @@ namespace {
 // In a forked child: run `words`, or _exit(127).
 [[noreturn]] void exec(std::vector<std::string> words) {
   std::vector<char*> argv;
-  argv.reserve(words.size() + 1);
   for (std::string& word : words) {
     argv.push_back(word.data());
   }
@@ -139,10 +138,8 @@ void wait_for_open(pid_t pid, const std::string& name) {
 
 host_run run(const std::vector<std::string>& argv) {
   const temp_tree outputs;
-  const std::string out = outputs.path() + "/out";
-  const std::string err = outputs.path() + "/err";
-  const int status = exit_status_of(start(argv, out, err));
-  return {status, read_file(out), read_file(err)};
+  const int status = exit_status_of(start(argv, outputs.path() + "/out", outputs.path() + "/err"));
+  return {status, read_file(outputs.path() + "/out"), read_file(outputs.path() + "/err")};
 }
 
 host_run run_host(const std::vector<std::string>& args) {
@@ -208,14 +205,10 @@ std::string temp_tree::waiting_script() const {
 }
 
 std::string temp_tree::add_built_host(const std::string& relative) const {
-  const fs::path top = fs::path(path_) / relative;
-  fs::create_directories(top / "corvane-host");
-  fs::create_directories(top / "plugin");
-  fs::copy_file(CORVANE_PLUGIN_FILE, top / "plugin" / "libcorvane-kill.so.1n");
-  fs::copy_file(CORVANE_HOST_FILE, top / "corvane-host" / "corvane-host");
+  (void)add_program(relative + "/plugin/libcorvane-kill.so.1n", CORVANE_PLUGIN_FILE);
   // The tree, like the directories made in it, may be entered by any user.
   fs::permissions(path_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-  return (top / "corvane-host" / "corvane-host").string();
+  return add_program(relative + "/corvane-host/corvane-host", CORVANE_HOST_FILE);
 }
 
 child::child(std::vector<std::string> argv, const std::string& ready_argv0, sigterm_is sigterm) {
