@@ -10,7 +10,6 @@
 //      names is one of its words, or a part of one
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -19,19 +18,13 @@
 #include "ending/pid_guard.h"
 #include "evidence/interpreters.h"
 #include "files/session.h"
+#include "fuzz_expect.h"
 #include "proc/proc_parse.h"
 
 namespace {
 
 using namespace corvane_host;
-
-// A property that does not hold aborts, and libFuzzer reports the input.
-void expect(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "property violated: %s\n", what);
-    std::abort();
-  }
-}
+using fuzz_reference::expect;
 
 void session_round_trip(const std::string& text) {
   try {

@@ -6,14 +6,13 @@
 
 #include <cctype>
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "fake_host.h"
+#include "fuzz_expect.h"
 
 #ifdef CORVANE_FUZZ_ONE_FAULT
 // Under libFuzzer, no allocation stacks: recording one for every allocation
@@ -48,14 +47,6 @@ inline std::vector<int> stream_parse(const std::string& list) {
 inline std::string log_call(const std::string& prefix, const std::string& text = "") {
   // NOLINTNEXTLINE(readability-redundant-string-cstr): the cut at a NUL byte is the point.
   return "log corvane_killer: " + prefix + std::string(text.c_str());
-}
-
-// A property that does not hold aborts, and libFuzzer reports the input.
-inline void expect(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "property violated: %s\n", what);
-    std::abort();
-  }
 }
 
 // The fault sweep, after a first run of `run` on `input`: a host call of `run` throws, and the

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -21,9 +22,7 @@ namespace harness {
 
 std::string read_file(const std::string& file) {
   std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void write_file(const std::string& file, const std::string& text) {
@@ -34,10 +33,8 @@ std::vector<std::string> split(const std::string& text, char separator) {
   std::vector<std::string> fields;
   std::istringstream in(text);
   for (std::string field; std::getline(in, field, separator);) {
-    const auto first = field.find_first_not_of(' ');
-    fields.push_back(first == std::string::npos
-                         ? ""
-                         : field.substr(first, field.find_last_not_of(' ') - first + 1));
+    field.erase(0, field.find_first_not_of(' '));
+    fields.push_back(field.erase(field.find_last_not_of(' ') + 1));
   }
   return fields;
 }

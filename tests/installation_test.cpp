@@ -217,12 +217,9 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   const auto open_to_all = run_host({"--json", "check", "--root", root});
   ASSERT_EQ(open_to_all.status, 5) << open_to_all.err << open_to_all.out;
   EXPECT_EQ(open_to_all.pids(), std::vector<int>{}) << open_to_all.out;
-  EXPECT_EQ(
-      open_to_all
-          .json()["check"]["uninspected"]["reasons"]
-                 ["not proven: a script in a directory of the installation that others may write"],
-      2)
-      << open_to_all.out;
+  const std::string unproven =
+      "not proven: a script in a directory of the installation that others may write";
+  EXPECT_EQ(open_to_all.json()["check"]["uninspected"]["reasons"][unproven], 2) << open_to_all.out;
 }
 
 // A live process whose status does not parse is an error of its own, not an
@@ -295,8 +292,8 @@ TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_a
   const std::string root = tree.path() + "/corvane";
   const std::string host = tree.add_built_host("corvane");
   const child other(tree.add_program("corvane/bin/corvane"));
-  const std::string updater = root + "/bin/updater";
-  harness::write_file(updater, "\"" + host + "\" run --root \"$1\" 2>/dev/null\n");
+  const std::string updater =
+      tree.add_file("corvane/bin/updater", "\"" + host + "\" run --root \"$1\" 2>/dev/null\n");
   const auto run = harness::run({"/bin/sh", updater, root});
   const std::string ours = std::to_string(other.pid()) + "  " + root + "/bin/corvane";
   EXPECT_EQ(run.out.substr(0, run.out.find("Left alone: ")),

@@ -148,10 +148,13 @@ INSTANTIATE_TEST_SUITE_P(
         "ln target/precious u/log"),
     [](const auto& info) { return harness::split(info.param, '|')[0]; });
 
-// A user's setgid session reached through root's link, beside a lock and a temporary that
-// are hard links to root's setuid file: used by root, then by the user again; root keeps
-// the user's owner and mode less setgid, and hands nothing over.
-TEST(session_file, a_users_session_stays_the_users_and_nothing_is_handed_over) {
+// A user's session used by root. Reached through root's link, setgid, beside a lock and a
+// temporary that are hard links to root's setuid file: used by root, then by the user again,
+// it keeps the user's owner and its mode less setgid, and nothing is handed over. Its
+// directory swapped by the user for a link to root's after the host read it (the host then
+// waits for a process whose SIGTERM is blocked): the save goes to the directory that was
+// read, never to root's.
+TEST(session_file, a_users_session_stays_the_users_and_is_saved_where_it_was_read) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   SKIP_WHERE(harness::not_root());
   const temp_tree tree;
@@ -168,7 +171,6 @@ TEST(session_file, a_users_session_stays_the_users_and_nothing_is_handed_over) {
             0);
   const auto before = snapshot(tree.path() + "/target");
   std::vector<std::string> args = {host, "--session", u + "/session", "check", "--root", root};
-
   const auto first = harness::run(args);
   EXPECT_EQ(first.status, 0) << first.err;
   struct stat after {};
@@ -182,23 +184,13 @@ TEST(session_file, a_users_session_stays_the_users_and_nothing_is_handed_over) {
   const auto as_user = harness::run(harness::as_user("nobody", "nogroup", args));
   EXPECT_EQ(as_user.status, 0) << as_user.err;
   EXPECT_EQ(snapshot(tree.path() + "/target"), before);
-}
 
-// The user swaps the directory of their session for a link to root's after
-// the host read the session (it then waits for a process whose SIGTERM is
-// blocked): the save goes to the directory that was read, never to root's.
-TEST(session_file, a_directory_swapped_after_the_read_is_still_the_one_written) {
-  SKIP_WHERE(harness::not_root());
-  SKIP_WHERE(harness::no_private_pid_namespace());
-  const temp_tree tree;
-  hostile_layout(tree);
   const harness::child corvane(tree.add_program("corvane/bin/corvane"),
                                harness::sigterm_is::blocked);
-  const std::string u = tree.path() + "/u";
   ASSERT_EQ(shell_in(tree, "$user mkdir u/dir && $user touch u/dir/s"), 0);
-  const pid_t host = harness::start({CORVANE_HOST_FILE, "--session", u + "/dir/s", "run", "--root",
-                                     tree.path() + "/corvane", "--wait", "30"},
-                                    "/dev/null", "/dev/null");
+  const pid_t running =
+      harness::start({host, "--session", u + "/dir/s", "run", "--root", root, "--wait", "30"},
+                     "/dev/null", "/dev/null");
   const std::string status = "/proc/" + std::to_string(corvane.pid()) + "/status";
   ASSERT_TRUE(harness::eventually([&status] {
     return harness::read_file(status).find("ShdPnd:\t0000000000004000") != std::string::npos;
@@ -209,13 +201,13 @@ TEST(session_file, a_directory_swapped_after_the_read_is_still_the_one_written) 
   harness::write_file(lock + ".new", "");
   fs::rename(lock + ".new", lock);
   kill(corvane.pid(), SIGKILL);
-  harness::exit_status_of(host);
+  harness::exit_status_of(running);
   EXPECT_TRUE(fs::exists(lock)) << "another's lock file removed";
   EXPECT_EQ(fs::directory_iterator(tree.path() + "/target")->path().filename(), "precious");
   EXPECT_EQ(std::distance(fs::directory_iterator(tree.path() + "/target"), {}), 1);
   EXPECT_EQ(
       corvane_host::decode_session(harness::read_file(u + "/old/s")).values.at("CORVANE_PATH"),
-      tree.path() + "/corvane");
+      root);
 }
 
 bool has_temporary(const std::string& directory) {

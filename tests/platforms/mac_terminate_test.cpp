@@ -48,9 +48,7 @@ int main() {
   errno = 0;
   expect(terminate_process(child) == -1 && errno == ESRCH, "-1 (ESRCH) for a reaped child's ID");
   if (failures == 0) {
-    std::printf(
-        "the macOS terminate_process ends a child by SIGTERM and returns 0, "
-        "returns -1 for a reaped child's ID\n");
+    std::printf("macOS terminate_process: 0 and a child ended by SIGTERM; -1 once it is reaped\n");
   }
   return failures == 0 ? 0 : 1;
 }
