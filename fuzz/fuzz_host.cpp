@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                                    {'w', seconds},
                                                                    {'a', interpreter_words}};
   for (const auto& [key, reader] : readers) {
-    if (size > 0 && data[0] == key) {
+    if (size > 0 && data[0] == static_cast<std::uint8_t>(key)) {
       reader(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
     }
   }

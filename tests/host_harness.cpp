@@ -64,6 +64,7 @@ namespace {
 // In a forked child: run `words`, or _exit(127).
 [[noreturn]] void exec(std::vector<std::string> words) {
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) {
     argv.push_back(word.data());
   }
@@ -178,7 +179,7 @@ temp_tree::~temp_tree() {
 }
 
 std::string temp_tree::add_program(const std::string& relative, const std::string& source) const {
-  const std::string program = add_file(relative, "");
+  std::string program = add_file(relative, "");
   fs::copy_file(source, program, fs::copy_options::overwrite_existing);
   return program;
 }

@@ -68,7 +68,7 @@ class temp_tree {
   [[nodiscard]] std::string add_built_host(const std::string& relative) const;
   // A directory, or a file holding `text`, at `relative`, directories made; its path.
   [[nodiscard]] std::string add_directory(const std::string& relative) const;
-  std::string add_file(const std::string& relative, const std::string& text) const;
+  [[nodiscard]] std::string add_file(const std::string& relative, const std::string& text) const;
   // A shell script's text that waits without forking, on a fifo of the tree: a forked
   // copy of the shell would run the same script too.
   [[nodiscard]] std::string waiting_script() const;

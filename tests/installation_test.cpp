@@ -40,7 +40,7 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   const std::string program = tree.add_program("opt/CorVane/bin/Corvane");
   const std::string replaced = tree.add_program("opt/CorVane/bin/old");
   const std::string gui = tree.add_program("opt/CorVane/install_gui");
-  tree.add_file("opt/CorVane/bin/relative", tree.waiting_script());
+  (void)tree.add_file("opt/CorVane/bin/relative", tree.waiting_script());
   const std::string data = tree.add_program("opt/CorVane/share/data");
 
   std::list<child> ours;
@@ -66,7 +66,9 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   const auto maps =
       corvane_host::read_file_at(AT_FDCWD, "/proc/" + std::to_string(mapper.pid()) + "/maps");
   ASSERT_EQ(maps.error, 0);
-  EXPECT_GT(maps.text.find(data), 4096U) << "the mapping should come after the first page";
+  const std::size_t at = maps.text.find(data);
+  EXPECT_NE(at, std::string::npos) << maps.text.size() << " bytes read";
+  EXPECT_GT(at, 4096U) << "the mapping should come after the first page";
   const pid_t zombie = fork();  // a zombie runs no program: neither ours nor uninspected
   if (zombie == 0) {
     _exit(0);
@@ -138,14 +140,14 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   const std::string other = tree.path() + "/other";
   const std::string program = tree.add_program("corvane/bin/corvane");
   const std::string data = tree.add_program("corvane/share/data");
-  tree.add_file("corvane/run.sh", "cd /\n" + tree.waiting_script());
-  tree.add_file("corvane/agent.py", "import os, time\nos.chdir('/')\ntime.sleep(1000)\n");
-  tree.add_file("corvane/report.sh", "exit 0\n");  // the administrator's has this name too
-  tree.add_file("corvane/app/server.js",
-                "process.title = 'node ' + __filename;\nsetInterval(() => {}, 1e6);\n");
-  tree.add_file("other/report.sh", "cd \"$1\" && sleep 1000\n");
-  tree.add_file("other/report.pl", "sleep 1000;\n");
-  tree.add_file("other/server.js", "setInterval(() => {}, 1e6);\n");
+  (void)tree.add_file("corvane/run.sh", "cd /\n" + tree.waiting_script());
+  (void)tree.add_file("corvane/agent.py", "import os, time\nos.chdir('/')\ntime.sleep(1000)\n");
+  (void)tree.add_file("corvane/report.sh", "exit 0\n");  // the administrator's has this name too
+  (void)tree.add_file("corvane/app/server.js",
+                      "process.title = 'node ' + __filename;\nsetInterval(() => {}, 1e6);\n");
+  (void)tree.add_file("other/report.sh", "cd \"$1\" && sleep 1000\n");
+  (void)tree.add_file("other/report.pl", "sleep 1000;\n");
+  (void)tree.add_file("other/server.js", "setInterval(() => {}, 1e6);\n");
   fs::create_hard_link(program, other + "/hardlink");
   fs::create_hard_link(data, other + "/datalink");
   fs::create_symlink("/usr/bin/python3.11", tree.add_directory("corvane/venv/bin") + "/python");
@@ -185,7 +187,7 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   fs::create_symlink("/usr/bin/perl", root + "/venv/bin/perl");
   const child bare(
       {"/bin/bash", "-c",
-       R"(cd "$0" && exec -a python /usr/bin/python3.11 -c 'import time; time.sleep(1000)')",
+       R"(cd "$0" && exec -a python /usr/bin/python3.11 -c 'import time; time.sleep(1000)' 1000)",
        root + "/venv/bin"},
       "python");
   const child lost(
@@ -228,15 +230,16 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   const temp_tree tree;
   const child one(tree.add_program("corvane/bin/one"));
   const std::string dir = "proc/" + std::to_string(one.pid());
-  tree.add_file(dir + "/stat", std::to_string(one.pid()) +
-                                   " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 99 0 0\n");
-  tree.add_file(dir + "/status", "Name:\tx\n");
+  (void)tree.add_file(
+      dir + "/stat",
+      std::to_string(one.pid()) + " (x) S 1 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 99 0 0\n");
+  (void)tree.add_file(dir + "/status", "Name:\tx\n");
   const corvane_host::unique_fd proc_fd(open((tree.path() + "/proc").c_str(), O_PATH));
   const auto pinned = corvane_host::process_handle::pin(one.pid(), proc_fd.get());
   ASSERT_TRUE(pinned.handle) << pinned.error;
   const auto status = corvane_host::read_status(*pinned.handle);
   EXPECT_EQ(status.error, EBADMSG);
-  tree.add_file(dir + "/maps", std::string(std::size_t{3} * 4096, 'm'));
+  (void)tree.add_file(dir + "/maps", std::string(std::size_t{3} * 4096, 'm'));
   EXPECT_EQ(corvane_host::read_file_at(pinned.handle->proc_dir(), "maps", 4096).text.size(), 4096U);
   for (const char* fd : {"0", "1", "2"}) {
     (void)tree.add_directory(dir + "/fd/" + fd);
@@ -272,7 +275,7 @@ TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found
       {R"(mount --bind "$1" "$0" && exec "$0/sleep" 1000)", plugins, tree.path() + "/container"},
       plugins + "/sleep");
   // A script it holds there, by a relative name: its handle shows whose file it is.
-  tree.add_file("container/wait", tree.waiting_script());
+  (void)tree.add_file("container/wait", tree.waiting_script());
   const child unseen_script =
       in_namespace({R"(mount --bind "$1" "$0/plugins" && cd "$0" && exec sh plugins/wait)",
                     tree.path() + "/corvane", tree.path() + "/container"},
