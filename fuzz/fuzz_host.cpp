@@ -10,27 +10,21 @@
 //      names is one of its words, or a part of one
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
-#include "evidence/interpreters.h"
-#include "ending/pid_guard.h"
-#include "proc/proc_parse.h"
 #include "commands/seconds.h"
+#include "ending/pid_guard.h"
+#include "evidence/interpreters.h"
 #include "files/session.h"
+#include "fuzz_expect.h"
+#include "proc/proc_parse.h"
 
 namespace {
 
 using namespace corvane_host;
-
-// A property that does not hold aborts, and libFuzzer reports the input.
-void expect(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "property violated: %s\n", what);
-    std::abort();
-  }
-}
+using fuzz_reference::expect;
 
 void session_round_trip(const std::string& text) {
   try {
@@ -66,8 +60,8 @@ void proc_text(const std::string& text) {
   expect(parse_cmdline(text).size() <= text.size(), "more arguments than bytes");
 }
 
-// Plain decimal seconds from 0 to 3600: digits, optionally "." and digits.
-bool plain_seconds(const std::string& text) {
+// The reference: plain decimal seconds from 0 to 3600, digits, optionally "." and digits.
+void seconds(const std::string& text) {
   const std::size_t dot = text.find('.');
   const std::string whole = text.substr(0, dot);
   const std::string fraction = dot == std::string::npos ? "0" : text.substr(dot + 1);
@@ -75,11 +69,8 @@ bool plain_seconds(const std::string& text) {
     return !part.empty() &&
            std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
   };
-  return digits(whole) && digits(fraction) && std::strtod(text.c_str(), nullptr) <= 3600;
-}
-
-void seconds(const std::string& text) {
-  expect(seconds_error(text, 3600).empty() == plain_seconds(text),
+  expect(seconds_error(text, 3600).empty() ==
+             (digits(whole) && digits(fraction) && std::strtod(text.c_str(), nullptr) <= 3600),
          "the seconds validator and its reference disagree");
 }
 
@@ -104,28 +95,15 @@ void interpreter_words(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) {
-    return 0;
-  }
-  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  switch (data[0]) {
-    case 's':
-      session_round_trip(text);
-      break;
-    case 'i':
-      identities_round_trip(text);
-      break;
-    case 'p':
-      proc_text(text);
-      break;
-    case 'w':
-      seconds(text);
-      break;
-    case 'a':
-      interpreter_words(text);
-      break;
-    default:
-      break;
+  const std::pair<char, void (*)(const std::string&)> readers[] = {{'s', session_round_trip},
+                                                                   {'i', identities_round_trip},
+                                                                   {'p', proc_text},
+                                                                   {'w', seconds},
+                                                                   {'a', interpreter_words}};
+  for (const auto& [key, reader] : readers) {
+    if (size > 0 && data[0] == static_cast<std::uint8_t>(key)) {
+      reader(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
+    }
   }
   return 0;
 }

@@ -6,13 +6,13 @@
 
 #include <cctype>
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "fake_host.h"
+#include "fuzz_expect.h"
 
 #ifdef CORVANE_FUZZ_ONE_FAULT
 // Under libFuzzer, no allocation stacks: recording one for every allocation
@@ -49,27 +49,20 @@ inline std::string log_call(const std::string& prefix, const std::string& text =
   return "log corvane_killer: " + prefix + std::string(text.c_str());
 }
 
-// A property that does not hold aborts, and libFuzzer reports the input.
-inline void expect(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "property violated: %s\n", what);
-    std::abort();
-  }
-}
-
-// The fault sweep: a host call of `run` throws, and the exception must pass at once, with no
-// host call after it (the sanitizers and valgrind watch for leaks). Replayed seeds sweep every
-// call; under libFuzzer each input sweeps the one `choice` picks among the `calls` it made.
+// The fault sweep, after a first run of `run` on `input`: a host call of `run` throws, and the
+// exception must pass at once, with no host call after it (the sanitizers and valgrind watch for
+// leaks). Replayed seeds sweep every call; under libFuzzer each input sweeps one, that its hash
+// picks among the calls the first run made. Nothing is kept between inputs: libFuzzer looks for
+// leaks whenever an input leaves more allocations than it frees.
 template <typename Prepare, typename Run>
-void expect_host_exceptions_to_pass(Prepare prepare, Run run, long calls, std::size_t choice) {
+void expect_host_exceptions_to_pass(Prepare prepare, Run run, const std::string& input) {
+  long first = 1;
+  long last = -1;
 #ifdef CORVANE_FUZZ_ONE_FAULT
-  const long first = 1 + static_cast<long>(choice % static_cast<std::size_t>(calls + 1));
-  const long last = first;
+  const auto calls = static_cast<std::size_t>(fake::host().call_count + 1);
+  first = last = 1 + static_cast<long>(std::hash<std::string>{}(input) % calls);
 #else
-  (void)calls;
-  (void)choice;
-  const long first = 1;
-  const long last = -1;
+  (void)input;
 #endif
   for (long n = first; last < 0 || n <= last; ++n) {
     prepare();
@@ -77,11 +70,12 @@ void expect_host_exceptions_to_pass(Prepare prepare, Run run, long calls, std::s
     fake::host().throw_at_call = n;
     try {
       run();
-      return;
+      break;
     } catch (const fake::host_failure&) {
       expect(fake::host().call_count == n, "a host call after the one that threw");
     }
   }
+  fake::host() = {};
 }
 
 }  // namespace fuzz_reference

@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <new>
 #include <stdexcept>
 
 #include "boundary/plugin_call.h"
+#include "files/log_file.h"
 #include "host-services.h"
 #include "host_harness.h"
 
@@ -20,132 +20,94 @@ namespace {
 
 using namespace corvane_host;
 
-// Holds what print_log writes, in memory.
-class memory_stream {
- public:
-  memory_stream() : stream_(open_memstream(&buffer_, &size_)) {}
-  memory_stream(const memory_stream&) = delete;
-  memory_stream& operator=(const memory_stream&) = delete;
-  ~memory_stream() {
-    std::fclose(stream_);
-    std::free(buffer_);
-  }
-  [[nodiscard]] std::FILE* get() const { return stream_; }
-  std::string text() {
-    std::fflush(stream_);
-    return {buffer_, size_};
-  }
-
- private:
-  char* buffer_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* stream_;
-};
-
-// Signal 0 to this process: the system call says 0, the verified kill() of a
-// call refuses what it was not given.
-TEST(boundary, a_call_is_bound_only_while_it_runs) {
+// One call, in an empty installation of a temporary tree: bound while it runs and only then;
+// signal 0 to this process, which the system call allows, refused by the verified kill() of a
+// call that was not given it; each service's work, and a send, made to throw: the plug-in is
+// handed the error form of its result, nothing escapes, and the call keeps the first failure.
+TEST(boundary, a_call_is_bound_while_it_runs_and_a_service_that_throws_hands_an_error) {
   const harness::temp_tree tree;
   const unique_fd proc = open_proc();
+  const installation where = installation_at(tree.path());
+  const log_file log(tree.path() + "/log");
+  session_t session;
+  session.values["KEY"] = "value";
   EXPECT_EQ(call_in_progress(), nullptr);
   {
-    plugin_call call(call_basics{stderr, proc.get()});
-    call.where = installation_at(tree.path());
-    call.signals.emplace(std::vector<recorded_process>{}, *call.where, proc.get());
+    plugin_call call(call_basics{log.stream(), proc.get()});
+    call.where = where;
+    call.signals.emplace(std::vector<recorded_process>{}, where, proc.get());
     const call_scope scope(call);
     EXPECT_EQ(call_in_progress(), &call);
     errno = 0;
     EXPECT_EQ(kill(getpid(), 0), -1);
     EXPECT_EQ(errno, EPERM);
-    (void)get_process_list();
-    EXPECT_TRUE(call.scan);
+    // What each service hands the plug-in, "" in its error form.
+    const std::vector<std::pair<service, std::function<std::string()>>> cases = {
+        {service::env_exists, [&] { return env_exists(&session, "KEY") ? "yes" : ""; }},
+        {service::env_get_string, [&] { return env_get_string(&session, "KEY"); }},
+        {service::env_set_string,
+         [&] {
+           env_set_string(&session, "NEW", "set");
+           return session.values.count("NEW") != 0 ? session.values["NEW"] : "";
+         }},
+        {service::print_log,
+         [&] {
+           const long before = std::ftell(log.stream());
+           print_log("line %d", 1);
+           return std::ftell(log.stream()) > before ? "logged" : "";
+         }},
+        {service::get_process_list,
+         [&] {
+           call.scan.reset();
+           (void)get_process_list();
+           return call.scan ? "scanned" : "";
+         }},
+        {service::path, [] { return path("/a/../b"); }},
+        {service::get_dirname, [] { return get_dirname("/a/b"); }}};
+    for (const bool failing : {false, true}) {
+      call.fault = failing ? +[](service) { throw std::bad_alloc(); } : nullptr;
+      for (const auto& [which, result] : cases) {
+        session.values.erase("NEW");
+        call.failure.reset();
+        std::string handed;
+        EXPECT_NO_THROW(handed = result()) << name_of(which);
+        EXPECT_EQ(handed.empty(), failing) << name_of(which);
+        ASSERT_EQ(call.failure.has_value(), failing) << name_of(which);
+        if (failing) {
+          EXPECT_EQ(call.failure->service, which);
+          EXPECT_EQ(what_of(call.failure->error), "out of memory");
+        }
+      }
+    }
+    call.fault = [](service which) { throw std::runtime_error(name_of(which)); };
+    call.failure.reset();
+    (void)env_get_string(&session, "KEY");
+    (void)path("/");
+    EXPECT_EQ(what_of(call.failure->error), "env_get_string") << "the first failure stands";
+    // A send whose work throws sent nothing; the plug-in gets -1 with an errno, and the
+    // process's fate says why.
+    call.signals.emplace(std::vector<recorded_process>{{{getpid(), 0, 0}, "x"}}, where, proc.get());
+    const std::vector<std::pair<void (*)(service), int>> faults = {
+        {[](service) { throw std::bad_alloc(); }, ENOMEM},
+        {[](service) { throw std::runtime_error("no"); }, EIO}};
+    for (const auto& [fault, error] : faults) {
+      call.fault = fault;
+      call.failure.reset();
+      errno = 0;
+      EXPECT_EQ(kill(getpid(), 0), -1);
+      EXPECT_EQ(errno, error);
+      ASSERT_TRUE(call.failure);
+      EXPECT_EQ(call.failure->service, service::kill);
+      const std::optional<reason> failed = call.signals->failure_of(getpid());
+      ASSERT_TRUE(failed);
+      EXPECT_EQ(std::make_pair(failed->why, failed->error),
+                std::make_pair(why::system_error, error));
+    }
   }
   EXPECT_EQ(call_in_progress(), nullptr);
   EXPECT_EQ(kill(getpid(), 0), 0);
   // Outside calls there is no installation to list.
   EXPECT_TRUE(get_process_list().empty());
-}
-
-// Each service's work made to throw: the plug-in is handed the error form of
-// its result, nothing escapes, and the call keeps the first failure.
-TEST(boundary, a_service_whose_work_throws_hands_the_plugin_an_error_and_the_call_keeps_it) {
-  const harness::temp_tree tree;
-  const unique_fd proc = open_proc();
-  memory_stream log;
-  session_t session;
-  session.values["KEY"] = "value";
-  plugin_call call(call_basics{log.get(), proc.get()});
-  call.where = installation_at(tree.path());
-  const call_scope scope(call);
-  // What each service hands the plug-in, "" in its error form.
-  const std::vector<std::pair<service, std::function<std::string()>>> cases = {
-      {service::env_exists, [&] { return env_exists(&session, "KEY") ? "yes" : ""; }},
-      {service::env_get_string, [&] { return env_get_string(&session, "KEY"); }},
-      {service::env_set_string,
-       [&] {
-         env_set_string(&session, "NEW", "set");
-         return session.values.count("NEW") != 0 ? session.values["NEW"] : "";
-       }},
-      {service::print_log,
-       [&] {
-         const std::size_t before = log.text().size();
-         print_log("line %d", 1);
-         return log.text().substr(before);
-       }},
-      {service::get_process_list,
-       [&] {
-         call.scan.reset();
-         (void)get_process_list();
-         return call.scan ? "scanned" : "";
-       }},
-      {service::path, [] { return path("/a/../b"); }},
-      {service::get_dirname, [] { return get_dirname("/a/b"); }}};
-  for (const bool failing : {false, true}) {
-    call.fault = failing ? +[](service) { throw std::bad_alloc(); } : nullptr;
-    for (const auto& [which, result] : cases) {
-      session.values.erase("NEW");
-      call.failure.reset();
-      std::string handed;
-      EXPECT_NO_THROW(handed = result()) << name_of(which);
-      EXPECT_EQ(handed.empty(), failing) << name_of(which);
-      ASSERT_EQ(call.failure.has_value(), failing) << name_of(which);
-      if (failing) {
-        EXPECT_EQ(call.failure->service, which);
-        EXPECT_EQ(what_of(call.failure->error), "out of memory");
-      }
-    }
-  }
-  call.fault = [](service which) { throw std::runtime_error(name_of(which)); };
-  call.failure.reset();
-  (void)env_get_string(&session, "KEY");
-  (void)path("/");
-  EXPECT_EQ(what_of(call.failure->error), "env_get_string") << "the first failure stands";
-}
-
-// A send whose work throws sent nothing; the plug-in gets -1 with an errno,
-// and the process's fate says why.
-TEST(boundary, a_send_whose_work_throws_is_refused_and_noted) {
-  const harness::temp_tree tree;
-  const unique_fd proc = open_proc();
-  plugin_call call(call_basics{stderr, proc.get()});
-  const installation where = installation_at(tree.path());
-  call.signals.emplace(std::vector<recorded_process>{{{getpid(), 0, 0}, "x"}}, where, proc.get());
-  const call_scope scope(call);
-  const std::vector<std::pair<void (*)(service), int>> faults = {
-      {[](service) { throw std::bad_alloc(); }, ENOMEM},
-      {[](service) { throw std::runtime_error("no"); }, EIO}};
-  for (const auto& [fault, error] : faults) {
-    call.fault = fault;
-    call.failure.reset();
-    errno = 0;
-    EXPECT_EQ(kill(getpid(), 0), -1);
-    EXPECT_EQ(errno, error);
-    ASSERT_TRUE(call.failure);
-    EXPECT_EQ(call.failure->service, service::kill);
-    const std::optional<reason> failed = call.signals->failure_of(getpid());
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(std::make_pair(failed->why, failed->error), std::make_pair(why::system_error, error));
-  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "host_harness.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -20,9 +22,7 @@ namespace harness {
 
 std::string read_file(const std::string& file) {
   std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void write_file(const std::string& file, const std::string& text) {
@@ -33,10 +33,8 @@ std::vector<std::string> split(const std::string& text, char separator) {
   std::vector<std::string> fields;
   std::istringstream in(text);
   for (std::string field; std::getline(in, field, separator);) {
-    const auto first = field.find_first_not_of(' ');
-    fields.push_back(first == std::string::npos
-                         ? ""
-                         : field.substr(first, field.find_last_not_of(' ') - first + 1));
+    field.erase(0, field.find_first_not_of(' '));
+    fields.push_back(field.erase(field.find_last_not_of(' ') + 1));
   }
   return fields;
 }
@@ -100,50 +98,46 @@ int exit_status_of(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Asks `found` every 5 ms for ten seconds; throws with `what` where it never holds.
-template <typename Found>
-void poll_until(Found found, const std::string& what) {
-  for (int i = 0; i < 2000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-    if (found()) {
-      return;
+bool eventually(const std::function<bool()>& holds, int tries) {
+  for (int i = 0; i < tries; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    if (holds()) {
+      return true;
     }
   }
-  throw std::runtime_error(what);
+  return false;
 }
 
 pid_t child_of(pid_t parent, const std::string& program) {
   const std::string children =
       "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
   std::string pid;
-  poll_until(
-      [&] {
+  if (!eventually([&] {
         std::error_code error;
         return std::istringstream(read_file(children)) >> pid &&
                (program.empty() ||
                 fs::read_symlink("/proc/" + pid + "/exe", error).filename() == program);
-      },
-      "no child " + program);
+      })) {
+    throw std::runtime_error("no child " + program);
+  }
   return std::stoi(pid);
 }
 
 void wait_for_open(pid_t pid, const std::string& name) {
-  poll_until(
-      [&] {
+  if (!eventually([&] {
         std::error_code error;
         const fs::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
         return std::any_of(begin(fds), end(fds), [&](const fs::directory_entry& fd) {
           return fs::read_symlink(fd.path(), error).filename() == name;
         });
-      },
-      "nothing open named " + name);
+      })) {
+    throw std::runtime_error("nothing open named " + name);
+  }
 }
 
 host_run run(const std::vector<std::string>& argv) {
   const temp_tree outputs;
-  const std::string out = outputs.path() + "/out";
-  const std::string err = outputs.path() + "/err";
-  const int status = exit_status_of(start(argv, out, err));
-  return {status, read_file(out), read_file(err)};
+  const int status = exit_status_of(start(argv, outputs.path() + "/out", outputs.path() + "/err"));
+  return {status, read_file(outputs.path() + "/out"), read_file(outputs.path() + "/err")};
 }
 
 host_run run_host(const std::vector<std::string>& args) {
@@ -185,21 +179,34 @@ temp_tree::~temp_tree() {
 }
 
 std::string temp_tree::add_program(const std::string& relative, const std::string& source) const {
-  const fs::path program = fs::path(path_) / relative;
-  fs::create_directories(program.parent_path());
+  std::string program = add_file(relative, "");
   fs::copy_file(source, program, fs::copy_options::overwrite_existing);
-  return program.string();
+  return program;
+}
+
+std::string temp_tree::add_directory(const std::string& relative) const {
+  const fs::path directory = fs::path(path_) / relative;
+  fs::create_directories(directory);
+  return directory.string();
+}
+
+std::string temp_tree::add_file(const std::string& relative, const std::string& text) const {
+  const fs::path file = fs::path(path_) / relative;
+  fs::create_directories(file.parent_path());
+  write_file(file.string(), text);
+  return file.string();
+}
+
+std::string temp_tree::waiting_script() const {
+  mkfifo((path_ + "/fifo").c_str(), 0600);  // once: later calls find it made
+  return "read x <" + path_ + "/fifo\n";
 }
 
 std::string temp_tree::add_built_host(const std::string& relative) const {
-  const fs::path top = fs::path(path_) / relative;
-  fs::create_directories(top / "corvane-host");
-  fs::create_directories(top / "plugin");
-  fs::copy_file(CORVANE_PLUGIN_FILE, top / "plugin" / "libcorvane-kill.so.1n");
-  fs::copy_file(CORVANE_HOST_FILE, top / "corvane-host" / "corvane-host");
+  (void)add_program(relative + "/plugin/libcorvane-kill.so.1n", CORVANE_PLUGIN_FILE);
   // The tree, like the directories made in it, may be entered by any user.
   fs::permissions(path_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-  return (top / "corvane-host" / "corvane-host").string();
+  return add_program(relative + "/corvane-host/corvane-host", CORVANE_HOST_FILE);
 }
 
 child::child(std::vector<std::string> argv, const std::string& ready_argv0, sigterm_is sigterm) {
@@ -216,15 +223,13 @@ child::child(std::vector<std::string> argv, const std::string& ready_argv0, sigt
   // Running once its command line is the program's, not the test's copy before exec.
   const std::string ready = ready_argv0.empty() ? argv.front() : ready_argv0;
   const std::string cmdline = "/proc/" + std::to_string(pid_) + "/cmdline";
-  for (int i = 0; i < 400; ++i) {
-    if (read_file(cmdline).compare(0, ready.size() + 1, ready + '\0') == 0) {
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!eventually(
+          [&] { return read_file(cmdline).compare(0, ready.size() + 1, ready + '\0') == 0; },
+          400)) {
+    kill(-pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    throw std::runtime_error("the program did not start: " + ready);
   }
-  kill(-pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-  throw std::runtime_error("the program did not start: " + ready);
 }
 
 child::~child() {
@@ -236,15 +241,12 @@ child::~child() {
 
 bool child::ended_by_sigterm() {
   int status = 0;
-  for (int i = 0; i < 400; ++i) {
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      reaped_ = true;
-      kill(-pid_, SIGKILL);  // what it started, kept from reuse by its group
-      return WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 400)) {
+    return false;
   }
-  return false;
+  reaped_ = true;
+  kill(-pid_, SIGKILL);  // what it started, kept from reuse by its group
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
 }
 
 bool child::running() const {

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <list>
 #include <map>
 #include <string>
@@ -27,8 +28,7 @@ struct host_run {
 
 // Runs `argv` (argv[0] a file) and waits for it, its output captured.
 host_run run(const std::vector<std::string>& argv);
-// Runs the built corvane-host with `args`.
-host_run run_host(const std::vector<std::string>& args);
+host_run run_host(const std::vector<std::string>& args);  // the built corvane-host
 // Starts `argv`, its output going to the files `out` and `err`.
 pid_t start(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
 int exit_status_of(pid_t pid);
@@ -36,6 +36,8 @@ int exit_status_of(pid_t pid);
 pid_t child_of(pid_t parent, const std::string& program = "");
 // Waits until process `pid` holds open a file named `name`.
 void wait_for_open(pid_t pid, const std::string& name);
+// Asks `holds` every 5 ms, at most `tries` times; whether it came to hold.
+bool eventually(const std::function<bool()>& holds, int tries = 2000);
 // `argv` as `user` of `group`, with no supplementary groups.
 std::vector<std::string> as_user(const std::string& user, const std::string& group,
                                  std::vector<std::string> argv);
@@ -64,6 +66,12 @@ class temp_tree {
                                         const std::string& source = "/bin/sleep") const;
   // The built host and plug-in, copied in the build tree's layout; returns the host.
   [[nodiscard]] std::string add_built_host(const std::string& relative) const;
+  // A directory, or a file holding `text`, at `relative`, directories made; its path.
+  [[nodiscard]] std::string add_directory(const std::string& relative) const;
+  [[nodiscard]] std::string add_file(const std::string& relative, const std::string& text) const;
+  // A shell script's text that waits without forking, on a fifo of the tree: a forked
+  // copy of the shell would run the same script too.
+  [[nodiscard]] std::string waiting_script() const;
 
  private:
   std::string path_;

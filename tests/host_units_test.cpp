@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <optional>
 #include <sstream>
 #include <tuple>
@@ -173,20 +174,16 @@ TEST(warnings, what_the_kernel_will_do_with_one_sigterm) {
     view.unit = fields[2];
     view.namespace_others = {2, true};
     const strings warnings = warnings_of(view);
-    if (fields[3] == "-") {
-      EXPECT_EQ(warnings, strings{}) << row;
-    } else {
-      ASSERT_EQ(warnings.size(), 1U) << row;
-      EXPECT_NE(warnings[0].find(fields[3]), std::string::npos) << row << ": " << warnings[0];
-    }
+    EXPECT_TRUE(fields[3] == "-"
+                    ? warnings.empty()
+                    : warnings.size() == 1 && warnings[0].find(fields[3]) != std::string::npos)
+        << row << ": " << testing::PrintToString(warnings);
   }
 }
 
 TEST(session_format, round_trips_every_byte_and_rejects_what_it_did_not_write) {
-  std::string all_bytes;
-  for (int byte = 0; byte < 256; ++byte) {
-    all_bytes += static_cast<char>(byte);
-  }
+  std::string all_bytes(256, '\0');
+  std::iota(all_bytes.begin(), all_bytes.end(), '\0');
   session_t session;
   session.values = {{"", ""}, {"A=B", "x=y%z"}, {all_bytes, all_bytes}};
   const std::string text = encode_session(session);
@@ -229,10 +226,7 @@ TEST(resolver, links_views_and_judged_steps) {
   const unique_fd self(open("/proc/self", O_PATH | O_DIRECTORY | O_CLOEXEC));
   process_names names(self.get());
   const auto opens = [&names](const std::string& path, step_rule steps, uid_t judged_for) {
-    walk_policy policy;
-    policy.steps = steps;
-    policy.judged_for = judged_for;
-    return static_cast<bool>(names.open(path, policy));
+    return static_cast<bool>(names.open(path, walk_policy{steps, judged_for}));
   };
   EXPECT_TRUE(opens(top + "/theirs", step_rule::any, 0));
   EXPECT_TRUE(opens(top + "/theirs", step_rule::guarded, 4242));
@@ -357,43 +351,34 @@ TEST(interpreters, the_file_an_interpreter_runs) {
     const strings fields = harness::split(row, '|');
     EXPECT_EQ(described(program_of(fields[0], harness::split(fields[1], ' '))), fields[2]) << row;
   }
-  // Arguments split at ',', words joined by ','.
+  // Arguments and the words expected, split at ','.
   for (const char* row : {
            "node /opt/c/app/server.js,,, | node,/opt/c/app/server.js",
            "node \t /opt/c/a.js | node,/opt/c/a.js",
            "python3,/opt/c/my app.py | python3,/opt/c/my app.py",
        }) {
     const strings fields = harness::split(row, '|');
-    std::string joined;
-    for (const std::string& word : command_words(harness::split(fields[0], ','))) {
-      joined += (joined.empty() ? "" : ",") + word;
-    }
-    EXPECT_EQ(joined, fields[1]) << row;
+    EXPECT_EQ(command_words(harness::split(fields[0], ',')), harness::split(fields[1], ',')) << row;
   }
 }
 
 // One outcome with every part of a report.
 std::pair<check_outcome, kill_outcome> every_part() {
+  const std::string caf = "/opt/caf\xe9/";
+  const std::string unit = "\xc2\x9b\xff.service";
   check_outcome check;
-  check.root = "/opt/caf\xe9/";
-  check.processes = {{10,
-                      "root",
-                      "/opt/caf\xe9/a",
-                      {"it belongs to the systemd service \xc2\x9b\xff.service"},
-                      "\xc2\x9b\xff.service"},
-                     {11, "ann", "/opt/caf\xe9/b\nc", {}, ""}};
+  check.root = caf;
+  check.processes = {{10, "root", caf + "a", {"it belongs to the systemd service " + unit}, unit},
+                     {11, "ann", caf + "b\nc", {}, ""}};
   check.prerequisite_raised = true;
-  check.spared = {{12, "/opt/caf\xe9/host", "it is this corvane-host"}};
+  check.spared = {{12, caf + "host", "it is this corvane-host"}};
   check.uninspected = {{"Permission denied", 2}, {"gone", 1}};
-  check.using_files = {{{13, "/usr/bin/tool", {"/opt/caf\xe9/lib/x.so", "/opt/caf\xe9/y"}}}};
-  const kill_outcome kill{
-      0,
-      1,
-      {{20, "", "/opt/p", fate::still_running, {}},
-       {21, "", "/opt/p", fate::not_permitted, reason{why::system_error, EPERM}},
-       {std::nullopt, "a\x1b", "", fate::left_alone, reason{why::not_a_process_id}},
-       {22, "", "/opt/p", fate::signalled, {}, parent_process{{30, 0, 0}, "s\xe9", false}}},
-      std::nullopt};
+  check.using_files = {{{13, "/usr/bin/tool", {caf + "lib/x.so", caf + "y"}}}};
+  kill_outcome kill{0, 1, {}, std::nullopt};
+  kill.processes = {{20, "", "/opt/p", fate::still_running, {}},
+                    {21, "", "/opt/p", fate::not_permitted, reason{why::system_error, EPERM}},
+                    {std::nullopt, "a\x1b", "", fate::left_alone, reason{why::not_a_process_id}},
+                    {22, "", "/opt/p", fate::signalled, {}, parent_process{{30, 0, 0}, "s\xe9", false}}};
   return {check, kill};
 }
 

@@ -18,9 +18,9 @@
 #include <optional>
 #include <thread>
 
-#include "host_harness.h"
-#include "files/session.h"
 #include "base/unique_fd.h"
+#include "files/session.h"
+#include "host_harness.h"
 
 namespace {
 
@@ -43,22 +43,20 @@ std::map<std::string, std::string> snapshot(const std::string& directory) {
   return entries;
 }
 
-constexpr char as_nobody[] = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+// Runs `command` in the tree's directory as root; in it, $user runs a command as nobody.
+int shell_in(const temp_tree& tree, const std::string& command) {
+  const std::string user = "user='setpriv --reuid=nobody --regid=nogroup --clear-groups'";
+  return std::system(("cd '" + tree.path() + "' && " + user + " && " + command).c_str());
+}
 
 // A tree any user may enter, with u/ of the user nobody, sticky/ that anyone
 // may write (as /tmp), and target/ of root's holding root's setuid file precious.
 void hostile_layout(const temp_tree& tree) {
-  chmod(tree.path().c_str(), 0755);
-  for (const char* directory : {"u", "sticky", "target"}) {
-    fs::create_directory(tree.path() + "/" + directory);
-  }
-  chmod((tree.path() + "/sticky").c_str(), 01777);
-  harness::write_file(tree.path() + "/target/precious", "precious");
-  chmod((tree.path() + "/target/precious").c_str(), 04755);
-  const passwd* nobody = getpwnam("nobody");
-  if (geteuid() == 0 && nobody != nullptr) {
-    ASSERT_EQ(chown((tree.path() + "/u").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-  }
+  ASSERT_EQ(shell_in(tree,
+                     "chmod 755 . && mkdir u sticky target && chmod 1777 sticky && "
+                     "printf precious >target/precious && chmod 4755 target/precious && "
+                     "{ [ \"$(id -u)\" != 0 ] || chown nobody: u; }"),
+            0);
 }
 
 class refused : public testing::TestWithParam<const char*> {};
@@ -81,10 +79,7 @@ TEST_P(refused, with_one_clear_message_and_nothing_changed) {
   hostile_layout(tree);
   const std::string make =
       row[5].empty() ? "printf 'corvane-host session 1\\nRUNNING_PROC_LIST=%s\\n' $pid >s" : row[5];
-  ASSERT_EQ(std::system(("cd '" + tree.path() + "' && pid=" + std::to_string(corvane.pid()) +
-                         " && user='" + as_nobody + "' && " + make)
-                            .c_str()),
-            0);
+  ASSERT_EQ(shell_in(tree, "pid=" + std::to_string(corvane.pid()) + " && " + make), 0);
   const auto before = snapshot(tree.path());
   std::vector<std::string> args = {"--session",
                                    tree.path() + "/" + (row[4].empty() ? "s" : row[4])};
@@ -153,31 +148,29 @@ INSTANTIATE_TEST_SUITE_P(
         "ln target/precious u/log"),
     [](const auto& info) { return harness::split(info.param, '|')[0]; });
 
-// A user's setgid session reached through root's link, beside a lock and a temporary that
-// are hard links to root's setuid file: used by root, then by the user again; root keeps
-// the user's owner and mode less setgid, and hands nothing over.
-TEST(session_file, a_users_session_stays_the_users_and_nothing_is_handed_over) {
+// A user's session used by root. Reached through root's link, setgid, beside a lock and a
+// temporary that are hard links to root's setuid file: used by root, then by the user again,
+// it keeps the user's owner and its mode less setgid, and nothing is handed over. Its
+// directory swapped by the user for a link to root's after the host read it (the host then
+// waits for a process whose SIGTERM is blocked): the save goes to the directory that was
+// read, never to root's.
+TEST(session_file, a_users_session_stays_the_users_and_is_saved_where_it_was_read) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   SKIP_WHERE(harness::not_root());
   const temp_tree tree;
   const std::string host = tree.add_built_host("build");
   hostile_layout(tree);
-  const std::string root = tree.path() + "/corvane";
-  fs::create_directories(root);
+  const std::string root = tree.add_directory("corvane");
   const std::string u = tree.path() + "/u";
-  const std::string precious = tree.path() + "/target/precious";
-  harness::write_file(u + "/real", "");
-  fs::create_symlink("real", u + "/session");
   const uid_t user = getpwnam("nobody")->pw_uid;
-  ASSERT_EQ(chown((u + "/real").c_str(), user, static_cast<gid_t>(-1)), 0);
-  chmod((u + "/real").c_str(), 02640);
-  fs::create_hard_link(precious, u + "/real.lock");
-  fs::create_hard_link(precious, u + "/real.corvane-tmp.AAAAAA");
-  harness::write_file(u + "/real.corvane-tmp.BBBBBB", "");  // a third user's is theirs
-  ASSERT_EQ(chown((u + "/real.corvane-tmp.BBBBBB").c_str(), 1, 1), 0);
+  ASSERT_EQ(shell_in(tree,  // a third user's temporary is theirs
+                     "cd u && : >real && chown nobody real && chmod 2640 real && "
+                     "ln -s real session && ln ../target/precious real.lock && "
+                     "ln ../target/precious real.corvane-tmp.AAAAAA && "
+                     ": >real.corvane-tmp.BBBBBB && chown 1:1 real.corvane-tmp.BBBBBB"),
+            0);
   const auto before = snapshot(tree.path() + "/target");
   std::vector<std::string> args = {host, "--session", u + "/session", "check", "--root", root};
-
   const auto first = harness::run(args);
   EXPECT_EQ(first.status, 0) << first.err;
   struct stat after {};
@@ -191,48 +184,30 @@ TEST(session_file, a_users_session_stays_the_users_and_nothing_is_handed_over) {
   const auto as_user = harness::run(harness::as_user("nobody", "nogroup", args));
   EXPECT_EQ(as_user.status, 0) << as_user.err;
   EXPECT_EQ(snapshot(tree.path() + "/target"), before);
-}
 
-// The user swaps the directory of their session for a link to root's after
-// the host read the session (it then waits for a process whose SIGTERM is
-// blocked): the save goes to the directory that was read, never to root's.
-TEST(session_file, a_directory_swapped_after_the_read_is_still_the_one_written) {
-  SKIP_WHERE(harness::not_root());
-  SKIP_WHERE(harness::no_private_pid_namespace());
-  const temp_tree tree;
-  hostile_layout(tree);
   const harness::child corvane(tree.add_program("corvane/bin/corvane"),
                                harness::sigterm_is::blocked);
-  const std::string u = tree.path() + "/u";
-  ASSERT_EQ(
-      std::system(
-          (std::string(as_nobody) + " sh -c 'mkdir " + u + "/dir && : >" + u + "/dir/s'").c_str()),
-      0);
-  const pid_t host = harness::start({CORVANE_HOST_FILE, "--session", u + "/dir/s", "run", "--root",
-                                     tree.path() + "/corvane", "--wait", "30"},
-                                    "/dev/null", "/dev/null");
+  ASSERT_EQ(shell_in(tree, "$user mkdir u/dir && $user touch u/dir/s"), 0);
+  const pid_t running =
+      harness::start({host, "--session", u + "/dir/s", "run", "--root", root, "--wait", "30"},
+                     "/dev/null", "/dev/null");
   const std::string status = "/proc/" + std::to_string(corvane.pid()) + "/status";
-  for (int i = 0; i < 1000 &&
-                  harness::read_file(status).find("ShdPnd:\t0000000000004000") == std::string::npos;
-       ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_EQ(std::system((std::string(as_nobody) + " sh -c 'mv " + u + "/dir " + u +
-                         "/old && ln -s ../target " + u + "/dir'")
-                            .c_str()),
-            0);
+  ASSERT_TRUE(harness::eventually([&status] {
+    return harness::read_file(status).find("ShdPnd:\t0000000000004000") != std::string::npos;
+  }));
+  ASSERT_EQ(shell_in(tree, "$user mv u/dir u/old && $user ln -s ../target u/dir"), 0);
   // Meanwhile its lock file in /run (the session is readable by others) is replaced: not its own.
   const std::string lock = fs::directory_iterator("/run/corvane-host")->path();
   harness::write_file(lock + ".new", "");
   fs::rename(lock + ".new", lock);
   kill(corvane.pid(), SIGKILL);
-  harness::exit_status_of(host);
+  harness::exit_status_of(running);
   EXPECT_TRUE(fs::exists(lock)) << "another's lock file removed";
   EXPECT_EQ(fs::directory_iterator(tree.path() + "/target")->path().filename(), "precious");
   EXPECT_EQ(std::distance(fs::directory_iterator(tree.path() + "/target"), {}), 1);
   EXPECT_EQ(
       corvane_host::decode_session(harness::read_file(u + "/old/s")).values.at("CORVANE_PATH"),
-      tree.path() + "/corvane");
+      root);
 }
 
 bool has_temporary(const std::string& directory) {
@@ -240,33 +215,6 @@ bool has_temporary(const std::string& directory) {
                      [](const fs::directory_entry& entry) {
                        return entry.path().string().find(".corvane-tmp.") != std::string::npos;
                      });
-}
-
-TEST(session_file, a_save_killed_midway_leaves_no_lasting_temporary) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
-  const temp_tree tree;
-  fs::create_directories(tree.path() + "/corvane");
-  session_t big;
-  big.values["BIG"] = std::string(15 << 20, 'x');
-  const std::string session = tree.path() + "/s";
-  harness::write_file(session, corvane_host::encode_session(big));
-  const std::vector<std::string> args = {
-      CORVANE_HOST_FILE, "--session", session,  "--log",
-      "/dev/null",       "check",     "--root", tree.path() + "/corvane"};
-  int killed_midway = 0;
-  for (int attempt = 0; attempt < 10 && killed_midway < 3; ++attempt) {
-    const pid_t host = harness::start(args, tree.path() + "/out", tree.path() + "/err");
-    while (!has_temporary(tree.path()) && waitpid(host, nullptr, WNOHANG) == 0) {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    killed_midway += kill(host, SIGKILL) == 0 && has_temporary(tree.path()) ? 1 : 0;
-    harness::exit_status_of(host);
-  }
-  ASSERT_GT(killed_midway, 0) << "no save was caught in the middle";
-  EXPECT_EQ(harness::run(args).status, 0);
-  EXPECT_FALSE(has_temporary(tree.path()));
-  EXPECT_TRUE(corvane_host::decode_session(harness::read_file(session)).values.at("BIG") ==
-              big.values["BIG"]);
 }
 
 // The lock is the session file: its owner makes root wait, visibly and not for ever; a
@@ -277,7 +225,6 @@ TEST(session_file, only_the_sessions_owner_can_make_root_wait) {
   for (const bool owner : {true, false}) {
     const temp_tree tree;
     hostile_layout(tree);
-    fs::create_directories(tree.path() + "/corvane");
     const std::string session = tree.path() + "/s";
     harness::write_file(session, "corvane-host session 1\nA=1\n");
     chmod(session.c_str(), owner ? 0600 : 0644);
@@ -289,14 +236,13 @@ TEST(session_file, only_the_sessions_owner_can_make_root_wait) {
       user.emplace(harness::as_user("nobody", "nogroup",
                                     {"/usr/bin/flock", "-s", session, "/bin/sleep", "1000"}),
                    "/usr/bin/flock");
-      for (int i = 0; i < 400 && flock(mine.get(), LOCK_EX | LOCK_NB) == 0; ++i) {
-        flock(mine.get(), LOCK_UN);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
+      ASSERT_TRUE(harness::eventually([&mine] {  // until the user holds it
+        return flock(mine.get(), LOCK_EX | LOCK_NB) != 0 || flock(mine.get(), LOCK_UN) != 0;
+      }));
     }
     const auto start = std::chrono::steady_clock::now();
     const auto run = run_host({"--session", session, "--lock-timeout", "1.5", "check", "--root",
-                               tree.path() + "/corvane"});
+                               tree.add_directory("corvane")});
     const bool waited = std::chrono::steady_clock::now() - start > std::chrono::seconds(1);
     EXPECT_EQ(std::make_tuple(run.status, waited), std::make_tuple(owner ? 1 : 0, owner))
         << run.err;
@@ -311,28 +257,44 @@ TEST(session_file, only_the_sessions_owner_can_make_root_wait) {
   }
 }
 
-// A new log or session is root's alone, an existing log is appended to; "-" is standard error.
-TEST(session_file, a_new_log_is_private_and_an_old_one_appended_to) {
+// A new log or session is root's alone, an existing log is appended to, "-" is standard
+// error; a save killed midway leaves no lasting temporary.
+TEST(session_file, new_files_are_private_logs_appended_to_and_killed_saves_leave_no_temporary) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;
-  fs::create_directories(tree.path() + "/corvane");
+  const std::string root = tree.add_directory("corvane");
   const std::string log = tree.path() + "/log";
+  const std::string session = tree.path() + "/s";
   for (int run = 0; run < 2; ++run) {
-    EXPECT_EQ(run_host({"--log", log, "--session", tree.path() + "/s", "check", "--root",
-                        tree.path() + "/corvane"})
-                  .status,
-              0);
+    EXPECT_EQ(run_host({"--log", log, "--session", session, "check", "--root", root}).status, 0);
   }
-  for (const std::string& file : {log, tree.path() + "/s"}) {
-    struct stat status {};
-    stat(file.c_str(), &status);
-    EXPECT_EQ(status.st_mode & 07777, 0600U) << file;
+  for (const std::string& file : {log, session}) {
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+        << file;
   }
   const std::string text = harness::read_file(log);
   const std::string line = "corvane_killer: check_running_corvane entered\n";
   EXPECT_EQ(text.find(line), text.rfind(line) - text.size() / 2) << text;
-  EXPECT_NE(run_host({"--log", "-", "check", "--root", tree.path() + "/corvane"}).err.find(line),
-            std::string::npos);
+  EXPECT_NE(run_host({"--log", "-", "check", "--root", root}).err.find(line), std::string::npos);
+  session_t big;
+  big.values["BIG"] = std::string(15 << 20, 'x');
+  harness::write_file(session, corvane_host::encode_session(big));
+  const std::vector<std::string> args = {CORVANE_HOST_FILE, "--session", session,  "--log",
+                                         "/dev/null",       "check",     "--root", root};
+  int killed_midway = 0;
+  for (int attempt = 0; attempt < 10 && killed_midway < 3; ++attempt) {
+    const pid_t host = harness::start(args, tree.path() + "/out", tree.path() + "/err");
+    while (!has_temporary(tree.path()) && waitpid(host, nullptr, WNOHANG) == 0) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    killed_midway += kill(host, SIGKILL) == 0 && has_temporary(tree.path()) ? 1 : 0;
+    harness::exit_status_of(host);
+  }
+  ASSERT_GT(killed_midway, 0) << "no save was caught in the middle";
+  EXPECT_EQ(harness::run(args).status, 0);
+  EXPECT_FALSE(has_temporary(tree.path()));
+  EXPECT_TRUE(corvane_host::decode_session(harness::read_file(session)).values.at("BIG") ==
+              big.values["BIG"]);
 }
 
 }  // namespace

@@ -24,20 +24,6 @@ void expect(bool holds, const char* what) {
   }
 }
 
-// The child's wait status, waiting at most 5 s; the child is killed past that.
-int reap(pid_t child) {
-  int status = 0;
-  for (int poll = 0; poll < 500; ++poll) {
-    if (waitpid(child, &status, WNOHANG) == child) {
-      return status;
-    }
-    usleep(10000);
-  }
-  kill(child, SIGKILL);
-  waitpid(child, &status, 0);
-  return status;
-}
-
 }  // namespace
 
 int main() {
@@ -51,18 +37,18 @@ int main() {
     return 1;
   }
   if (child == 0) {
-    pause();  // SIGTERM's default action ends it
+    alarm(5);  // SIGALRM ends it in 5 s where no SIGTERM does
+    pause();   // SIGTERM's default action ends it
     _exit(0);
   }
   expect(terminate_process(child) == 0, "signalling a running child returns 0");
-  const int status = reap(child);
+  int status = 0;
+  waitpid(child, &status, 0);
   expect(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM, "the child is ended by SIGTERM");
   errno = 0;
   expect(terminate_process(child) == -1 && errno == ESRCH, "-1 (ESRCH) for a reaped child's ID");
   if (failures == 0) {
-    std::printf(
-        "the macOS terminate_process ends a child by SIGTERM and returns 0, "
-        "returns -1 for a reaped child's ID\n");
+    std::printf("macOS terminate_process: 0 and a child ended by SIGTERM; -1 once it is reaped\n");
   }
   return failures == 0 ? 0 : 1;
 }

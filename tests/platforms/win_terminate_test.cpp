@@ -88,11 +88,9 @@ int main(int argc, char** argv) {
 
   // While this program holds the child's handle its ID still opens: every call
   // below opens a handle (whatever it returns), and each must be closed again.
-  HANDLE again = OpenProcess(PROCESS_TERMINATE, FALSE, child.dwProcessId);
-  expect(again != nullptr, "the ended child's ID opens while its handle is held");
-  if (again != nullptr) {
-    CloseHandle(again);
-  }
+  const HANDLE again = OpenProcess(PROCESS_TERMINATE, FALSE, child.dwProcessId);
+  expect(again != nullptr && CloseHandle(again) != 0,
+         "the ended child's ID opens while its handle is held");
   const std::size_t before = handle_count();
   for (int call = 0; call < 3000; ++call) {
     terminate_process(id);
@@ -107,12 +105,9 @@ int main(int argc, char** argv) {
 
   // The system lets go of an ended process a moment after its last handle is
   // closed (Wine: about 0.1 s); from then on its ID names no process.
-  bool gone = false;
-  for (int poll = 0; poll < 500 && !gone; ++poll) {
-    gone = terminate_process(id) == -1;
-    if (!gone) {
-      Sleep(10);
-    }
+  bool gone = terminate_process(id) == -1;
+  for (int poll = 0; poll < 500 && !gone; ++poll, gone = terminate_process(id) == -1) {
+    Sleep(10);
   }
   expect(gone, "-1 for the ID of an ended child no one holds, within 5 s");
   expect(terminate_process(INT_MAX - 3) == -1, "-1 for an ID no process has");
