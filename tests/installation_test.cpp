@@ -249,35 +249,6 @@ TEST(installation, a_process_looked_at_is_pinned_by_its_stat_or_found_gone) {
   EXPECT_EQ(looked.handle->identity(), pinned.handle->identity());
 }
 
-// A job's script names, pointed at the installation's scripts after the job
-// started (renamed away and linked, or removed and linked): a shell's held
-// script decides, so neither job is taken for the installation's.
-TEST(installation, a_shells_script_renamed_under_it_proves_nothing) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
-  const temp_tree tree;
-  const std::string root = tree.path() + "/corvane";
-  fs::create_directories(root + "/bin");
-  fs::create_directories(tree.path() + "/team");
-  mkfifo((tree.path() + "/fifo").c_str(), 0600);
-  const std::string wait = "read x <" + tree.path() + "/fifo\n";
-  harness::write_file(root + "/bin/run.sh", wait);
-  std::list<child> jobs;
-  for (const char* name : {"renamed.sh", "removed.sh"}) {
-    const std::string script = tree.path() + "/team/" + name;
-    harness::write_file(script, wait);
-    jobs.emplace_back(std::vector<std::string>{"/bin/sh", script}, "/bin/sh");
-    harness::wait_for_open(jobs.back().pid(), name);
-  }
-  fs::rename(tree.path() + "/team/renamed.sh", tree.path() + "/team/old.sh");
-  fs::remove(tree.path() + "/team/removed.sh");
-  for (const char* name : {"renamed.sh", "removed.sh"}) {
-    fs::create_symlink(root + "/bin/run.sh", tree.path() + "/team/" + name);
-  }
-  const auto run = run_host({"--json", "check", "--root", root});
-  EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_EQ(run.pids(), std::vector<int>{});
-}
-
 // A live process whose status does not parse is an error of its own, not an
 // end; a file is read up to its limit, not a block further, and a one-line
 // file up to its newline.

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 
+#include "base/text.h"
 #include "boundary/default_plugin.h"
 #include "boundary/plugin_call.h"
 #include "boundary/plugin_loader.h"
@@ -70,12 +71,12 @@ void validate_root(const std::string& root) {
     }
   }
   if (const int error = reach_error(root); error != 0) {
-    throw usage_error("--root " + root + ": " + std::strerror(error));
+    throw usage_error("--root " + printable(root) + ": " + std::strerror(error));
   }
   const std::string directory = directory_of(normal_path(root));
   const std::string reason = broad_root_reason(directory, calling_users_homes());
   if (!reason.empty()) {
-    throw usage_error("--root " + root + " (" + directory +
+    throw usage_error("--root " + printable(root) + " (" + printable(directory) +
                       ") cannot be an installation: " + reason);
   }
 }
@@ -270,7 +271,8 @@ exit_status after_signals(std::optional<std::string>& failure, Save&& save, Repo
 exit_status execute(const options& options) {
   const bool checks = options.command != command::kill;
   const bool kills = options.command != command::check;
-  ensure_own_proc();
+  const unique_fd proc = open_proc();
+  ensure_own_proc(proc.get());
   if (checks || !options.root.empty()) {
     validate_root(options.root);
   }
@@ -278,7 +280,6 @@ exit_status execute(const options& options) {
     throw usage_error("kill needs --session FILE: it ends what a check recorded there");
   }
 
-  const unique_fd proc = open_proc();
   std::optional<log_file> log;
   if (options.log_file) {
     log.emplace(*options.log_file);

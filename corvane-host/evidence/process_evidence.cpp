@@ -62,11 +62,19 @@ executable executable_of(const process_handle& process) {
 }
 
 // `path` walked in the process's own view: its words are its own, and a
-// crafted link must not lead outside its root.
+// crafted link must not lead outside its root. Each step is judged for the
+// process's own user: a name that someone else could have pointed elsewhere
+// (a link in a directory others may write) leads nowhere.
 unique_fd open_in_process_root(const process_handle& process, const std::string& path,
                                bool follow) {
+  const proc_result<process_status> status = read_status(process);
+  if (!status.value) {
+    return unique_fd();
+  }
   process_names names(process.proc_dir());
   walk_policy policy;
+  policy.steps = step_rule::guarded;
+  policy.judged_for = status.value->real_uid;
   policy.follow_last = follow;
   return names.open(path, policy);
 }
@@ -166,8 +174,18 @@ evidence script_evidence(const process_handle& process, const std::string& progr
 // open.
 evidence class_path_evidence(const process_handle& process, const std::vector<std::string>& path,
                              const installation& where) {
+  // A class path of more entries than any launcher writes is crafted: each
+  // entry costs a walk.
+  constexpr std::size_t most_entries = 4096;
+  if (path.size() > most_entries) {
+    return {};
+  }
   std::vector<std::string> entries;  // as seen here; a directory's ends in "/"
+  std::set<std::string> walked;
   for (const std::string& entry : path) {
+    if (!walked.insert(entry).second) {
+      continue;
+    }
     const bool wildcard = ends_with(entry, "/*");
     const unique_fd file =
         open_in_process_root(process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true);
@@ -263,8 +281,15 @@ evidence examine(const process_handle& process, const installation& where) {
   if (!linked && !is_interpreter(program)) {
     return found;  // its command line could prove nothing
   }
-  const std::vector<std::string> words =
-      command_words(parse_cmdline(read_file_at(process.proc_dir(), "cmdline", most_exec_bytes).text));
+  const file_text cmdline = read_file_at(process.proc_dir(), "cmdline", most_exec_bytes);
+  // Words beyond what any launcher writes are a crafted command line, whose
+  // words would cost memory many times its size: it proves nothing.
+  constexpr std::size_t most_words = 65536;
+  if (static_cast<std::size_t>(std::count(cmdline.text.begin(), cmdline.text.end(), '\0')) >
+      most_words) {
+    return found;
+  }
+  const std::vector<std::string> words = command_words(parse_cmdline(cmdline.text));
   // argv[0] that leads, through its links, to the very file it runs: a
   // virtual environment's interpreter; only a file one of the installation's
   // links leads to can be reached so. A bare name was looked up in PATH, not

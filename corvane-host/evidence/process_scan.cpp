@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "base/failure.h"
 #include "evidence/interpreters.h"
 #include "evidence/process_evidence.h"
 #include "proc/proc_parse.h"
@@ -155,7 +156,7 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     if (listing >= 0) {
       close(listing);
     }
-    throw std::runtime_error(std::string("cannot read /proc: ") + std::strerror(errno));
+    throw failure(failure_kind::system, std::string("cannot read /proc: ") + std::strerror(errno));
   }
   const std::set<pid_t> family = this_host_and_its_callers(proc_fd);
   const std::size_t most_held = held_at_most();
@@ -239,10 +240,10 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
   return scan;
 }
 
-void ensure_own_proc() {
-  const file_text self = read_link_at(AT_FDCWD, "/proc/self");
+void ensure_own_proc(int proc_fd) {
+  const file_text self = read_link_at(proc_fd, "self");
   if (self.error != 0 || self.text != std::to_string(getpid())) {
-    throw std::runtime_error(
+    throw failure(failure_kind::system,
         "the /proc mounted here is not this pid namespace's: the process IDs read there would "
         "not be the IDs this host signals");
   }

@@ -55,9 +55,9 @@ struct installation_scan {
 // `proc_fd` is the /proc to read: the one the command opened for its run.
 installation_scan scan_installation(int proc_fd, const installation& where, bool files_in_use);
 
-// Throws std::runtime_error when the /proc mounted here is not this pid
+// Throws failure when the /proc `proc_fd` is not this pid
 // namespace's: the IDs read there would not be the IDs this host signals.
-void ensure_own_proc();
+void ensure_own_proc(int proc_fd);
 
 }  // namespace corvane_host
 
