@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The one reader of files the kernel makes up as they are read (/proc, /sys).
+// The one reader of files the kernel makes up as they are read (/proc).
 // Such a file comes a record or a page per read(): /proc/PID/maps or
 // mountinfo of a few hundred lines takes many reads, so only a read of 0
 // bytes ends it. Every read is bounded: what a process shows there is its own

@@ -22,7 +22,7 @@ namespace corvane_host {
 class installation_files {
  public:
   explicit installation_files(std::string directory) : directory_(std::move(directory)) {}
-  // The file's path inside the installation; nullopt for any other file.
+  // The file's path inside the installation; nullptr for any other file.
   [[nodiscard]] const std::string* find(const file_id& id);
   // Whether one of its files' paths ends with `tail` ("/bin/run.sh").
   [[nodiscard]] bool has_path_ending(const std::string& tail);
