@@ -80,10 +80,10 @@ std::string restart_words(long parent, const std::string& name);
 // Why a process that points into the installation could not be proven to
 // run its code: it is counted, never recorded.
 enum class unproven {
-  relative_script_unheld,        // a relative script name, and no handle to the script
-  script_where_others_write,     // the script lies in a directory others may write
-  class_path_jars_not_open,      // a class path in the installation, none of its jars open
-  unknown_option,                // a command line with an option not understood
+  relative_script_unheld,     // a relative script name, and no handle to the script
+  script_where_others_write,  // the script lies in a directory others may write
+  class_path_jars_not_open,   // a class path in the installation, none of its jars open
+  unknown_option,             // a command line with an option not understood
 };
 
 const char* words_of(unproven what);

@@ -41,8 +41,9 @@ constexpr std::pair<char32_t, char32_t> invisible[] = {
     {0xe0020, 0xe007f}};
 
 bool is_invisible(char32_t code) {
-  return std::any_of(std::begin(invisible), std::end(invisible),
-                     [code](const auto& range) { return code >= range.first && code <= range.second; });
+  return std::any_of(std::begin(invisible), std::end(invisible), [code](const auto& range) {
+    return code >= range.first && code <= range.second;
+  });
 }
 
 }  // namespace

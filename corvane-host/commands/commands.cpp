@@ -332,7 +332,8 @@ exit_status execute(const options& options) {
     return after_signals(killed->failure, save, report, status_of(checked, killed));
   }
   if (killed && killed->failure) {
-    throw failure(failure_kind::system, killed->failure->empty() ? "out of memory" : *killed->failure);
+    throw failure(failure_kind::system,
+                  killed->failure->empty() ? "out of memory" : *killed->failure);
   }
   save();
   report();

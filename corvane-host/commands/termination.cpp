@@ -13,12 +13,12 @@
 
 #include "base/failure.h"
 #include "boundary/plugin_call.h"
-#include "files/resolver.h"
 #include "ending/pid_guard.h"
 #include "ending/verified_signals.h"
 #include "ending/waiter.h"
 #include "evidence/installation.h"
 #include "files/paths.h"
+#include "files/resolver.h"
 #include "proc/proc_table.h"
 #include "proc/process_handle.h"
 
@@ -53,7 +53,8 @@ void look_again(const loaded_plugin& plugin, const call_basics& basics, const st
   // The root the check was given, not its parent: a root moved away is an error.
   const std::string resolved = normal_path(root);
   if (const int error = reach_error(resolved); error != 0) {
-    throw failure(failure_kind::system, "cannot look again at " + resolved + ": " + std::strerror(error));
+    throw failure(failure_kind::system,
+                  "cannot look again at " + resolved + ": " + std::strerror(error));
   }
   plugin_call call(basics);
   call.where = installation_at(directory_of(resolved));

@@ -123,7 +123,8 @@ installation installation_at(const std::string& directory) {
   const auto directory_id = id_at(directory);
   const auto host_root = id_at("/proc/self/root");
   if (!directory_id || !host_root) {
-    throw failure(failure_kind::system, "cannot look at " + directory + ": " + std::strerror(errno));
+    throw failure(failure_kind::system,
+                  "cannot look at " + directory + ": " + std::strerror(errno));
   }
   return {directory, *directory_id, *host_root, std::make_shared<installation_files>(directory)};
 }

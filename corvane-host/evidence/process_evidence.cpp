@@ -6,15 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <set>
 #include <filesystem>
+#include <set>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "evidence/interpreters.h"
 #include "files/resolver.h"
 #include "proc/proc_parse.h"
 #include "proc/proc_table.h"
-#include "base/unique_fd.h"
 
 namespace corvane_host {
 namespace {
@@ -88,7 +88,8 @@ std::string seen_here(int fd) {
 // knows which files no one but root and the installation's owner could have
 // put where they are (a name in a directory others may write proves nothing).
 std::optional<std::string> indexed(const file_id& id, const installation& where) {
-  const std::string* path = id.device == where.directory_id.device ? where.files->find(id) : nullptr;
+  const std::string* path =
+      id.device == where.directory_id.device ? where.files->find(id) : nullptr;
   return path != nullptr ? std::optional(*path) : std::nullopt;
 }
 
@@ -112,7 +113,8 @@ bool is_shell(const std::string& program) {
 bool holds(const process_handle& process, const file_id& id) {
   bool found = false;
   visit_open_files(
-      process, most_descriptors, [](const std::string& path) { return !path.empty() && path[0] == '/'; },
+      process, most_descriptors,
+      [](const std::string& path) { return !path.empty() && path[0] == '/'; },
       [&](const open_file& file) {
         found = file_id{file.device, file.inode} == id;
         return !found;
@@ -300,7 +302,8 @@ evidence examine(const process_handle& process, const installation& where) {
     const std::string here = named ? seen_here(named.get()) : "";
     // The name must be the installation's here too, not only in the
     // process's own mount namespace.
-    if (target && lies_inside(here, where) && id_at(here, false) == id_of(named.get()) && id_of(target.get()) == id_from(running)) {
+    if (target && lies_inside(here, where) && id_at(here, false) == id_of(named.get()) &&
+        id_of(target.get()) == id_from(running)) {
       found.file = here;
       return found;
     }
@@ -311,8 +314,9 @@ evidence examine(const process_handle& process, const installation& where) {
   const program_words runs = program_of(program, words);
   switch (runs.kind) {
     case program_kind::file:
-      return runs.files.front().empty() ? found
-                                        : script_evidence(process, program, runs.files.front(), where);
+      return runs.files.front().empty()
+                 ? found
+                 : script_evidence(process, program, runs.files.front(), where);
     case program_kind::class_path:
       return runs.files.empty() ? found : class_path_evidence(process, runs.files, where);
     case program_kind::unknown:

@@ -134,12 +134,11 @@ std::size_t held_at_most() {
 std::string hidden_processes(int proc_fd) {
   // The mount read, by its ID: another /proc may be mounted over the first.
   struct statx mount {};
-  const std::uint64_t mount_id =
-      statx(proc_fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &mount) == 0 && (mount.stx_mask & STATX_MNT_ID)
-          ? mount.stx_mnt_id
-          : 0;
-  const auto hidden =
-      proc_hides_processes(read_file_at(proc_fd, "self/mountinfo").text, mount_id);
+  const std::uint64_t mount_id = statx(proc_fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &mount) == 0 &&
+                                         (mount.stx_mask & STATX_MNT_ID)
+                                     ? mount.stx_mnt_id
+                                     : 0;
+  const auto hidden = proc_hides_processes(read_file_at(proc_fd, "self/mountinfo").text, mount_id);
   if (!hidden || geteuid() == 0 ||
       (hidden->gid && (getegid() == *hidden->gid || group_member(*hidden->gid) != 0))) {
     return {};
@@ -210,8 +209,9 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     }
     if (found.unreadable != 0 || found.unproven) {
       if (family.count(*pid) == 0) {
-        ++scan.uninspected[found.unreadable != 0 ? std::strerror(found.unreadable)
-                                                 : std::string("not proven: ") + words_of(*found.unproven)];
+        ++scan.uninspected[found.unreadable != 0
+                               ? std::strerror(found.unreadable)
+                               : std::string("not proven: ") + words_of(*found.unproven)];
       }
       continue;
     }
@@ -243,7 +243,8 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
 void ensure_own_proc(int proc_fd) {
   const file_text self = read_link_at(proc_fd, "self");
   if (self.error != 0 || self.text != std::to_string(getpid())) {
-    throw failure(failure_kind::system,
+    throw failure(
+        failure_kind::system,
         "the /proc mounted here is not this pid namespace's: the process IDs read there would "
         "not be the IDs this host signals");
   }

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "files/resolver.h"
 #include "base/text.h"
+#include "files/resolver.h"
 
 namespace corvane_host {
 namespace {

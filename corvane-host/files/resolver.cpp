@@ -78,8 +78,8 @@ struct walk_end {
   std::string name;                 // empty when the path named a directory
   unique_fd entry;                  // O_PATH, when `name` exists
   struct stat status {};
-  bool behind_link = false;             // the last component came from a link
-  std::deque<std::string> unwalked;     // what followed a missing component
+  bool behind_link = false;          // the last component came from a link
+  std::deque<std::string> unwalked;  // what followed a missing component
 };
 
 // The walker: one component at a time from `root`, each step and each link
@@ -217,8 +217,8 @@ resolved_path resolve_path(const std::string& named, const std::string& what) {
     throw path_error(what + " is an empty path");
   }
   const unique_fd root(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  walk_end end = walk(root.get(), absolute(named), {step_rule::guarded, geteuid(), true, false},
-                      what);
+  walk_end end =
+      walk(root.get(), absolute(named), {step_rule::guarded, geteuid(), true, false}, what);
   const std::string shown = joined(end.directories.back().path, end.name);
   if (end.name.empty()) {
     throw path_error(what + " " + printable(named) + " is a directory, not a regular file");
@@ -346,7 +346,8 @@ unique_fd open_beneath(int root, const std::string& relative) {
   open_how how{};
   how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
-  return unique_fd(static_cast<int>(syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how)));
+  return unique_fd(
+      static_cast<int>(syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how)));
 }
 
 process_names::process_names(int proc_dir)

@@ -13,10 +13,10 @@
 #include <chrono>
 #include <string>
 
+#include "base/unique_fd.h"
 #include "files/resolver.h"
 #include "files/session.h"
 #include "files/session_lock.h"
-#include "base/unique_fd.h"
 
 namespace corvane_host {
 

@@ -11,10 +11,10 @@
 #include <iostream>
 #include <thread>
 
-#include "proc/proc_parse.h"
-#include "files/session.h"
 #include "base/kernel_file.h"
 #include "base/text.h"
+#include "files/session.h"
+#include "proc/proc_parse.h"
 
 namespace corvane_host {
 namespace {

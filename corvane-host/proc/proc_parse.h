@@ -82,8 +82,7 @@ struct proc_hiding {
   std::string mode;
   std::optional<gid_t> gid;
 };
-std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo,
-                                                std::uint64_t mount_id);
+std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo, std::uint64_t mount_id);
 
 // /proc/PID/cgroup: the process's path in the unified (v2) hierarchy, from
 // its "0::PATH" line; empty when it has none.
