@@ -61,24 +61,6 @@ executable executable_of(const process_handle& process) {
   return exe;
 }
 
-// `path` walked in the process's own view: its words are its own, and a
-// crafted link must not lead outside its root. Each step is judged for the
-// process's own user: a name that someone else could have pointed elsewhere
-// (a link in a directory others may write) leads nowhere.
-unique_fd open_in_process_root(const process_handle& process, const std::string& path,
-                               bool follow) {
-  const proc_result<process_status> status = read_status(process);
-  if (!status.value) {
-    return unique_fd();
-  }
-  process_names names(process.proc_dir());
-  walk_policy policy;
-  policy.steps = step_rule::guarded;
-  policy.judged_for = status.value->real_uid;
-  policy.follow_last = follow;
-  return names.open(path, policy);
-}
-
 // Where this host sees a file it holds open.
 std::string seen_here(int fd) {
   return read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(fd)).text;
@@ -91,6 +73,34 @@ std::optional<std::string> indexed(const file_id& id, const installation& where)
   const std::string* path =
       id.device == where.directory_id.device ? where.files->find(id) : nullptr;
   return path != nullptr ? std::optional(*path) : std::nullopt;
+}
+
+// `path` walked in the process's own view: its words are its own, and a
+// crafted link must not lead outside its root. What leads to the
+// installation is walked again with each step judged for the process's own
+// user: a name that someone else could have pointed there (a link in a
+// directory others may write) leads nowhere. What leads elsewhere proves
+// nothing either way and costs one call.
+unique_fd open_in_process_root(const process_handle& process, const std::string& path, bool follow,
+                               const installation& where) {
+  process_names names(process.proc_dir());
+  walk_policy policy;
+  policy.follow_last = follow;
+  unique_fd file = names.open(path, policy);
+  if (!file) {
+    return file;
+  }
+  const std::optional<file_id> id = id_of(file.get());
+  if (!(id && indexed(*id, where)) && !lies_inside(seen_here(file.get()), where)) {
+    return file;
+  }
+  const proc_result<process_status> status = read_status(process);
+  if (!status.value) {
+    return unique_fd();
+  }
+  policy.steps = step_rule::guarded;
+  policy.judged_for = status.value->real_uid;
+  return names.open(path, policy);
 }
 
 bool ends_with(const std::string& text, const std::string& end) {
@@ -134,20 +144,24 @@ evidence script_evidence(const process_handle& process, const std::string& progr
   const bool absolute = script.front() == '/';
   const std::string tail = absolute ? lexically_normal(script) : "/" + lexically_normal(script);
   std::optional<file_id> held;
-  const auto named = [&tail](const std::string& path) { return ends_with(path, tail); };
-  visit_open_files(process, most_descriptors, named, [&](const open_file& file) {
-    held = file_id{file.device, file.inode};  // its script, wherever it lies
-    found.kernel_name = file.path;
-    return false;
-  });
-  if (!held && absolute) {
-    const unique_fd file = open_in_process_root(process, script, true);
+  if (absolute) {
+    const unique_fd file = open_in_process_root(process, script, true, where);
     struct stat info {};
+    // A shell whose script's name leads to the installation now, but which
+    // holds no such file, runs another script: the name was changed since.
     if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-        (!is_shell(program) || holds(process, id_from(info)))) {
+        !(is_shell(program) && indexed(id_from(info), where) &&
+          !holds(process, id_from(info)))) {
       held = id_from(info);
       found.kernel_name = seen_here(file.get());
     }
+  } else {
+    const auto named = [&tail](const std::string& path) { return ends_with(path, tail); };
+    visit_open_files(process, most_descriptors, named, [&](const open_file& file) {
+      held = file_id{file.device, file.inode};  // its script, wherever it lies
+      found.kernel_name = file.path;
+      return false;
+    });
   }
   if (held || absolute) {
     found.file = held ? indexed(*held, where) : std::nullopt;
@@ -190,7 +204,8 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
     }
     const bool wildcard = ends_with(entry, "/*");
     const unique_fd file =
-        open_in_process_root(process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true);
+        open_in_process_root(process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true,
+                             where);
     struct stat info {};
     if (!file || fstat(file.get(), &info) != 0) {
       continue;  // java passes over an entry that is not there
@@ -297,8 +312,9 @@ evidence examine(const process_handle& process, const installation& where) {
   // links leads to can be reached so. A bare name was looked up in PATH, not
   // in the working directory, and proves nothing.
   if (linked && !words.empty() && words[0].find('/') != std::string::npos) {
-    const unique_fd named = open_in_process_root(process, words[0], false);
-    const unique_fd target = named ? open_in_process_root(process, words[0], true) : unique_fd();
+    const unique_fd named = open_in_process_root(process, words[0], false, where);
+    const unique_fd target =
+        named ? open_in_process_root(process, words[0], true, where) : unique_fd();
     const std::string here = named ? seen_here(named.get()) : "";
     // The name must be the installation's here too, not only in the
     // process's own mount namespace.
