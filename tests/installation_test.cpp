@@ -13,10 +13,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <list>
+#include <sstream>
 
 #include "base/kernel_file.h"
 #include "base/unique_fd.h"
 #include "host_harness.h"
+#include "proc/proc_parse.h"
 #include "proc/proc_table.h"
 #include "proc/process_handle.h"
 
@@ -74,6 +76,22 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   if (zombie == 0) {
     _exit(0);
   }
+  // A namespace's first process partway through its exit, its memory let go: it runs no
+  // program, and is neither ours nor uninspected.
+  child lingering({SIGTERM_MODES_FILE, "exiting"}, "ready");
+  const std::string children = "/proc/" + std::to_string(lingering.pid()) + "/task/" +
+                               std::to_string(lingering.pid()) + "/children";
+  ASSERT_TRUE(harness::eventually([&children] {
+    std::istringstream pids(harness::read_file(children));
+    std::string pid;
+    while (pids >> pid) {
+      const auto fields = corvane_host::parse_stat(harness::read_file("/proc/" + pid + "/stat"));
+      if (fields && fields->exiting() && fields->state != 'Z') {
+        return true;
+      }
+    }
+    return false;
+  }));
   for (const std::string& file : {replaced, gui}) {  // an upgrade replaces them
     fs::remove(file);
     (void)tree.add_program(fs::relative(file, tree.path()));
@@ -98,6 +116,8 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   const auto run = run_host({"--json", "--session", root + "/session", "check", "--files-in-use",
                              "--root", tree.path() + "/apps/CorVane"});
   waitpid(zombie, nullptr, 0);
+  kill(lingering.pid(), SIGTERM);
+  EXPECT_TRUE(lingering.ended_by_sigterm());
   ASSERT_EQ(run.status, 3) << run.err;
   EXPECT_EQ(run.pids(), harness::pids_of(ours));
   const auto check = run.json()["check"];

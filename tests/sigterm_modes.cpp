@@ -10,11 +10,15 @@
 // after it starts while another goes on: exe and cmdline unreadable, yet it runs. Or, as
 // `maps FILE`, it maps FILE between hundreds of pages of its own, so that FILE's line comes
 // pages into its /proc/PID/maps whichever way the kernel places mappings; FILE is not kept
-// open, so only maps shows it in use.
+// open, so only maps shows it in use. Or, as `exiting`, it starts a pid namespace whose first
+// process is stuck partway through its exit, its memory gone: that process waits for another of
+// its namespace, whose parent (this program) does not reap it until SIGTERM comes.
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/signalfd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -28,6 +32,35 @@ const char* handled = nullptr;  // the file the handler writes
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  if (mode == "exiting") {
+    pthread_sigmask(SIG_BLOCK, &term, nullptr);
+    if (unshare(CLONE_NEWPID) != 0) {
+      return 2;
+    }
+    const pid_t first = fork();
+    if (first == 0) {
+      pause();
+    }
+    const pid_t other = first > 0 ? fork() : -1;
+    if (other == 0) {
+      pause();
+    }
+    if (other < 0) {
+      return 2;
+    }
+    kill(first, SIGKILL);  // its exit kills `other`, then waits for it to be reaped
+    std::memset(argv[0], 0, std::strlen(argv[0]));
+    std::memcpy(argv[0], "ready", 5);
+    int signal = 0;
+    sigwait(&term, &signal);
+    while (wait(nullptr) > 0) {
+    }
+    pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
+    raise(SIGTERM);
+  }
   if (mode == "leader") {
     std::thread([] { pause(); }).detach();
     sleep(1);
@@ -46,9 +79,6 @@ int main(int argc, char** argv) {
     }
     close(fd);
   }
-  sigset_t term;
-  sigemptyset(&term);
-  sigaddset(&term, SIGTERM);
   if (mode == "worker") {
     signal(SIGTERM, [](int) { _exit(0); });
     std::thread([] { pause(); }).detach();

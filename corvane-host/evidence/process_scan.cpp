@@ -186,11 +186,14 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
       continue;  // nothing to decide on: most processes
     }
     // Its stat holds the start time, and tells a process without a program
-    // apart: kernel threads and processes that have ended run none. (A
-    // leader whose main thread exited shows "Z" while its others run.)
+    // apart: kernel threads, processes that have ended, and those whose exit
+    // has let go of their memory run none; none of them is left to inspect.
+    // (A leader whose main thread exited shows "Z" while its others run, and
+    // its executable was looked for through them.)
     const int stat_error = process.read_stat();
     if (found.unreadable != 0 && stat_error == 0 &&
-        (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended()))) {
+        (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended()) ||
+         (found.unreadable == ENOENT && process.stat().exiting()))) {
       continue;
     }
     // Decided on what was read: it counts only if the pin held throughout,

@@ -25,6 +25,9 @@ struct stat_fields {
 
   // A kernel thread runs no program and could run none of the installation.
   [[nodiscard]] bool kernel_thread() const { return (flags & 0x00200000U) != 0; }
+  // The kernel has begun to end it (PF_EXITING): once its memory is gone it
+  // runs no program, though its exit may still wait (a lingering socket).
+  [[nodiscard]] bool exiting() const { return (flags & 0x00000004U) != 0; }
 };
 
 // nullopt when `text` is not such a line. The command name in parentheses may
