@@ -98,7 +98,7 @@ bool sigterm_taken_at_once(const process_handle& process, const process_status& 
     return true;
   }
   const int dir = process.proc_dir();
-  for (const std::string& task : read_entries(dir, "task")) {
+  for (const std::string& task : read_entries(dir, "task", most_listed)) {
     const auto status = parse_status(read_file_at(dir, "task/" + task + "/status").text);
     if (!status || status->state == 'Z' || status->state == 'X') {
       continue;  // an exited thread takes no signal
@@ -109,7 +109,7 @@ bool sigterm_taken_at_once(const process_handle& process, const process_status& 
       return true;
     }
   }
-  const std::vector<std::string> fds = read_entries(dir, "fd");
+  const std::vector<std::string> fds = read_entries(dir, "fd", most_listed);
   return std::any_of(fds.begin(), fds.end(), [dir](const std::string& fd) {
     if (read_link_at(dir, "fd/" + fd).text != "anon_inode:[signalfd]") {
       return false;

@@ -62,6 +62,10 @@ void visit_open_files(const process_handle& process, std::size_t most,
                       const std::function<bool(const std::string&)>& wanted,
                       const std::function<bool(const open_file&)>& visit);
 
+// How many of one process's threads or descriptors are looked at: no program
+// of this kind has more, and a crafted one may have a million.
+constexpr std::size_t most_listed = 65536;
+
 // Read through a pinned process's own /proc directory; a read that fails
 // after the process has gone says so.
 proc_result<process_status> read_status(const process_handle& process);
@@ -71,7 +75,8 @@ proc_result<std::string> read_cgroup(const process_handle& process);
 // Whether a SIGTERM sent to the process is taken at once: a thread that does
 // not block it (a thread waiting for it in sigwait() among them) takes it;
 // when every thread blocks it, a signalfd that watches it consumes it. What cannot be
-// read counts as not taken.
+// read counts as not taken; past `most_listed` threads or descriptors, what
+// was not looked at counts as not taken either.
 // `status` is the process's own, read already: when its main thread takes
 // SIGTERM, no other thread is looked at.
 bool sigterm_taken_at_once(const process_handle& process, const process_status& status);
