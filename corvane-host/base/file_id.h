@@ -4,6 +4,7 @@
 #define CORVANE_HOST_BASE_FILE_ID_H
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -21,6 +22,9 @@ struct file_id {
 };
 
 inline file_id id_from(const struct stat& info) { return {info.st_dev, info.st_ino}; }
+inline file_id id_from(const struct statx& info) {
+  return {makedev(info.stx_dev_major, info.stx_dev_minor), static_cast<ino_t>(info.stx_ino)};
+}
 
 struct file_id_hash {
   std::size_t operator()(const file_id& id) const {

@@ -60,8 +60,7 @@ void walk(int root, const std::string& prefix, uid_t owner,
         struct statx target {};
         if (statx(dirfd(dir.get()), name.c_str(), AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, STATX_INO,
                   &target) == 0) {
-          link_targets.insert({makedev(target.stx_dev_major, target.stx_dev_minor),
-                               static_cast<ino_t>(target.stx_ino)});
+          link_targets.insert(id_from(target));
         }
       } else if (S_ISREG(info.st_mode)) {
         std::string path = prefix;

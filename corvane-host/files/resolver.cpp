@@ -315,8 +315,7 @@ std::optional<file_id> id_at(const std::string& path, bool follow) {
   if (!facts) {
     return std::nullopt;
   }
-  return file_id{makedev(facts->stx_dev_major, facts->stx_dev_minor),
-                 static_cast<ino_t>(facts->stx_ino)};
+  return id_from(*facts);
 }
 
 int reach_error(const std::string& path) { return facts_at(path, true) ? 0 : errno; }

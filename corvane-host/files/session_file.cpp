@@ -43,10 +43,6 @@ void write_all(int fd, const std::string& data, const std::string& file) {
   }
 }
 
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // A name no one has yet: FILE.corvane-tmp. and six random letters or digits.
 std::string temporary_name(const std::string& name) {
   static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -96,7 +92,7 @@ session_file::session_file(const std::string& named, std::chrono::milliseconds l
     lock_ = session_lock(session_.get(), status_, file_, deadline);
     struct stat named_now {};
     if (fstatat(directory_.fd.get(), name_.c_str(), &named_now, AT_SYMLINK_NOFOLLOW) == 0 &&
-        same_file(named_now, status_) && lock_.still_named()) {
+        id_from(named_now) == id_from(status_) && lock_.still_named()) {
       break;
     }
     lock_ = session_lock();

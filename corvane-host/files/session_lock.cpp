@@ -11,6 +11,7 @@
 #include <iostream>
 #include <thread>
 
+#include "base/file_id.h"
 #include "base/kernel_file.h"
 #include "base/text.h"
 #include "files/session.h"
@@ -61,10 +62,6 @@ void wait_for(int lock, const std::string& shown, clock::time_point deadline) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-}
-
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace
@@ -128,7 +125,7 @@ bool session_lock::still_named() const {
   struct stat named {};
   struct stat held {};
   return !held_ || (fstatat(directory_.get(), name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    fstat(held_.get(), &held) == 0 && same_file(named, held));
+                    fstat(held_.get(), &held) == 0 && id_from(named) == id_from(held));
 }
 
 // The lock file goes while held, and its directory with the last one; a

@@ -98,7 +98,6 @@ std::optional<stat_fields> parse_stat(std::string_view text) {
 }
 
 std::optional<process_status> parse_status(std::string_view text) {
-  constexpr std::uint64_t sigterm_bit = std::uint64_t{1} << (SIGTERM - 1);
   process_status status;
   bool has_state = false;
   bool has_uid = false;

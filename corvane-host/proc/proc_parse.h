@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,6 +51,8 @@ struct process_status {
 std::optional<process_status> parse_status(std::string_view text);
 
 // /proc/PID/fdinfo/FD of a signalfd: the signals it watches ("sigmask:").
+// SIGTERM's bit in such a mask, as in the masks of /proc/PID/status.
+constexpr std::uint64_t sigterm_bit = std::uint64_t{1} << (SIGTERM - 1);
 std::optional<std::uint64_t> parse_signalfd_mask(std::string_view text);
 
 // /proc/PID/cmdline: the arguments, each ended by a NUL (the last one may

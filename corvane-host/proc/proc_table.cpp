@@ -37,8 +37,6 @@ proc_result<Value> read_parsed(const process_handle& process, const char* file, 
   return {std::nullopt, read.error != 0 ? read.error : EBADMSG};
 }
 
-constexpr std::uint64_t sigterm_bit = std::uint64_t{1} << (SIGTERM - 1);
-
 }  // namespace
 
 std::string own_fd_path(int fd) {
