@@ -343,6 +343,60 @@ TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found
   EXPECT_TRUE(unseen_script.running());
 }
 
+TEST(installation, through_an_overlay_its_file_is_told_by_the_layers_handle_replaced_or_not) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  SKIP_WHERE(can_unshare("--mount") ? "" : "no mount namespaces here");
+  const temp_tree tree;
+  const std::string root = tree.path() + "/corvane";
+  (void)tree.add_program("corvane/bin/corvane");
+  (void)tree.add_program("other/corvane");  // the same name and size, another file
+  // An overlay at `at` of `lower`, in a private mount namespace, then `then` in it.
+  const auto in_overlay = [&tree](const std::string& lower, const std::string& at,
+                                  const std::string& then) {
+    for (const char* part : {"/upper", "/work", "/merged"}) {
+      (void)tree.add_directory(at + part);
+    }
+    const std::string layers = tree.path() + "/" + at;
+    return std::vector<std::string>{
+        "/usr/bin/unshare",
+        "--mount",
+        "--propagation",
+        "private",
+        "/bin/sh",
+        "-c",
+        "mount -t overlay overlay -o lowerdir=\"$0\",upperdir=\"$1/upper\",workdir=\"$1/work\" "
+        "\"$1/merged\" || exit 1; M=\"$1/merged\"; " +
+            then,
+        lower,
+        layers};
+  };
+  const child ours(in_overlay(root + "/bin", "mine", R"(exec "$M/corvane" 1000)"),
+                   tree.path() + "/mine/merged/corvane");
+  const child look_alike(in_overlay(tree.path() + "/other", "theirs", R"(exec "$M/corvane" 1000)"),
+                         tree.path() + "/theirs/merged/corvane");
+  const std::string session = tree.path() + "/session";
+  const auto run = run_host({"--json", "--session", session, "check", "--root", root});
+  ASSERT_EQ(run.status, 3) << run.err;
+  EXPECT_EQ(run.pids(), (std::vector<int>{ours.pid()}));
+  // The plug-in is given the installation's own name for the file (and writes it lower-case).
+  std::string named = root + "/bin/corvane";
+  std::transform(named.begin(), named.end(), named.begin(), ::tolower);
+  EXPECT_NE(harness::read_file(session).find("%0A" + named + "%0A"), std::string::npos);
+
+  // An installation inside an overlay, its program replaced by an upgrade there: the layer
+  // keeps the old file's link, and the kernel's mark tells it was replaced.
+  (void)tree.add_program("image/app/bin/corvane");
+  const auto inside = harness::run(in_overlay(
+      tree.path() + "/image", "container",
+      "\"$M/app/bin/corvane\" 1000 & "
+      "for i in $(seq 1000); do [ \"$(readlink /proc/$!/exe)\" = \"$M/app/bin/corvane\" ] && "
+      "break; sleep 0.01; done; "
+      "cp /bin/sleep \"$M/app/bin/new\" && mv \"$M/app/bin/new\" \"$M/app/bin/corvane\" && "
+      "'" CORVANE_HOST_FILE "' --json check --root \"$M/app\"; status=$?; kill $!; exit $status"));
+  ASSERT_EQ(inside.status, 3) << inside.out << inside.err;
+  EXPECT_EQ(inside.pids().size(), 1U);
+}
+
 TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_alone) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;

@@ -12,6 +12,7 @@
 
 #include "base/unique_fd.h"
 #include "evidence/interpreters.h"
+#include "files/overlay_handle.h"
 #include "files/resolver.h"
 #include "proc/proc_parse.h"
 #include "proc/proc_table.h"
@@ -73,6 +74,16 @@ std::optional<std::string> indexed(const file_id& id, const installation& where)
   const std::string* path =
       id.device == where.directory_id.device ? where.files->find(id) : nullptr;
   return path != nullptr ? std::optional(*path) : std::nullopt;
+}
+
+// Whether the file a process runs, seen through an overlay, stands for the
+// installation's file at `path`: an overlay of the installation's own
+// directory mounted elsewhere, or one the installation lies in.
+bool overlay_of(const process_handle& process, const std::string& path, const file_id& id) {
+  const unique_fd seen(openat(process.proc_dir(), "exe", O_PATH | O_CLOEXEC));
+  const unique_fd file(
+      open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  return seen && file && id_of(file.get()) == id && overlay_stands_for(seen.get(), file.get());
 }
 
 // `path` walked in the process's own view: its words are its own, and a
@@ -150,8 +161,7 @@ evidence script_evidence(const process_handle& process, const std::string& progr
     // A shell whose script's name leads to the installation now, but which
     // holds no such file, runs another script: the name was changed since.
     if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-        !(is_shell(program) && indexed(id_from(info), where) &&
-          !holds(process, id_from(info)))) {
+        !(is_shell(program) && indexed(id_from(info), where) && !holds(process, id_from(info)))) {
       held = id_from(info);
       found.kernel_name = seen_here(file.get());
     }
@@ -203,9 +213,8 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
       continue;
     }
     const bool wildcard = ends_with(entry, "/*");
-    const unique_fd file =
-        open_in_process_root(process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true,
-                             where);
+    const unique_fd file = open_in_process_root(
+        process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true, where);
     struct stat info {};
     if (!file || fstat(file.get(), &info) != 0) {
       continue;  // java passes over an entry that is not there
@@ -267,7 +276,12 @@ evidence examine(const process_handle& process, const installation& where) {
   const struct stat& running = exe.file;
   // The link text is the kernel's name for the file; whether the file was
   // deleted or replaced since the process started is its link count's to say.
-  const bool deleted = running.st_nlink == 0;
+  // An overlay keeps the link count of the layer's file, which an upgrade
+  // inside the overlay does not remove: there the kernel's mark decides.
+  const bool deleted =
+      running.st_nlink == 0 ||
+      (ends_with(exe.text, std::string(deleted_mark)) &&
+       is_overlay_file(unique_fd(openat(process.proc_dir(), "exe", O_PATH | O_CLOEXEC)).get()));
   std::string name = exe.text;
   if (deleted && ends_with(name, std::string(deleted_mark))) {
     name.resize(name.size() - deleted_mark.size());
@@ -292,6 +306,16 @@ evidence examine(const process_handle& process, const installation& where) {
   }
   if ((found.file = indexed(id_from(running), where))) {
     return found;
+  }
+  // Another device with an inode number of the installation: an overlay
+  // reports its layer's inode numbers, and its handle says which file it is.
+  if (const file_id layer_id{where.directory_id.device, running.st_ino};
+      running.st_dev != where.directory_id.device) {
+    if (const std::optional<std::string> path = indexed(layer_id, where);
+        path && overlay_of(process, *path, layer_id)) {
+      found.file = path;
+      return found;
+    }
   }
   const std::string program = file_name_of(name);
   const bool linked = where.files->is_link_target(id_from(running));

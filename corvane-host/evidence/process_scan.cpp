@@ -113,8 +113,10 @@ bool passed_over(int proc_fd, const std::string& pid, const installation& where,
   }
   const file_id id{makedev(file.stx_dev_major, file.stx_dev_minor),
                    static_cast<ino_t>(file.stx_ino)};
+  // An inode number of the installation on another device may be an
+  // overlay's view of its file.
   if (file.stx_nlink == 0 || where.files->is_link_target(id) ||
-      (id.device == where.directory_id.device && where.files->find(id) != nullptr)) {
+      where.files->find({where.directory_id.device, id.inode}) != nullptr) {
     return false;
   }
   const file_text name = read_link_at(proc_fd, link);
