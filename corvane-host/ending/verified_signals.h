@@ -2,9 +2,9 @@
 // Signals that reach only the process they were meant for. Each goes through
 // a pidfd that pins the recorded identity, and only once the process is
 // proven again to run the installation's code, so that no reused ID and no
-// process that has exec'd a stranger's program can receive it. The plug-in's kill() does its work
-// here, within the scope of one plug-in call; the host's own code never calls kill(): it signals
-// and probes through its handles.
+// process that has exec'd a stranger's program can receive it. The plug-in's
+// kill() does its work here, within the scope of one plug-in call; the host's
+// own code never calls kill(): it signals and probes through its handles.
 #ifndef CORVANE_HOST_VERIFIED_SIGNALS_H
 #define CORVANE_HOST_VERIFIED_SIGNALS_H
 

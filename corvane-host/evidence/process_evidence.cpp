@@ -187,7 +187,8 @@ evidence script_evidence(const process_handle& process, const std::string& progr
     // A shell whose script's name leads to the installation now, but which
     // holds no such file, runs another script: the name was changed since.
     if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-        !(is_shell(program) && indexed(id_from(info), where) && !holds(process, id_from(info)))) {
+        !(is_shell(program) && indexed(id_from(info), where) &&
+          !holds(process, id_from(info)))) {
       held = id_from(info);
       found.kernel_name = seen_here(file.get());
     }
@@ -249,8 +250,9 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
       continue;
     }
     const bool wildcard = ends_with(entry, "/*");
-    const unique_fd file = open_in_process_root(
-        process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true, where);
+    const unique_fd file =
+        open_in_process_root(process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true,
+                             where);
     struct stat info {};
     if (!file || fstat(file.get(), &info) != 0) {
       continue;  // java passes over an entry that is not there
