@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <list>
+#include <optional>
 #include <sstream>
 
 #include "base/kernel_file.h"
@@ -243,6 +244,133 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   const std::string unproven =
       "not proven: a script in a directory of the installation that others may write";
   EXPECT_EQ(open_to_all.json()["check"]["uninspected"]["reasons"][unproven], 2) << open_to_all.out;
+}
+
+// `depth` directories below `base`, each made beneath the last by descriptor, as deep build
+// trees are: no call takes the whole path. Removed the same way, climbing "..".
+class deep_tree {
+ public:
+  deep_tree(const std::string& base, int depth)
+      : depth_(depth), dir_(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    for (int i = 0; i < depth && dir_; ++i) {
+      mkdirat(dir_.get(), level_.c_str(), 0755);
+      dir_ = corvane_host::unique_fd(
+          openat(dir_.get(), level_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+  }
+  deep_tree(const deep_tree&) = delete;
+  deep_tree& operator=(const deep_tree&) = delete;
+  ~deep_tree() {
+    for (const std::string& name : names_) {
+      unlinkat(dir_.get(), name.c_str(), 0);
+    }
+    for (int i = 0; i < depth_ && dir_; ++i) {
+      dir_ = corvane_host::unique_fd(openat(dir_.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      unlinkat(dir_.get(), level_.c_str(), AT_REMOVEDIR);
+    }
+  }
+  // A copy of `program` in the deepest directory.
+  void add_program(const std::string& name, const std::string& program = "/bin/sleep") {
+    const std::string bytes = harness::read_file(program);
+    const corvane_host::unique_fd file(
+        openat(dir_.get(), name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0755));
+    names_.push_back(name);
+    if (write(file.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+      throw std::runtime_error("cannot write " + name);
+    }
+  }
+  // Starts `argv` in the deepest directory: its path is never spelled out.
+  void start(std::list<harness::child>& children, const words& argv) const {
+    const corvane_host::unique_fd here(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fchdir(dir_.get()) != 0) {
+      throw std::runtime_error("cannot work in the deep tree");
+    }
+    try {
+      children.emplace_back(argv);
+    } catch (...) {
+      (void)fchdir(here.get());
+      throw;
+    }
+    (void)fchdir(here.get());
+  }
+  [[nodiscard]] int fd() const { return dir_.get(); }
+
+ private:
+  const std::string level_ = std::string(40, 'd');
+  int depth_;
+  corvane_host::unique_fd dir_;
+  words names_;
+};
+
+// An upgrade deletes or replaces scripts as they run: the script a shell holds proves it, a
+// python that has let its script go is counted. Programs deeper than the kernel shows a path
+// for: the installation's is found by its file, one deleted there is counted, another's is not.
+TEST(installation, deleted_scripts_and_programs_deeper_than_the_kernel_shows) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  const temp_tree tree;
+  const std::string root = tree.path() + "/corvane";
+  const std::string bin = tree.add_directory("corvane/bin") + "/";
+  constexpr int depth = 110;  // 41 bytes each: beyond PATH_MAX
+  deep_tree deep_ours(root, depth);
+  deep_tree deep_others(tree.add_directory("other"), depth);
+  deep_ours.add_program("corvane");
+  deep_ours.add_program("gone");
+  deep_others.add_program("corvane");
+  deep_others.add_program("sh", "/bin/sh");
+  const words scripts = {"relative.sh", "absolute.sh", "replaced.sh"};
+  for (const std::string& script : scripts) {
+    (void)tree.add_file("corvane/bin/" + script, tree.waiting_script());
+  }
+
+  std::list<child> ours;
+  ours.emplace_back(words{"/bin/sh", "-c", R"(cd "$0" && exec /bin/sh bin/relative.sh)", root},
+                    "/bin/sh");
+  ours.emplace_back(words{"/bin/sh", bin + "absolute.sh"}, "/bin/sh");
+  ours.emplace_back(words{"/bin/bash", bin + "replaced.sh"}, "/bin/bash");
+  (void)tree.add_file("corvane/bin/stays.sh", tree.waiting_script());
+  deep_ours.start(ours, {"./corvane", "1000"});
+  // A program deleted there, and, elsewhere, another's program and a shell whose name cannot
+  // be read running a script of the installation: neither proven nor taken.
+  std::list<child> not_ours;
+  deep_ours.start(not_ours, {"./gone", "1000"});
+  deep_others.start(not_ours, {"./corvane", "1000"});
+  deep_others.start(not_ours, {"./sh", bin + "stays.sh"});
+  ASSERT_EQ(unlinkat(deep_ours.fd(), "gone", 0), 0);
+  for (auto shell = ours.begin(); shell != std::next(ours.begin(), 3); ++shell) {
+    harness::wait_for_open(shell->pid(), scripts[std::distance(ours.begin(), shell)]);
+  }
+  fs::remove(bin + "relative.sh");
+  fs::remove(bin + "absolute.sh");
+  fs::rename(tree.add_file("corvane/bin/new.sh", "exit 0\n"), bin + "replaced.sh");
+  // A python reads its script and lets it go.
+  std::optional<child> agent;
+  if (harness::missing("/usr/bin/python3").empty()) {
+    const std::string read = tree.path() + "/read";
+    (void)tree.add_file("corvane/bin/agent.py",
+                        "import time\nopen('" + read + "', 'w').close()\ntime.sleep(1000)\n");
+    agent.emplace(words{"/usr/bin/python3", bin + "agent.py"});
+    ASSERT_TRUE(harness::eventually([&read] { return fs::exists(read); }));
+    fs::remove(bin + "agent.py");
+  }
+
+  const auto run = run_host({"--json", "run", "--root", root, "--wait", "10"});
+  EXPECT_EQ(run.status, 5) << run.err;
+  EXPECT_EQ(run.pids(), harness::pids_of(ours)) << run.out;
+  std::map<std::string, int> unproven = {
+      {"not proven: a program whose path is longer than the kernel shows, and whose file the "
+       "installation's index does not hold",
+       2}};
+  if (agent) {
+    unproven["not proven: a script of the installation that is gone, and no open handle to it"] = 1;
+  }
+  EXPECT_EQ(run.json()["check"]["uninspected"]["reasons"], nlohmann::json(unproven)) << run.out;
+  for (child& one : ours) {
+    EXPECT_TRUE(one.ended_by_sigterm()) << one.pid();
+  }
+  for (const child& one : not_ours) {
+    EXPECT_TRUE(one.running()) << one.pid();
+  }
+  EXPECT_TRUE(!agent || agent->running());
 }
 
 // A process only looked at is pinned by the read of its stat, and found gone

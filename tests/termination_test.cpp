@@ -278,6 +278,70 @@ TEST_F(termination, an_id_reused_while_the_plugin_runs_is_never_signalled) {
   waitpid(stranger, &status, 0);
 }
 
+// Between check and kill, launchers hand over: to the installation's real program, which is
+// still the installation's and signalled under what it runs now; to a program elsewhere, left
+// alone; to one elsewhere that, once another is signalled, hands back to the installation: the
+// look after the wait finds it still running.
+TEST_F(termination, launchers_that_hand_over_between_check_and_kill) {
+  const temp_tree tree;
+  const std::string root = tree.path() + "/corvane";
+  const std::string session = tree.path() + "/session";
+  const std::string real = tree.add_program("corvane/bin/corvane-real");
+  const std::string elsewhere = tree.add_program("other/sleep");
+  const std::string back = tree.path() + "/back";
+  ASSERT_EQ(mkfifo(back.c_str(), 0600), 0);
+  const std::string nul(1, '\0');
+  // What each launcher runs next, and how its command line then begins.
+  const std::vector<std::pair<std::string, std::string>> handovers = {
+      {real + " 1000", real + nul},
+      {elsewhere + " 1000", elsewhere + nul},
+      {"/bin/sh -c 'read x <" + back + "; exec " + real + " 1000'", "/bin/sh" + nul + "-c" + nul}};
+  std::list<child> launchers;
+  for (std::size_t i = 0; i < handovers.size(); ++i) {
+    const std::string name = "launcher" + std::to_string(i);
+    const std::string go = tree.path() + "/go-" + name;
+    ASSERT_EQ(mkfifo(go.c_str(), 0600), 0);
+    launchers.emplace_back(
+        std::vector<std::string>{
+            "/bin/sh", tree.add_file("corvane/bin/" + name,
+                                     "read x <" + go + "\nexec " + handovers[i].first + "\n")},
+        "/bin/sh");
+    harness::wait_for_open(launchers.back().pid(), name);
+  }
+  const child trigger(
+      {"/bin/sh", tree.add_file("corvane/bin/trigger",
+                                "trap 'echo >" + back + "; exit 0' TERM\nsleep 1000 & wait\n")},
+      "/bin/sh");
+  harness::child_of(trigger.pid(), "sleep");  // before, the forked shell is ours too
+  ASSERT_EQ(run_host({"--session", session, "check", "--root", root}).status, 3);
+  auto launcher = launchers.begin();
+  for (std::size_t i = 0; i < handovers.size(); ++i, ++launcher) {
+    harness::write_file(tree.path() + "/go-launcher" + std::to_string(i), "\n");
+    const std::string cmdline = "/proc/" + std::to_string(launcher->pid()) + "/cmdline";
+    ASSERT_TRUE(harness::eventually(
+        [&] { return harness::read_file(cmdline).rfind(handovers[i].second, 0) == 0; }));
+  }
+
+  const auto kill = run_host({"--session", session, "--json", "kill", "--wait", "5"});
+  EXPECT_EQ(kill.status, 4) << kill.err;
+  const pid_t handed = launchers.front().pid();
+  const pid_t came_back = launchers.back().pid();
+  EXPECT_EQ(kill.outcomes(), (outcomes{{handed, "ended on SIGTERM"},
+                                       {std::next(launchers.begin())->pid(), "left alone"},
+                                       {came_back, "still running"},
+                                       {trigger.pid(), "ended on SIGTERM"}}));
+  const nlohmann::json fates = kill.json()["kill"]["processes"];
+  for (const auto& fate : fates) {
+    if (fate["pid"] == handed || fate["pid"] == came_back) {
+      EXPECT_EQ(fate["command"], real) << kill.out;
+      EXPECT_FALSE(fate.contains("reason")) << kill.out;
+    } else if (fate["outcome"] == "left alone") {
+      EXPECT_EQ(fate["reason"], "it no longer runs a file of the installation");
+    }
+  }
+  EXPECT_TRUE(launchers.back().running());
+}
+
 // The plug-in signals the first, which its parent reaps before the wait begins (it has
 // ended, with nothing left to hold) and then ends, so that nothing may start it again; it
 // leaves the other alone (said, not counted as sent).

@@ -84,6 +84,11 @@ const char* words_of(unproven what) {
       return "a class path in the installation, but none of its jars open";
     case unproven::unknown_option:
       return "a command line with an option corvane-host does not know";
+    case unproven::script_gone_unheld:
+      return "a script of the installation that is gone, and no open handle to it";
+    case unproven::path_too_long:
+      return "a program whose path is longer than the kernel shows, and whose file the "
+             "installation's index does not hold";
   }
   return "?";
 }

@@ -58,7 +58,8 @@ inline constexpr fate_words fate_table[] = {
     {fate::ended_on_sigkill, "ended on SIGKILL",
      "it outlived --wait and ended on --force's SIGKILL."},
     {fate::still_running, "still running",
-     "it outlived --wait (and --force; a SIGKILL that could not go out says why)."},
+     "it outlived --wait (and --force; a SIGKILL that could not go out says why), or, left "
+     "alone, it runs a program of the installation when the host looks after --wait."},
     {fate::started_again, "started again",
      "a program of the installation running as a process the check did not record."},
     {fate::left_alone, "left alone", "not signalled, with the reason"},
@@ -84,6 +85,8 @@ enum class unproven {
   script_where_others_write,  // the script lies in a directory others may write
   class_path_jars_not_open,   // a class path in the installation, none of its jars open
   unknown_option,             // a command line with an option not understood
+  script_gone_unheld,         // its script is gone from the installation, and not held open
+  path_too_long,  // its path is beyond what the kernel shows, and its file decides nothing
 };
 
 const char* words_of(unproven what);

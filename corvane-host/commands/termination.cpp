@@ -45,9 +45,11 @@ process_fate fate_for(std::optional<pid_t> pid, const std::string& token,
           what == fate::already_gone ? std::nullopt : std::optional(because)};
 }
 
-// Programs of the installation running under identities the check did not
-// record: a supervisor or a service manager started them again. The look is
-// the check itself, run on a scratch session, so it follows the same rules.
+// Programs of the installation running after the wait: under identities the
+// check did not record, a supervisor or a service manager started them again;
+// one it recorded and left alone runs the installation's code now, whatever
+// it ran before. The look is the check itself, run on a scratch session, so
+// it follows the same rules.
 void look_again(const loaded_plugin& plugin, const call_basics& basics, const std::string& root,
                 const std::vector<recorded_process>& recorded, kill_outcome& outcome) {
   // The root the check was given, not its parent: a root moved away is an error.
@@ -72,6 +74,16 @@ void look_again(const loaded_plugin& plugin, const call_basics& basics, const st
                                    [&](const auto& entry) { return entry.who == who->second; });
     if (!known) {
       outcome.processes.push_back({pid, "", scan.ours.at(pid), fate::started_again, {}});
+      continue;
+    }
+    for (process_fate& left : outcome.processes) {
+      if (left.pid == pid && left.what == fate::left_alone) {
+        left.what = fate::still_running;
+        left.command = scan.ours.at(pid);
+        if (left.reason && left.reason->why == why::no_installation_file) {
+          left.reason.reset();  // it does now
+        }
+      }
     }
   }
 }

@@ -35,18 +35,22 @@ std::vector<recorded_process> record_identities(const std::vector<pid_t>& ids,
 proof prove_again(const recorded_process& recorded, const installation& where, int proc_fd) {
   pin_result pinned = process_handle::pin(recorded.who, proc_fd);
   if (!pinned.handle) {
-    return {std::nullopt, reason_of_error(pinned.error)};
+    return {std::nullopt, reason_of_error(pinned.error), {}};
   }
   const evidence found = examine(*pinned.handle, where);
   const process_handle& process = *pinned.handle;
   if (process.ended() || !process.verify()) {
-    return {std::nullopt, {why::has_ended}};
+    return {std::nullopt, {why::has_ended}, {}};
   }
-  if (found.file != recorded.command) {
-    return {std::nullopt, found.unreadable != 0 ? reason{why::system_error, found.unreadable}
-                                                : reason{why::no_installation_file}};
+  // What it runs now decides, not the file recorded: a launcher that has
+  // handed over to another program of the installation is still its own.
+  if (!found.file) {
+    return {std::nullopt,
+            found.unreadable != 0 ? reason{why::system_error, found.unreadable}
+                                  : reason{why::no_installation_file},
+            {}};
   }
-  return {std::move(pinned.handle), {}};
+  return {std::move(pinned.handle), {}, std::move(*found.file)};
 }
 
 guard_result guard_recorded(const session_records& records, const installation& where,
@@ -78,10 +82,10 @@ guard_result guard_recorded(const session_records& records, const installation& 
     } else if (entry == recorded.end()) {
       result.skipped.push_back({pid, token, "", {why::not_seen_by_check}});
     } else {
-      const proof proven = prove_again(*entry->second, where, proc_fd);
+      proof proven = prove_again(*entry->second, where, proc_fd);
       if (proven.handle) {
         kept = token;
-        result.to_signal.push_back(*entry->second);
+        result.to_signal.push_back({entry->second->who, std::move(proven.runs)});
       } else {
         result.skipped.push_back({pid, token, entry->second->command, proven.because});
       }

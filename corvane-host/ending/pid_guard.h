@@ -28,11 +28,12 @@ std::vector<recorded_process> record_identities(const std::vector<pid_t>& ids,
                                                 const std::map<pid_t, std::string>& commands);
 
 // A recorded process pinned again, through `proc_fd`, and proven again on
-// its own handle to run the file of `where` that the check recorded; or why
-// it is not.
+// its own handle to run the code of `where`, by the check's rule (it may have
+// exec'd another program of the installation since); or why it is not.
 struct proof {
   std::optional<process_handle> handle;
   reason because;
+  std::string runs;  // the installation's file it runs now
 };
 proof prove_again(const recorded_process& recorded, const installation& where, int proc_fd);
 
@@ -52,8 +53,9 @@ struct guard_result {
 
 // Holds each entry of the list to its recorded identity: an ID whose
 // process has gone, was not seen by the check, is now another process, or
-// no longer runs the file of `where` that the check recorded is skipped.
-// The records are a hint: each process is proven again on its own handle.
+// no longer runs the code of `where` is skipped. The records are a hint:
+// each process is proven again on its own handle, and is to be signalled
+// under the file it runs now.
 // Throws session_error for a list far longer than the identities recorded.
 guard_result guard_recorded(const session_records& records, const installation& where, int proc_fd);
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Signals that reach only the process they were meant for. Each goes through
 // a pidfd that pins the recorded identity, and only once the process is
-// proven again to run the installation's file, so that no reused ID and no
-// exec'd stranger can receive it. The plug-in's kill() does its work here,
-// within the scope of one plug-in call; the host's own code never calls
-// kill(): it signals and probes through its handles.
+// proven again to run the installation's code, so that no reused ID and no
+// process that has exec'd a stranger's program can receive it. The plug-in's
+// kill() does its work here, within the scope of one plug-in call; the host's
+// own code never calls kill(): it signals and probes through its handles.
 #ifndef CORVANE_HOST_VERIFIED_SIGNALS_H
 #define CORVANE_HOST_VERIFIED_SIGNALS_H
 
@@ -26,9 +26,9 @@ struct verified_send {
 };
 
 // Sends `signal` to a recorded process, proven again just before on its own
-// handle (prove_again). A process that has since exec'd another program is
-// not the installation's any more. SIGTERM is followed by SIGCONT through
-// the same handle.
+// handle (prove_again). A process that has since exec'd a program that is not
+// the installation's is not the installation's any more. SIGTERM is followed
+// by SIGCONT through the same handle.
 verified_send send_verified(const recorded_process& recorded, const installation& where,
                             int proc_fd, int signal);
 

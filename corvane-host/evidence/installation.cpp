@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -21,6 +22,28 @@ namespace {
 struct dir_closer {
   void operator()(DIR* dir) const { closedir(dir); }
 };
+
+// The directory `relative` beneath `root`, however deep: a name longer than
+// the kernel takes in one call (PATH_MAX; deep build and cache trees are made
+// with relative steps) is opened a part at a time, each part beneath the
+// directory the one before reached, with the same rules.
+unique_fd open_deep(int root, const std::string& relative) {
+  constexpr std::size_t most_at_once = PATH_MAX - 1;
+  unique_fd at;
+  std::size_t start = 0;
+  while (relative.size() - start > most_at_once) {
+    const std::size_t end = relative.rfind('/', start + most_at_once);
+    if (end == std::string::npos || end <= start) {
+      return unique_fd();
+    }
+    at = open_beneath(at ? at.get() : root, relative.substr(start, end - start));
+    if (!at) {
+      return at;
+    }
+    start = end + 1;
+  }
+  return open_beneath(at ? at.get() : root, relative.substr(start));
+}
 
 // Walks the tree below `root` (the directory `prefix` names), adding each
 // regular file under its path. Directories wait by name, not by an open
@@ -40,7 +63,7 @@ void walk(int root, const std::string& prefix, uid_t owner,
   while (!pending.empty()) {
     const std::string relative = std::move(pending.back());
     pending.pop_back();
-    unique_fd opened = open_beneath(root, relative);
+    unique_fd opened = open_deep(root, relative);
     const std::unique_ptr<DIR, dir_closer> dir(opened ? fdopendir(opened.get()) : nullptr);
     if (!dir) {
       continue;

@@ -143,6 +143,43 @@ bool holds(const process_handle& process, const file_id& id) {
   return found;
 }
 
+// A file gone from every directory that the process still reaches (what it
+// runs, a script it holds): the installation's when its last path (the
+// kernel's name for it, " (deleted)" taken off) lay inside the directory, the
+// process runs in this host's root, and the file lies on the installation's
+// file system.
+std::optional<std::string> former_file(const process_handle& process, std::string name,
+                                       dev_t device, const installation& where) {
+  if (ends_with(name, std::string(deleted_mark))) {
+    name.resize(name.size() - deleted_mark.size());
+  }
+  struct stat root {};
+  if (lies_inside(name, where) && fstatat(process.proc_dir(), "root", &root, 0) == 0 &&
+      id_from(root) == where.host_root && device == where.directory_id.device) {
+    return name;
+  }
+  return std::nullopt;
+}
+
+// The script an upgrade deleted or replaced while the process runs it: a
+// shell reads its script through a descriptor it keeps, so the file it holds
+// under the script's name, with no link left, is the proof.
+evidence deleted_script(const process_handle& process, const std::string& script,
+                        const installation& where) {
+  const std::string held_name = "/" + file_name_of(script) + std::string(deleted_mark);
+  evidence found;
+  visit_open_files(
+      process, most_descriptors,
+      [&held_name](const std::string& path) { return ends_with(path, held_name); },
+      [&](const open_file& file) {
+        if (file.links == 0 && (found.file = former_file(process, file.path, file.device, where))) {
+          found.kernel_name = file.path;
+        }
+        return !found.file;
+      });
+  return found;
+}
+
 // The script an interpreter names. A shell keeps its script open: the file
 // it holds decides, not the name, which others may have pointed elsewhere
 // since. Without a handle, an absolute name must lead, inside the process's
@@ -173,8 +210,18 @@ evidence script_evidence(const process_handle& process, const std::string& progr
       return false;
     });
   }
+  if (!held) {
+    if (evidence deleted = deleted_script(process, script, where); deleted.file) {
+      return deleted;
+    }
+  }
   if (held || absolute) {
     found.file = held ? indexed(*held, where) : std::nullopt;
+    // Its name leads into the installation, to nothing: a script deleted
+    // under an interpreter that read it and let it go (python does).
+    if (!held && lies_inside(tail, where) && !process_names(process.proc_dir()).open(script, {})) {
+      found.unproven = unproven::script_gone_unheld;
+    }
     // The installation's file by name here, in a directory others may write.
     if (!found.file && held && lies_inside(found.kernel_name, where) &&
         id_at(found.kernel_name) == *held) {
@@ -276,24 +323,20 @@ evidence examine(const process_handle& process, const installation& where) {
   const struct stat& running = exe.file;
   // The link text is the kernel's name for the file; whether the file was
   // deleted or replaced since the process started is its link count's to say.
-  // An overlay keeps the link count of the layer's file, which an upgrade
+  // A path deeper than the kernel shows has no text: the file decides. An
+  // overlay keeps the link count of the layer's file, which an upgrade
   // inside the overlay does not remove: there the kernel's mark decides.
+  const std::string& name = exe.text;
+  const bool nameless = name.empty();
   const bool deleted =
       running.st_nlink == 0 ||
-      (ends_with(exe.text, std::string(deleted_mark)) &&
+      (ends_with(name, std::string(deleted_mark)) &&
        is_overlay_file(unique_fd(openat(process.proc_dir(), "exe", O_PATH | O_CLOEXEC)).get()));
-  std::string name = exe.text;
-  if (deleted && ends_with(name, std::string(deleted_mark))) {
-    name.resize(name.size() - deleted_mark.size());
-  }
   found.kernel_name = exe.text;
   if (deleted) {
-    // Gone from every directory: it was the installation's when the process
-    // runs in this host's root and on the installation's file system.
-    struct stat root {};
-    if (lies_inside(name, where) && fstatat(process.proc_dir(), "root", &root, 0) == 0 &&
-        id_from(root) == where.host_root && running.st_dev == where.directory_id.device) {
-      found.file = name;
+    found.file = former_file(process, name, running.st_dev, where);
+    if (!found.file && nameless && running.st_dev == where.directory_id.device) {
+      found.unproven = unproven::path_too_long;  // where it lay is told by nothing
     }
     return found;
   }
@@ -319,7 +362,7 @@ evidence examine(const process_handle& process, const installation& where) {
   }
   const std::string program = file_name_of(name);
   const bool linked = where.files->is_link_target(id_from(running));
-  if (!linked && !is_interpreter(program)) {
+  if (!linked && !is_interpreter(program) && !nameless) {
     return found;  // its command line could prove nothing
   }
   const file_text cmdline = read_file_at(process.proc_dir(), "cmdline", most_exec_bytes);
@@ -349,6 +392,11 @@ evidence examine(const process_handle& process, const installation& where) {
     }
   }
   if (!is_interpreter(program)) {
+    // A nameless program that is no file of the installation: counted where
+    // its words point there, as it may be an interpreter running its code.
+    if (nameless && points_inside(process, words, where)) {
+      found.unproven = unproven::path_too_long;
+    }
     return found;
   }
   const program_words runs = program_of(program, words);

@@ -76,7 +76,7 @@ void visit_open_files(const process_handle& process, std::size_t most,
     }
     reached_file file = reach_at(process.proc_dir(), "fd/" + fd);
     if (file.error == 0 && S_ISREG(file.facts.st_mode) && wanted(file.path) &&
-        !visit({std::move(file.path), file.facts.st_dev, file.facts.st_ino})) {
+        !visit({std::move(file.path), file.facts.st_dev, file.facts.st_ino, file.facts.st_nlink})) {
       return;
     }
   }

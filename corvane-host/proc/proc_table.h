@@ -54,6 +54,7 @@ struct open_file {
   std::string path;
   dev_t device = 0;
   ino_t inode = 0;
+  nlink_t links = 0;  // 0: deleted from every directory
 };
 // Calls `visit` with each regular file the process holds open whose name
 // `wanted` accepts, until `visit` returns false. At most `most` of its
