@@ -336,6 +336,14 @@ TEST(installation, deleted_scripts_and_programs_deeper_than_the_kernel_shows) {
   deep_others.start(not_ours, {"./corvane", "1000"});
   deep_others.start(not_ours, {"./sh", bin + "stays.sh"});
   ASSERT_EQ(unlinkat(deep_ours.fd(), "gone", 0), 0);
+  // Deleted where others may write (its name proves nothing), and with its directory (where
+  // it lay is told by nothing).
+  const std::string shared = tree.add_directory("corvane/var/tmp");
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+  not_ours.emplace_back(tree.add_program("corvane/var/tmp/dropped"));
+  const child versioned(tree.add_program("corvane/lib/1.2/corvane"));
+  fs::remove(shared + "/dropped");
+  fs::remove_all(root + "/lib/1.2");
   for (auto shell = ours.begin(); shell != std::next(ours.begin(), 3); ++shell) {
     harness::wait_for_open(shell->pid(), scripts[std::distance(ours.begin(), shell)]);
   }
@@ -359,7 +367,8 @@ TEST(installation, deleted_scripts_and_programs_deeper_than_the_kernel_shows) {
   std::map<std::string, int> unproven = {
       {"not proven: a program whose path is longer than the kernel shows, and whose file the "
        "installation's index does not hold",
-       2}};
+       2},
+      {"not proven: a file deleted from the installation together with its directory", 1}};
   if (agent) {
     unproven["not proven: a script of the installation that is gone, and no open handle to it"] = 1;
   }
@@ -371,6 +380,7 @@ TEST(installation, deleted_scripts_and_programs_deeper_than_the_kernel_shows) {
     EXPECT_TRUE(one.running()) << one.pid();
   }
   EXPECT_TRUE(!agent || agent->running());
+  EXPECT_TRUE(versioned.running());
 }
 
 // A process only looked at is pinned by the read of its stat, and found gone

@@ -89,6 +89,8 @@ const char* words_of(unproven what) {
     case unproven::path_too_long:
       return "a program whose path is longer than the kernel shows, and whose file the "
              "installation's index does not hold";
+    case unproven::directory_gone:
+      return "a file deleted from the installation together with its directory";
   }
   return "?";
 }

@@ -86,7 +86,8 @@ enum class unproven {
   class_path_jars_not_open,   // a class path in the installation, none of its jars open
   unknown_option,             // a command line with an option not understood
   script_gone_unheld,         // its script is gone from the installation, and not held open
-  path_too_long,  // its path is beyond what the kernel shows, and its file decides nothing
+  path_too_long,   // its path is beyond what the kernel shows, and its file decides nothing
+  directory_gone,  // it runs a file deleted from the installation with its directory
 };
 
 const char* words_of(unproven what);

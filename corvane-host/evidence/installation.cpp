@@ -55,7 +55,8 @@ unique_fd open_deep(int root, const std::string& relative) {
 // program placed there is never taken for the installation's.
 void walk(int root, const std::string& prefix, uid_t owner,
           std::unordered_map<file_id, std::string, file_id_hash>& files,
-          std::unordered_set<file_id, file_id_hash>& link_targets) {
+          std::unordered_set<file_id, file_id_hash>& link_targets,
+          std::unordered_set<std::string>& directories) {
   const auto trusted = [owner](const struct stat& info) {
     return info.st_uid == 0 || info.st_uid == owner;
   };
@@ -70,6 +71,7 @@ void walk(int root, const std::string& prefix, uid_t owner,
     }
     static_cast<void>(opened.release());  // the directory stream owns it now
     const std::string base = relative == "." ? "" : relative + "/";
+    directories.insert(prefix + (relative == "." ? "" : relative));
     while (const dirent* entry = readdir(dir.get())) {
       const std::string name = entry->d_name;
       struct stat info {};
@@ -104,11 +106,18 @@ void installation_files::build() {
   struct stat info {};
   // A directory others may write to holds nothing the installation vouches for.
   if (root && fstat(root.get(), &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
-    walk(root.get(), directory_, info.st_uid, files_, link_targets_);
+    walk(root.get(), directory_, info.st_uid, files_, link_targets_, directories_);
   }
   for (const auto& [id, path] : files_) {
     by_name_.emplace(path.substr(path.rfind('/') + 1), &path);
   }
+}
+
+bool installation_files::is_vouched_directory(const std::string& path) {
+  if (!built_) {
+    build();
+  }
+  return directories_.count(path) != 0 || directories_.count(path + "/") != 0;
 }
 
 const std::string* installation_files::find(const file_id& id) {

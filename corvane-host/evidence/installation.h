@@ -29,6 +29,10 @@ class installation_files {
   // Whether one of its symbolic links leads to this file (a virtual
   // environment's python leads to the system's).
   [[nodiscard]] bool is_link_target(const file_id& id);
+  // Whether `path` ("/opt/corvane/bin", no trailing "/") is one of its
+  // directories that only root and its owner may change: what an entry
+  // there named, no one else put there.
+  [[nodiscard]] bool is_vouched_directory(const std::string& path);
 
  private:
   void build();
@@ -37,6 +41,7 @@ class installation_files {
   bool built_ = false;
   std::unordered_map<file_id, std::string, file_id_hash> files_;
   std::unordered_set<file_id, file_id_hash> link_targets_;
+  std::unordered_set<std::string> directories_;
   std::unordered_multimap<std::string, const std::string*> by_name_;  // last component to path
 };
 

@@ -147,18 +147,28 @@ bool holds(const process_handle& process, const file_id& id) {
 // runs, a script it holds): the installation's when its last path (the
 // kernel's name for it, " (deleted)" taken off) lay inside the directory, the
 // process runs in this host's root, and the file lies on the installation's
-// file system.
-std::optional<std::string> former_file(const process_handle& process, std::string name,
-                                       dev_t device, const installation& where) {
+// file system. The name proves it only where it lay in a directory that no
+// one but root and the installation's owner may change; in one others may
+// write it proves nothing, and where its directory is gone too, whose it was
+// is told by nothing.
+evidence former_file(const process_handle& process, std::string name, dev_t device,
+                     const installation& where) {
+  evidence former;
   if (ends_with(name, std::string(deleted_mark))) {
     name.resize(name.size() - deleted_mark.size());
   }
   struct stat root {};
-  if (lies_inside(name, where) && fstatat(process.proc_dir(), "root", &root, 0) == 0 &&
-      id_from(root) == where.host_root && device == where.directory_id.device) {
-    return name;
+  if (!lies_inside(name, where) || fstatat(process.proc_dir(), "root", &root, 0) != 0 ||
+      id_from(root) != where.host_root || device != where.directory_id.device) {
+    return former;
   }
-  return std::nullopt;
+  const std::string directory = name.substr(0, name.rfind('/'));
+  if (where.files->is_vouched_directory(directory)) {
+    former.file = std::move(name);
+  } else if (!id_at(directory, false)) {
+    former.unproven = unproven::directory_gone;
+  }
+  return former;
 }
 
 // The script an upgrade deleted or replaced while the process runs it: a
@@ -172,8 +182,9 @@ evidence deleted_script(const process_handle& process, const std::string& script
       process, most_descriptors,
       [&held_name](const std::string& path) { return ends_with(path, held_name); },
       [&](const open_file& file) {
-        if (file.links == 0 && (found.file = former_file(process, file.path, file.device, where))) {
-          found.kernel_name = file.path;
+        if (file.links == 0) {
+          found = former_file(process, file.path, file.device, where);
+          found.kernel_name = found.file ? file.path : "";
         }
         return !found.file;
       });
@@ -211,7 +222,8 @@ evidence script_evidence(const process_handle& process, const std::string& progr
     });
   }
   if (!held) {
-    if (evidence deleted = deleted_script(process, script, where); deleted.file) {
+    if (evidence deleted = deleted_script(process, script, where);
+        deleted.file || deleted.unproven) {
       return deleted;
     }
   }
@@ -334,8 +346,9 @@ evidence examine(const process_handle& process, const installation& where) {
        is_overlay_file(unique_fd(openat(process.proc_dir(), "exe", O_PATH | O_CLOEXEC)).get()));
   found.kernel_name = exe.text;
   if (deleted) {
-    found.file = former_file(process, name, running.st_dev, where);
-    if (!found.file && nameless && running.st_dev == where.directory_id.device) {
+    found = former_file(process, name, running.st_dev, where);
+    found.kernel_name = exe.text;
+    if (!found.file && !found.unproven && nameless && running.st_dev == where.directory_id.device) {
       found.unproven = unproven::path_too_long;  // where it lay is told by nothing
     }
     return found;
