@@ -84,6 +84,12 @@ enum class unproven {
   script_where_others_write,  // the script lies in a directory others may write
   class_path_jars_not_open,   // a class path in the installation, none of its jars open
   unknown_option,             // a command line with an option not understood
+  main_class_not_proven,      // a class path with the installation's entries among others,
+                              // and no open jar of the installation that holds the main class
+  search_path_unconfirmed,    // a search path it was started with leads into the
+                              // installation, and no file there is open or mapped
+  loader_program_not_mapped,  // the dynamic loader names a program of the installation,
+                              // which it has not mapped
 };
 
 const char* words_of(unproven what);

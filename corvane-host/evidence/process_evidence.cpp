@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "evidence/evidence_steps.h"
 #include "evidence/interpreters.h"
 #include "files/resolver.h"
+#include "proc/environ_parse.h"
 #include "proc/proc_parse.h"
 #include "proc/proc_table.h"
 
@@ -61,6 +63,8 @@ executable executable_of(const process_handle& process) {
   return exe;
 }
 
+}  // namespace
+
 // Where this host sees a file it holds open.
 std::string seen_here(int fd) {
   return read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(fd)).text;
@@ -102,6 +106,8 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
   policy.judged_for = status.value->real_uid;
   return names.open(path, policy);
 }
+
+namespace {
 
 bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -150,8 +156,7 @@ evidence script_evidence(const process_handle& process, const std::string& progr
     // A shell whose script's name leads to the installation now, but which
     // holds no such file, runs another script: the name was changed since.
     if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-        !(is_shell(program) && indexed(id_from(info), where) &&
-          !holds(process, id_from(info)))) {
+        !(is_shell(program) && indexed(id_from(info), where) && !holds(process, id_from(info)))) {
       held = id_from(info);
       found.kernel_name = seen_here(file.get());
     }
@@ -185,62 +190,6 @@ evidence script_evidence(const process_handle& process, const std::string& progr
   return found;
 }
 
-// A JVM runs the installation's code when the class or module path that
-// supplies its main class lies in the installation, and it holds those jars
-// open.
-evidence class_path_evidence(const process_handle& process, const std::vector<std::string>& path,
-                             const installation& where) {
-  // A class path of more entries than any launcher writes is crafted: each
-  // entry costs a walk.
-  constexpr std::size_t most_entries = 4096;
-  if (path.size() > most_entries) {
-    return {};
-  }
-  std::vector<std::string> entries;  // as seen here; a directory's ends in "/"
-  std::set<std::string> walked;
-  for (const std::string& entry : path) {
-    if (!walked.insert(entry).second) {
-      continue;
-    }
-    const bool wildcard = ends_with(entry, "/*");
-    const unique_fd file =
-        open_in_process_root(process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true,
-                             where);
-    struct stat info {};
-    if (!file || fstat(file.get(), &info) != 0) {
-      continue;  // java passes over an entry that is not there
-    }
-    // A directory supplies the jars in it (a wildcard, a module path).
-    const std::string here = seen_here(file.get()) + (S_ISDIR(info.st_mode) ? "/" : "");
-    if (!lies_inside(here, where)) {
-      return {};  // its main class may come from elsewhere: at most it uses files
-    }
-    entries.push_back(here);
-  }
-  if (entries.empty()) {
-    return {};
-  }
-  const auto in_entries = [&entries](const std::string& path) {
-    return std::any_of(entries.begin(), entries.end(), [&path](const std::string& entry) {
-      return entry.back() == '/' ? path.compare(0, entry.size(), entry) == 0 &&
-                                       path.find('/', entry.size()) == std::string::npos
-                                 : path == entry;
-    });
-  };
-  evidence found;
-  visit_open_files(process, most_descriptors, in_entries, [&found, &where](const open_file& jar) {
-    if (indexed({jar.device, jar.inode}, where)) {
-      found.file = jar.path;
-      found.kernel_name = jar.path;
-    }
-    return !found.file;
-  });
-  if (!found.file) {
-    found.unproven = unproven::class_path_jars_not_open;
-  }
-  return found;
-}
-
 // Whether a word of the command line names a path inside the installation.
 bool points_inside(const process_handle& process, const std::vector<std::string>& words,
                    const installation& where) {
@@ -253,6 +202,48 @@ bool points_inside(const process_handle& process, const std::vector<std::string>
     }
   }
   return false;
+}
+
+// What an interpreter's words say it runs, proven.
+evidence program_evidence(const process_handle& process, const std::string& program,
+                          const program_words& runs, const std::vector<std::string>& words,
+                          const installation& where) {
+  switch (runs.kind) {
+    case program_kind::file:
+      if (runs.files.front().empty()) {
+        return {};
+      }
+      return is_loader(program) ? loader_evidence(process, runs.files.front(), where)
+                                : script_evidence(process, program, runs.files.front(), where);
+    case program_kind::class_path:
+      return runs.files.empty() ? evidence()
+                                : class_path_evidence(process, runs.files, runs.main_class, where);
+    case program_kind::module:
+      return module_evidence(process, runs, started_with(process), where);
+    case program_kind::unknown:
+      if (runs.option == "CLASSPATH") {
+        // No class path named: java's comes from CLASSPATH, or is ".", unless
+        // JDK_JAVA_OPTIONS adds words the command line does not show.
+        const std::string environ = started_with(process);
+        if (environment_value(environ, "JDK_JAVA_OPTIONS").value_or("").empty()) {
+          const std::string_view named = environment_value(environ, "CLASSPATH").value_or("");
+          std::vector<std::string> path;
+          for (const std::string_view entry : search_path_entries(named)) {
+            path.emplace_back(entry);
+          }
+          return class_path_evidence(process, path, runs.main_class, where);
+        }
+      }
+      if (points_inside(process, words, where)) {
+        evidence unsure;
+        unsure.unproven = unproven::unknown_option;
+        return unsure;
+      }
+      return {};
+    case program_kind::none:
+      break;
+  }
+  return {};
 }
 
 }  // namespace
@@ -328,20 +319,18 @@ evidence examine(const process_handle& process, const installation& where) {
     return found;
   }
   const program_words runs = program_of(program, words);
-  switch (runs.kind) {
-    case program_kind::file:
-      return runs.files.front().empty()
-                 ? found
-                 : script_evidence(process, program, runs.files.front(), where);
-    case program_kind::class_path:
-      return runs.files.empty() ? found : class_path_evidence(process, runs.files, where);
-    case program_kind::unknown:
-      if (points_inside(process, words, where)) {
-        found.unproven = unproven::unknown_option;
-      }
-      return found;
-    case program_kind::none:
-      break;
+  evidence by_words = program_evidence(process, program, runs, words, where);
+  if (by_words.file || by_words.unproven) {
+    return by_words;
+  }
+  // What it was started with: read only for the interpreters that take a
+  // search path from it, and only where their words proved nothing.
+  if (!search_path_variable(program).empty() && runs.kind != program_kind::class_path &&
+      !(runs.kind == program_kind::unknown && runs.option == "CLASSPATH") && !runs.no_environment) {
+    evidence by_environment = search_path_evidence(process, program, started_with(process), where);
+    if (by_environment.file || by_environment.unproven) {
+      return by_environment;
+    }
   }
   return found;
 }
