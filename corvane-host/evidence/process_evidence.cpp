@@ -204,10 +204,26 @@ bool points_inside(const process_handle& process, const std::vector<std::string>
   return false;
 }
 
+// What the process was started with, read once, on first need.
+class started {
+ public:
+  explicit started(const process_handle& process) : process_(process) {}
+  std::string_view environ() {
+    if (!text_) {
+      text_ = started_with(process_);
+    }
+    return *text_;
+  }
+
+ private:
+  const process_handle& process_;
+  std::optional<std::string> text_;
+};
+
 // What an interpreter's words say it runs, proven.
 evidence program_evidence(const process_handle& process, const std::string& program,
                           const program_words& runs, const std::vector<std::string>& words,
-                          const installation& where) {
+                          started& with, const installation& where) {
   switch (runs.kind) {
     case program_kind::file:
       if (runs.files.front().empty()) {
@@ -219,12 +235,12 @@ evidence program_evidence(const process_handle& process, const std::string& prog
       return runs.files.empty() ? evidence()
                                 : class_path_evidence(process, runs.files, runs.main_class, where);
     case program_kind::module:
-      return module_evidence(process, runs, started_with(process), where);
+      return module_evidence(process, runs, with.environ(), where);
     case program_kind::unknown:
       if (runs.option == "CLASSPATH") {
         // No class path named: java's comes from CLASSPATH, or is ".", unless
         // JDK_JAVA_OPTIONS adds words the command line does not show.
-        const std::string environ = started_with(process);
+        const std::string_view environ = with.environ();
         if (environment_value(environ, "JDK_JAVA_OPTIONS").value_or("").empty()) {
           const std::string_view named = environment_value(environ, "CLASSPATH").value_or("");
           std::vector<std::string> path;
@@ -319,15 +335,17 @@ evidence examine(const process_handle& process, const installation& where) {
     return found;
   }
   const program_words runs = program_of(program, words);
-  evidence by_words = program_evidence(process, program, runs, words, where);
+  started with(process);
+  evidence by_words = program_evidence(process, program, runs, words, with, where);
   if (by_words.file || by_words.unproven) {
     return by_words;
   }
   // What it was started with: read only for the interpreters that take a
-  // search path from it, and only where their words proved nothing.
-  if (!search_path_variable(program).empty() && runs.kind != program_kind::class_path &&
-      !(runs.kind == program_kind::unknown && runs.option == "CLASSPATH") && !runs.no_environment) {
-    evidence by_environment = search_path_evidence(process, program, started_with(process), where);
+  // search path from it, and only where their words proved nothing. java
+  // reads CLASSPATH only where no class path is named, as above.
+  const std::string_view variable = search_path_variable(program);
+  if (!variable.empty() && variable != "CLASSPATH" && !runs.no_environment) {
+    evidence by_environment = search_path_evidence(process, program, with.environ(), where);
     if (by_environment.file || by_environment.unproven) {
       return by_environment;
     }
