@@ -302,7 +302,8 @@ TEST(interpreters, the_file_an_interpreter_runs) {
       detail += (detail.empty() ? "" : ":") + file;
     }
     detail += (words.main_class.empty() ? "" : " " + words.main_class) +
-              (words.no_working_directory ? " -P" : "") + (words.no_environment ? " -E" : "");
+              (words.no_working_directory ? " -P" : "") + (words.no_environment ? " -E" : "") +
+              (words.modules ? " -p" : "");
     return kinds[static_cast<int>(words.kind)] + (detail.empty() ? "" : " " + detail);
   };
   for (const char* row : {
@@ -366,7 +367,7 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "java | java -cp /x -Djava.class.path=/c/a.jar::/c/* Main | class_path /c/a.jar:.:/c/* "
            "Main",
            "java | java Main | unknown CLASSPATH Main",
-           "java | java -p /opt/c/mods -m app/a.Main x | class_path /opt/c/mods a.Main",
+           "java | java -p /opt/c/mods -m app/a.Main x | class_path /opt/c/mods a.Main -p",
            "java | java @/tmp/args Main | unknown @/tmp/args",
            "java | java -version | none",
            "java | java -cp /opt/c/a.jar Tool.java | unknown Tool.java",

@@ -56,7 +56,8 @@ std::optional<bool> installation_jar_holds(const std::string& path, const file_i
 }  // namespace
 
 evidence class_path_evidence(const process_handle& process, const std::vector<std::string>& path,
-                             const std::string& main_class, const installation& where) {
+                             const std::string& main_class, bool modules,
+                             const installation& where) {
   // A class path of more entries than any launcher writes is crafted: each
   // entry costs a walk.
   constexpr std::size_t most_entries = 4096;
@@ -77,7 +78,9 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
     if (!file || fstat(file.get(), &info) != 0) {
       continue;  // java passes over an entry that is not there
     }
-    entry_here here{seen_here(file.get()) + (S_ISDIR(info.st_mode) ? "/" : ""), target, wildcard};
+    // A module path's directories hold jars; a class path's, classes.
+    entry_here here{seen_here(file.get()) + (S_ISDIR(info.st_mode) ? "/" : ""), target,
+                    wildcard || (modules && S_ISDIR(info.st_mode))};
     here.inside = lies_inside(here.path, where);
     ours_named = ours_named || here.inside;
     entries.push_back(std::move(here));

@@ -48,9 +48,11 @@ evidence module_evidence(const process_handle& process, const program_words& run
 
 // --- class_path_evidence.cpp --------------------------------------------------
 
-// A JVM: the entry of its class path that supplies its main class decides.
+// A JVM: the entry of its class path (or module path, `modules`) that
+// supplies its main class decides.
 evidence class_path_evidence(const process_handle& process, const std::vector<std::string>& path,
-                             const std::string& main_class, const installation& where);
+                             const std::string& main_class, bool modules,
+                             const installation& where);
 
 // --- mapped_code.cpp ----------------------------------------------------------
 

@@ -336,6 +336,7 @@ program_words java_result(const reading& r) {
     program_words found = path_entries(r.module_path, "--module-path");
     const std::size_t slash = r.module->find('/');  // "module/main.Class"
     found.main_class = slash == std::string::npos ? "" : r.module->substr(slash + 1);
+    found.modules = true;
     return found;
   }
   if (r.next >= r.words.size()) {

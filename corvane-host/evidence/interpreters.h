@@ -37,6 +37,7 @@ struct program_words {
   // java: the main class as written ("a.b.Main"), empty with -m; also with
   // "CLASSPATH".
   std::string main_class;
+  bool modules = false;  // java: the entries are a module path, whose directories hold jars
   // python: where it does not look for the module (-P, -I, -E).
   bool no_working_directory = false;
   bool no_environment = false;

@@ -232,8 +232,9 @@ evidence program_evidence(const process_handle& process, const std::string& prog
       return is_loader(program) ? loader_evidence(process, runs.files.front(), where)
                                 : script_evidence(process, program, runs.files.front(), where);
     case program_kind::class_path:
-      return runs.files.empty() ? evidence()
-                                : class_path_evidence(process, runs.files, runs.main_class, where);
+      return runs.files.empty()
+                 ? evidence()
+                 : class_path_evidence(process, runs.files, runs.main_class, runs.modules, where);
     case program_kind::module:
       return module_evidence(process, runs, with.environ(), where);
     case program_kind::unknown:
@@ -247,7 +248,7 @@ evidence program_evidence(const process_handle& process, const std::string& prog
           for (const std::string_view entry : search_path_entries(named)) {
             path.emplace_back(entry);
           }
-          return class_path_evidence(process, path, runs.main_class, where);
+          return class_path_evidence(process, path, runs.main_class, false, where);
         }
       }
       if (points_inside(process, words, where)) {
