@@ -156,7 +156,8 @@ evidence script_evidence(const process_handle& process, const std::string& progr
     // A shell whose script's name leads to the installation now, but which
     // holds no such file, runs another script: the name was changed since.
     if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-        !(is_shell(program) && indexed(id_from(info), where) && !holds(process, id_from(info)))) {
+        !(is_shell(program) && indexed(id_from(info), where) &&
+          !holds(process, id_from(info)))) {
       held = id_from(info);
       found.kernel_name = seen_here(file.get());
     }
