@@ -224,6 +224,10 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   const std::string unproven =
       "not proven: a script in a directory of the installation that others may write";
   EXPECT_EQ(open_to_all.json()["check"]["uninspected"]["reasons"][unproven], 2) << open_to_all.out;
+  EXPECT_EQ(
+      open_to_all.json()["check"]["uninspected"]["reasons"]
+                        ["not proven: a class path in the installation, but none of its jars open"],
+      2);
 }
 
 // Code found where the runtimes find it: the class path entry that supplies the main class,

@@ -132,6 +132,9 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
       }
       reached = true;
       const std::optional<std::string> ours = entry.inside ? indexed(id, where) : std::nullopt;
+      if (!ours && entry.inside) {
+        return not_proven();  // ours by its name alone: no proof, and not read
+      }
       if (!ours) {
         elsewhere_before = true;
         continue;
