@@ -117,17 +117,25 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
 }
 
-// A JAR at `jar` in the tree with a class that waits, made with the JDK's own tools.
-bool make_jar(const temp_tree& tree, const std::string& jar, const std::string& name = "Main") {
-  const std::string source = tree.add_file(
-      "classes/" + name + ".java", "public class " + name +
-                                       " { public static void main(String[] a) throws Exception "
-                                       "{ Thread.sleep(1000000); } }\n");
+// JARs in the tree, each at its path with one class that waits (by name), made with the JDK's
+// own tools, all classes in one run of javac.
+bool make_jars(const temp_tree& tree,
+               const std::vector<std::pair<std::string, std::string>>& jars) {
   const std::string classes = tree.path() + "/classes";
-  return harness::run({"/usr/bin/javac", "-d", classes, source}).status == 0 &&
-         harness::run(
-             {"/usr/bin/jar", "cf", tree.add_file(jar, ""), "-C", classes, name + ".class"})
-                 .status == 0;
+  words javac = {"/usr/bin/javac", "-d", classes};
+  for (const auto& [jar, name] : jars) {
+    javac.push_back(tree.add_file("sources/" + name + ".java",
+                                  "public class " + name +
+                                      " { public static void main(String[] a) throws Exception "
+                                      "{ Thread.sleep(1000000); } }\n"));
+  }
+  bool made = harness::run(javac).status == 0;
+  for (const auto& [jar, name] : jars) {
+    made = made && harness::run({"/usr/bin/jar", "cf", tree.add_file(jar, ""), "-C", classes,
+                                 name + ".class"})
+                           .status == 0;
+  }
+  return made;
 }
 
 // What real machines run from /opt, proven by the kernel; and what only says it is ours.
@@ -153,8 +161,7 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   fs::create_hard_link(program, other + "/hardlink");
   fs::create_hard_link(data, other + "/datalink");
   fs::create_symlink("/usr/bin/python3.11", tree.add_directory("corvane/venv/bin") + "/python");
-  ASSERT_TRUE(make_jar(tree, "corvane/lib/app.jar"));
-  ASSERT_TRUE(make_jar(tree, "other/app.jar"));
+  ASSERT_TRUE(make_jars(tree, {{"corvane/lib/app.jar", "Main"}, {"other/app.jar", "Main"}}));
 
   std::list<child> ours;
   ours.emplace_back(words{other + "/hardlink", "1000"});
@@ -253,8 +260,9 @@ TEST(installation, code_proven_where_the_runtime_found_it) {
                           tree.add_file("code.c", "int corvane_code(void) { return 1; }\n")})
                 .status,
             0);
-  ASSERT_TRUE(make_jar(tree, "corvane/lib/app.jar") && make_jar(tree, "system/util.jar", "Util") &&
-              make_jar(tree, "system/tool.jar", "Tool"));
+  ASSERT_TRUE(make_jars(
+      tree,
+      {{"corvane/lib/app.jar", "Main"}, {"system/util.jar", "Util"}, {"system/tool.jar", "Tool"}}));
   const std::string util = tree.path() + "/system/util.jar";
   const std::string python = "/usr/bin/python3.11";
   const std::string load = "import ctypes, sys, time; ctypes.CDLL(sys.argv[1]); time.sleep(1000)";
