@@ -403,7 +403,7 @@ std::pair<check_outcome, kill_outcome> every_part() {
   check.prerequisite_raised = true;
   check.spared = {{12, caf + "host", "it is this corvane-host"}};
   check.uninspected = {{"Permission denied", 2}, {"gone", 1}};
-  check.using_files = {{{13, "/usr/bin/tool", {caf + "lib/x.so", caf + "y"}}}};
+  check.using_files = {{{13, "/usr/bin/tool", {caf + "lib/x.so", caf + "y"}, true}}};
   kill_outcome kill{0, 1, {}, std::nullopt};
   kill.processes = {
       {20, "", "/opt/p", fate::still_running, {}},
@@ -424,7 +424,8 @@ TEST(report, text_for_people) {
             "Could not inspect 3 process(es) (Permission denied: 2, gone: 1): their programs are "
             "unknown; a complete check needs root.\n"
             "1 other process(es) using files of the installation (not signalled):\n"
-            "  13  /usr/bin/tool\n    /opt/caf\\xe9/lib/x.so\n    /opt/caf\\xe9/y\n"
+            "  13  /usr/bin/tool (runs code of the installation)\n    /opt/caf\\xe9/lib/x.so\n"
+            "    /opt/caf\\xe9/y\n"
             "Critical prerequisite raised: yes\n"
             "Sent SIGTERM to 1 process(es).\n"
             "  20  /opt/p: still running\n  21  /opt/p: not permitted (Operation not permitted)\n"
