@@ -3,8 +3,9 @@
 // reads, each held to a property. The first byte chooses the reader:
 //   s  a session file: what decodes encodes back to text that decodes alike
 //   i  the identities record: a round trip, and no entry for ID 0 or below
-//   p  /proc text (stat, status, maps, cgroup, locks, signalfd, mountinfo):
-//      no crash, and no more results than lines
+//   p  /proc text (stat, status, maps, cgroup, locks, signalfd, mountinfo,
+//      environ) and a jar's last bytes: no crash, no more results than lines,
+//      values within the text
 //   w  seconds: accepted exactly when a plain reference accepts
 //   a  an interpreter's command line (NUL-separated words): each file it
 //      names is one of its words, or a part of one
@@ -17,8 +18,10 @@
 #include "commands/seconds.h"
 #include "ending/pid_guard.h"
 #include "evidence/interpreters.h"
+#include "evidence/jar_entries.h"
 #include "files/session.h"
 #include "fuzz_expect.h"
+#include "proc/environ_parse.h"
 #include "proc/proc_parse.h"
 
 namespace {
@@ -58,6 +61,18 @@ void proc_text(const std::string& text) {
   (void)service_of_cgroup(parse_cgroup(text));
   expect(parse_maps_files(text).size() <= lines, "more mapped files than lines");
   expect(parse_cmdline(text).size() <= text.size(), "more arguments than bytes");
+  if (const auto value = environment_value(text, "PYTHONPATH")) {
+    expect(
+        value->data() >= text.data() && value->data() + value->size() <= text.data() + text.size(),
+        "an environment value outside the text");
+    expect(search_path_entries(*value).size() <= value->size() + 1, "more entries than bytes");
+  }
+  // A jar's directory, as read from its last bytes: it lies within the file.
+  if (const auto directory = zip_directory_of(text, text.size())) {
+    expect(directory->offset + directory->size <= text.size(), "a zip directory past the file");
+    (void)zip_names(std::string_view(text).substr(directory->offset, directory->size),
+                    "Main.class");
+  }
 }
 
 // The reference: plain decimal seconds from 0 to 3600, digits, optionally "." and digits.

@@ -27,6 +27,7 @@
 #include "files/session_file.h"
 #include "files/session_lock.h"
 #include "host_harness.h"
+#include "proc/environ_parse.h"
 #include "proc/proc_parse.h"
 
 namespace {
@@ -99,28 +100,51 @@ TEST(proc_parse, command_lines_links_cgroups_and_maps) {
       "7f01-7f02 r--p 00000000 08:1f 99   /opt/c/lib/a b.so (deleted)\n"
       "7ffd-7ffe rw-p 00000000 00:00 0    [stack]\n");
   ASSERT_EQ(maps.size(), 2U);
-  EXPECT_EQ(std::tie(maps[0].path, maps[0].major, maps[0].minor, maps[0].inode),
-            std::make_tuple(std::string("/opt/c/bin/c"), 0xfdU, 1U, std::uint64_t{12}));
-  EXPECT_EQ(std::tie(maps[1].path, maps[1].major, maps[1].minor, maps[1].inode),
-            std::make_tuple(std::string("/opt/c/lib/a b.so"), 8U, 0x1fU, std::uint64_t{99}));
+  EXPECT_EQ(std::tie(maps[0].path, maps[0].major, maps[0].minor, maps[0].inode, maps[0].executable),
+            std::make_tuple(std::string("/opt/c/bin/c"), 0xfdU, 1U, std::uint64_t{12}, true));
+  EXPECT_EQ(std::tie(maps[1].path, maps[1].major, maps[1].minor, maps[1].inode, maps[1].executable),
+            std::make_tuple(std::string("/opt/c/lib/a b.so"), 8U, 0x1fU, std::uint64_t{99}, false));
   // hidepid= of the /proc at /proc, and who may see through it.
   const std::string proc_line = "22 26 0:21 / /proc rw,nosuid - proc proc rw,";
   for (const char* row : {"hidepid=invisible,gid=27 | invisible 27", "hidepid=2 | 2 -",
                           "hidepid=0 | -", "hidepid=off | -", "subset=pid | -"}) {
     const strings fields = harness::split(row, '|');
-    const auto hiding = proc_hides_processes("25 1 8:1 / / rw - ext4 /dev/sda1 rw\n" + proc_line +
-                                                 fields[0] + "\n",
-                                             0);
+    const auto hiding = proc_hides_processes(
+        "25 1 8:1 / / rw - ext4 /dev/sda1 rw\n" + proc_line + fields[0] + "\n", 0);
     const std::string seen =
         hiding ? hiding->mode + " " + (hiding->gid ? std::to_string(*hiding->gid) : "-") : "-";
     EXPECT_EQ(seen, fields[1]) << row;
   }
   EXPECT_FALSE(proc_hides_processes("30 26 0:50 / /mnt/proc rw - proc proc rw,hidepid=2\n", 0));
   // A second /proc over the first: the one read decides, by its mount ID.
-  const std::string stacked = proc_line + "hidepid=0\n31 22 0:51 / /proc rw - proc proc rw,hidepid=2\n";
+  const std::string stacked =
+      proc_line + "hidepid=0\n31 22 0:51 / /proc rw - proc proc rw,hidepid=2\n";
   EXPECT_FALSE(proc_hides_processes(stacked, 22));
   EXPECT_TRUE(proc_hides_processes(stacked, 31));
   EXPECT_TRUE(proc_hides_processes(stacked, 0));
+}
+
+// What a process was started with: the first entry of a name, as getenv() finds it, as a view
+// into the text; a search path split as the interpreters split it.
+TEST(proc_parse, environment_values_and_search_paths) {
+  using namespace std::string_literals;
+  for (const auto& [environ, value] : std::vector<std::pair<std::string, std::string>>{
+           {"HOME=/root\0PYTHONPATH=/opt/c/lib:/x\0"s, "/opt/c/lib:/x"},
+           {"PYTHONPATH=a\0PYTHONPATH=b\0"s, "a"},
+           {"PYTHONPATHX=a\0XPYTHONPATH=b\0PYTHONPATH\0PYTHONPATH="s, ""},
+           {"PYTHONPATH=a=b"s, "a=b"},
+           {"A\0\0=\0PYTHONPATH=/c\0"s, "/c"},
+           {"HOME=/root\0"s, "-"},
+           {""s, "-"},
+       }) {
+    const auto found = environment_value(environ, "PYTHONPATH");
+    EXPECT_EQ(found ? std::string(*found) : "-", value) << environ;
+    if (found) {
+      EXPECT_TRUE(found->data() >= environ.data() &&
+                  found->data() + found->size() <= environ.data() + environ.size());
+    }
+  }
+  EXPECT_EQ(search_path_entries("/a::b:"), (std::vector<std::string_view>{"/a", ".", "b", "."}));
 }
 
 TEST(proc_parse, signalfd_masks_and_lock_holders) {
@@ -272,11 +296,14 @@ TEST(seconds, plain_decimal_seconds_in_range_or_what_is_wrong) {
 
 TEST(interpreters, the_file_an_interpreter_runs) {
   const auto described = [](const program_words& words) {
-    const char* const kinds[] = {"none", "file", "class_path", "unknown"};
+    const char* const kinds[] = {"none", "file", "class_path", "unknown", "module"};
     std::string detail = words.option;
     for (const std::string& file : words.files) {
       detail += (detail.empty() ? "" : ":") + file;
     }
+    detail += (words.main_class.empty() ? "" : " " + words.main_class) +
+              (words.no_working_directory ? " -P" : "") + (words.no_environment ? " -E" : "") +
+              (words.modules ? " -p" : "");
     return kinds[static_cast<int>(words.kind)] + (detail.empty() ? "" : " " + detail);
   };
   for (const char* row : {
@@ -294,10 +321,12 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "zsh | zsh -oerrexit /opt/c/run | file /opt/c/run",
            "python3.11 | python3 -uB -W ignore -Xdev /opt/c/a.py | file /opt/c/a.py",
            "python3 | python3 -c x /opt/c/a.py | none",
-           "python3 | python3 -m venv /opt/c | none",
+           "python3 | python3 -m venv /opt/c | module venv",
+           "python3 | python3 -I -m pkg.sub | module pkg.sub -P -E",
+           "python3 | python3 -Pm pkg | module pkg -P",
            "python3 | python3 -- - /opt/c/a.py | none",
            "python3 | python3 -Z /opt/c/a.py | unknown -Z",
-           "python3 | python3 -m mod -Z /opt/c/a.py | none",
+           "python3 | python3 -m mod -Z /opt/c/a.py | module mod",
            "python3 | python3 - /opt/c/a.py | none",
            "python3.9 | python3.9 /opt/c/a.py | file /opt/c/a.py",
            "python3 | python3  /opt/c/a.py | unknown",
@@ -331,13 +360,14 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "node | node -c /opt/c/a.js | none",
            "java | java -Xmx1g -cp /x -jar /opt/c/a.jar a | file /opt/c/a.jar",
            "java | java -jar -Dk=v /opt/c/a.jar | file /opt/c/a.jar",
-           "java | java -cp /opt/c/lib/app.jar Main | class_path /opt/c/lib/app.jar",
-           "java | java --class-path=/c/a.jar -da Main | class_path /c/a.jar",
-           "java | java --add-opens=a/b=ALL -cp /c/a.jar Main | class_path /c/a.jar",
-           "java | java -classpath /opt/c/lib/* Main | class_path /opt/c/lib/*",
-           "java | java -cp /x -Djava.class.path=/c/a.jar::/c/* Main | class_path /c/a.jar:.:/c/*",
-           "java | java Main | unknown CLASSPATH",
-           "java | java -p /opt/c/mods -m app/a.Main x | class_path /opt/c/mods",
+           "java | java -cp /opt/c/lib/app.jar Main | class_path /opt/c/lib/app.jar Main",
+           "java | java --class-path=/c/a.jar -da Main | class_path /c/a.jar Main",
+           "java | java --add-opens=a/b=ALL -cp /c/a.jar a.b.Main | class_path /c/a.jar a.b.Main",
+           "java | java -classpath /opt/c/lib/* Main | class_path /opt/c/lib/* Main",
+           "java | java -cp /x -Djava.class.path=/c/a.jar::/c/* Main | class_path /c/a.jar:.:/c/* "
+           "Main",
+           "java | java Main | unknown CLASSPATH Main",
+           "java | java -p /opt/c/mods -m app/a.Main x | class_path /opt/c/mods a.Main -p",
            "java | java @/tmp/args Main | unknown @/tmp/args",
            "java | java -version | none",
            "java | java -cp /opt/c/a.jar Tool.java | unknown Tool.java",
@@ -373,12 +403,13 @@ std::pair<check_outcome, kill_outcome> every_part() {
   check.prerequisite_raised = true;
   check.spared = {{12, caf + "host", "it is this corvane-host"}};
   check.uninspected = {{"Permission denied", 2}, {"gone", 1}};
-  check.using_files = {{{13, "/usr/bin/tool", {caf + "lib/x.so", caf + "y"}}}};
+  check.using_files = {{{13, "/usr/bin/tool", {caf + "lib/x.so", caf + "y"}, true}}};
   kill_outcome kill{0, 1, {}, std::nullopt};
-  kill.processes = {{20, "", "/opt/p", fate::still_running, {}},
-                    {21, "", "/opt/p", fate::not_permitted, reason{why::system_error, EPERM}},
-                    {std::nullopt, "a\x1b", "", fate::left_alone, reason{why::not_a_process_id}},
-                    {22, "", "/opt/p", fate::signalled, {}, parent_process{{30, 0, 0}, "s\xe9", false}}};
+  kill.processes = {
+      {20, "", "/opt/p", fate::still_running, {}},
+      {21, "", "/opt/p", fate::not_permitted, reason{why::system_error, EPERM}},
+      {std::nullopt, "a\x1b", "", fate::left_alone, reason{why::not_a_process_id}},
+      {22, "", "/opt/p", fate::signalled, {}, parent_process{{30, 0, 0}, "s\xe9", false}}};
   return {check, kill};
 }
 
@@ -393,7 +424,8 @@ TEST(report, text_for_people) {
             "Could not inspect 3 process(es) (Permission denied: 2, gone: 1): their programs are "
             "unknown; a complete check needs root.\n"
             "1 other process(es) using files of the installation (not signalled):\n"
-            "  13  /usr/bin/tool\n    /opt/caf\\xe9/lib/x.so\n    /opt/caf\\xe9/y\n"
+            "  13  /usr/bin/tool (runs code of the installation)\n    /opt/caf\\xe9/lib/x.so\n"
+            "    /opt/caf\\xe9/y\n"
             "Critical prerequisite raised: yes\n"
             "Sent SIGTERM to 1 process(es).\n"
             "  20  /opt/p: still running\n  21  /opt/p: not permitted (Operation not permitted)\n"

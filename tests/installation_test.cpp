@@ -129,7 +129,7 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   EXPECT_EQ(check["using_files"][0],
             nlohmann::json::parse(R"({"pid": )" + std::to_string(user.pid()) +
                                   R"(, "program": "/usr/bin/sleep", "files": [{"path": ")" + data +
-                                  R"("}, {"path": ")" + more + R"("}]})"));
+                                  R"("}, {"path": ")" + more + R"("}], "runs_code": false})"));
   EXPECT_EQ(check["using_files"][1]["pid"], mapper.pid());
   EXPECT_EQ(check["using_files"][1]["files"],
             nlohmann::json::parse(R"([{"path": ")" + data + R"("}])"));
@@ -138,16 +138,25 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
 }
 
-// A JAR at `jar` in the tree with a class Main that waits, made with the JDK's own tools.
-bool make_jar(const temp_tree& tree, const std::string& jar) {
-  const std::string source =
-      tree.add_file("classes/Main.java",
-                    "public class Main { public static void main(String[] a) throws Exception "
-                    "{ Thread.sleep(1000000); } }\n");
+// JARs in the tree, each at its path with one class that waits (by name), made with the JDK's
+// own tools, all classes in one run of javac.
+bool make_jars(const temp_tree& tree,
+               const std::vector<std::pair<std::string, std::string>>& jars) {
   const std::string classes = tree.path() + "/classes";
-  return harness::run({"/usr/bin/javac", "-d", classes, source}).status == 0 &&
-         harness::run({"/usr/bin/jar", "cf", tree.add_file(jar, ""), "-C", classes, "Main.class"})
-                 .status == 0;
+  words javac = {"/usr/bin/javac", "-d", classes};
+  for (const auto& [jar, name] : jars) {
+    javac.push_back(tree.add_file("sources/" + name + ".java",
+                                  "public class " + name +
+                                      " { public static void main(String[] a) throws Exception "
+                                      "{ Thread.sleep(1000000); } }\n"));
+  }
+  bool made = harness::run(javac).status == 0;
+  for (const auto& [jar, name] : jars) {
+    made = made && harness::run({"/usr/bin/jar", "cf", tree.add_file(jar, ""), "-C", classes,
+                                 name + ".class"})
+                           .status == 0;
+  }
+  return made;
 }
 
 // What real machines run from /opt, proven by the kernel; and what only says it is ours.
@@ -173,8 +182,7 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   fs::create_hard_link(program, other + "/hardlink");
   fs::create_hard_link(data, other + "/datalink");
   fs::create_symlink("/usr/bin/python3.11", tree.add_directory("corvane/venv/bin") + "/python");
-  ASSERT_TRUE(make_jar(tree, "corvane/lib/app.jar"));
-  ASSERT_TRUE(make_jar(tree, "other/app.jar"));
+  ASSERT_TRUE(make_jars(tree, {{"corvane/lib/app.jar", "Main"}, {"other/app.jar", "Main"}}));
 
   std::list<child> ours;
   ours.emplace_back(words{other + "/hardlink", "1000"});
@@ -244,6 +252,76 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   const std::string unproven =
       "not proven: a script in a directory of the installation that others may write";
   EXPECT_EQ(open_to_all.json()["check"]["uninspected"]["reasons"][unproven], 2) << open_to_all.out;
+  EXPECT_EQ(
+      open_to_all.json()["check"]["uninspected"]["reasons"]
+                        ["not proven: a class path in the installation, but none of its jars open"],
+      2);
+}
+
+// Code found where the runtimes find it: the class path entry that supplies the main class,
+// wherever it stands; a module from the working directory; the search path a process was
+// started with; the program the loader maps; and a library only loaded, which is not signalled.
+TEST(installation, code_proven_where_the_runtime_found_it) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  const std::string loader = "/lib64/ld-linux-x86-64.so.2";
+  for (const std::string& tool : {std::string("/usr/bin/python3.11"), std::string("/usr/bin/javac"),
+                                  std::string("/usr/bin/cc"), loader}) {
+    SKIP_WHERE(harness::missing(tool));
+  }
+  setenv("JAVA_TOOL_OPTIONS", "-XX:-UsePerfData", 1);
+  const temp_tree tree;
+  const std::string root = tree.path() + "/corvane";
+  const std::string lib = root + "/lib";
+  (void)tree.add_program("corvane/bin/corvane");
+  for (const char* module : {"corvane/lib/pkg/__main__.py", "corvane/lib/other/__main__.py"}) {
+    (void)tree.add_file(module, "import time\ntime.sleep(1000)\n");
+  }
+  const std::string code = lib + "/libcode.so";
+  ASSERT_EQ(harness::run({"/usr/bin/cc", "-shared", "-fPIC", "-o", code,
+                          tree.add_file("code.c", "int corvane_code(void) { return 1; }\n")})
+                .status,
+            0);
+  ASSERT_TRUE(make_jars(
+      tree,
+      {{"corvane/lib/app.jar", "Main"}, {"system/util.jar", "Util"}, {"system/tool.jar", "Tool"}}));
+  const std::string util = tree.path() + "/system/util.jar";
+  const std::string python = "/usr/bin/python3.11";
+  const std::string load = "import ctypes, sys, time; ctypes.CDLL(sys.argv[1]); time.sleep(1000)";
+
+  std::list<child> ours;
+  ours.emplace_back(words{"/usr/bin/java", "-cp", util + ":" + lib + "/app.jar", "Main"});
+  harness::wait_for_open(ours.back().pid(), "app.jar");
+  ours.emplace_back(words{"/bin/sh", "-c", R"(cd "$0" && exec "$1" -m pkg)", lib, python}, python);
+  ours.emplace_back(
+      words{"/bin/sh", "-c", R"(cd "$0" && exec "$1" bin/corvane 1000)", root, loader}, loader);
+  ours.emplace_back(words{"/usr/bin/env", "PYTHONPATH=" + lib, python, "-c", load, code}, python);
+  // Its main class comes from a jar elsewhere, though it looked in ours first.
+  const child tool(
+      {"/usr/bin/java", "-cp", lib + "/app.jar:" + tree.path() + "/system/tool.jar", "Tool"});
+  harness::wait_for_open(tool.pid(), "tool.jar");
+  const child unconfirmed({"/usr/bin/env", "-C", "/", "PYTHONPATH=" + lib, python, "-m", "other"},
+                          python);
+  const child loaded({loader, python, "-c", load, code});
+  ASSERT_TRUE(harness::eventually([&] {
+    return harness::read_file("/proc/" + std::to_string(loaded.pid()) + "/maps").find(code) !=
+               std::string::npos &&
+           harness::read_file("/proc/" + std::to_string(ours.back().pid()) + "/maps").find(code) !=
+               std::string::npos;
+  }));
+
+  const auto run = run_host({"--json", "check", "--files-in-use", "--root", root});
+  ASSERT_EQ(run.status, 3) << run.err;
+  EXPECT_EQ(run.pids(), harness::pids_of(ours)) << run.out;
+  const auto check = run.json()["check"];
+  EXPECT_EQ(check["uninspected"]["reasons"],
+            nlohmann::json({{"not proven: a search path from its environment in the installation, "
+                             "and no file there open or mapped",
+                             1}}));
+  std::map<int, bool> users;  // by ID: whether it runs code of the installation
+  for (const auto& user : check["using_files"]) {
+    users[user["pid"].get<int>()] = user["runs_code"].get<bool>();
+  }
+  EXPECT_EQ(users, (std::map<int, bool>{{tool.pid(), false}, {loaded.pid(), true}})) << run.out;
 }
 
 // `depth` directories below `base`, each made beneath the last by descriptor, as deep build

@@ -91,6 +91,14 @@ const char* words_of(unproven what) {
              "installation's index does not hold";
     case unproven::directory_gone:
       return "a file deleted from the installation together with its directory";
+    case unproven::main_class_not_proven:
+      return "a class path with entries of the installation, and no open jar of the "
+             "installation that holds the main class";
+    case unproven::search_path_unconfirmed:
+      return "a search path from its environment in the installation, and no file there open "
+             "or mapped";
+    case unproven::loader_program_not_mapped:
+      return "the dynamic loader names a program of the installation that it has not mapped";
   }
   return "?";
 }

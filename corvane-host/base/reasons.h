@@ -86,8 +86,14 @@ enum class unproven {
   class_path_jars_not_open,   // a class path in the installation, none of its jars open
   unknown_option,             // a command line with an option not understood
   script_gone_unheld,         // its script is gone from the installation, and not held open
-  path_too_long,   // its path is beyond what the kernel shows, and its file decides nothing
-  directory_gone,  // it runs a file deleted from the installation with its directory
+  path_too_long,          // its path is beyond what the kernel shows, and its file decides nothing
+  directory_gone,         // it runs a file deleted from the installation with its directory
+  main_class_not_proven,  // a class path with the installation's entries among others,
+                          // and no open jar of the installation that holds the main class
+  search_path_unconfirmed,    // a search path it was started with leads into the
+                              // installation, and no file there is open or mapped
+  loader_program_not_mapped,  // the dynamic loader names a program of the installation,
+                              // which it has not mapped
 };
 
 const char* words_of(unproven what);

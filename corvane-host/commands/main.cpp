@@ -59,7 +59,8 @@ int parse_and_run(int argc, char** argv) {
   for (CLI::App* root_taker : {check, run}) {
     root_taker->add_flag("--files-in-use", options.files_in_use,
                          "also list, without signalling them, the other processes that map or "
-                         "hold open files of the installation");
+                         "hold open files of the installation (\"runs code of the "
+                         "installation\" where one is mapped executable)");
   }
   for (CLI::App* ender : {kill, run}) {
     ender

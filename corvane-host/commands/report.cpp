@@ -58,7 +58,8 @@ void using_files_text(std::ostream& out, const std::vector<files_user>& users) {
   }
   out << users.size() << " other process(es) using files of the installation (not signalled):\n";
   for (const files_user& user : users) {
-    out << "  " << user.pid << "  " << printable(user.program) << "\n";
+    out << "  " << user.pid << "  " << printable(user.program)
+        << (user.runs_code ? " (runs code of the installation)\n" : "\n");
     for (const std::string& file : user.files) {
       out << "    " << printable(file) << "\n";
     }
@@ -152,6 +153,7 @@ json check_json(const check_outcome& check) {
         files.push_back(std::move(one));
       }
       entry["files"] = std::move(files);
+      entry["runs_code"] = user.runs_code;
       users.push_back(std::move(entry));
     }
     out["using_files"] = std::move(users);

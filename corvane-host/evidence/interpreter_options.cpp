@@ -37,7 +37,10 @@ constexpr std::string_view zsh_value_words[] = {"--emulate"};
 constexpr std::string_view help_and_version[] = {"--help", "--version"};
 
 constexpr letter python_letters[] = {{'c', takes::value, does::no_file_last},
-                                     {'m', takes::value, does::no_file_last},
+                                     {'m', takes::value, does::module},
+                                     {'E', takes::nothing, does::no_environment},
+                                     {'P', takes::nothing, does::no_working_directory},
+                                     {'I', takes::nothing, does::isolated},
                                      {'h', takes::nothing, does::no_file},
                                      {'?', takes::nothing, does::no_file},
                                      {'V', takes::nothing, does::no_file},
@@ -240,7 +243,7 @@ grammar grammar_of(family kind) {
   grammar g;
   switch (kind) {
     case family::python:
-      g.flag_letters = "bBdEiIOPqRsSuvx3tU";
+      g.flag_letters = "bBdiOqRsSuvx3tU";
       g.letters = python_letters;
       g.value_words = python_value_words;
       g.no_file_words = python_no_file_words;

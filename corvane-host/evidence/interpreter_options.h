@@ -48,8 +48,11 @@ enum class does : unsigned char {
   class_path,     // java
   module_path,
   jar,
-  module,
+  module,  // java -m, python -m: what follows is the program's
   source,
+  no_environment,        // python -E
+  no_working_directory,  // python -P
+  isolated,              // python -I: both
 };
 
 struct letter {

@@ -38,7 +38,9 @@ struct reading {
   std::optional<std::string> class_path;
   std::optional<std::string> module_path;
   bool jar = false;
-  bool module = false;
+  std::optional<std::string> module;
+  bool no_environment = false;
+  bool no_working_directory = false;
   bool source = false;
 
   const std::string* take_next() { return next < words.size() ? &words[next++] : nullptr; }
@@ -78,11 +80,21 @@ struct reading {
         jar = true;
         break;
       case does::module:  // what follows the module is the program's
-        module = true;
+        module = std::string(value);
         stopped = true;
         break;
       case does::source:
         source = true;
+        break;
+      case does::isolated:
+        no_environment = true;
+        no_working_directory = true;
+        break;
+      case does::no_environment:
+        no_environment = true;
+        break;
+      case does::no_working_directory:
+        no_working_directory = true;
         break;
     }
   }
@@ -252,11 +264,21 @@ reading read_options(const grammar& g, const std::vector<std::string>& arguments
   return r;
 }
 
-program_words unknown(std::string option) { return {program_kind::unknown, {}, std::move(option)}; }
+program_words words_of(program_kind kind, std::vector<std::string> files, std::string option = {}) {
+  program_words found;
+  found.kind = kind;
+  found.files = std::move(files);
+  found.option = std::move(option);
+  return found;
+}
+
+program_words unknown(std::string option) {
+  return words_of(program_kind::unknown, {}, std::move(option));
+}
 
 // An empty word cannot be opened: whatever runs, it was not named here.
 program_words file(const std::string& name) {
-  return name.empty() ? unknown(name) : program_words{program_kind::file, {name}, {}};
+  return name.empty() ? unknown(name) : words_of(program_kind::file, {name});
 }
 
 program_words script_result(const reading& r, const grammar& g) {
@@ -265,6 +287,12 @@ program_words script_result(const reading& r, const grammar& g) {
   }
   if (r.no_file) {
     return {};
+  }
+  if (r.module) {
+    program_words found = words_of(program_kind::module, {*r.module});
+    found.no_environment = r.no_environment;
+    found.no_working_directory = r.no_working_directory;
+    return found;
   }
   if (r.program) {
     return file(*r.program);
@@ -285,7 +313,7 @@ program_words path_entries(const std::optional<std::string>& path, const char* m
   if (!path) {
     return unknown(missing);
   }
-  program_words found{program_kind::class_path, {}, {}};
+  program_words found = words_of(program_kind::class_path, {});
   for (std::size_t start = 0;;) {
     const std::size_t end = path->find(':', start);
     const std::string entry = path->substr(start, end - start);
@@ -305,7 +333,11 @@ program_words java_result(const reading& r) {
     return {};
   }
   if (r.module) {
-    return path_entries(r.module_path, "--module-path");
+    program_words found = path_entries(r.module_path, "--module-path");
+    const std::size_t slash = r.module->find('/');  // "module/main.Class"
+    found.main_class = slash == std::string::npos ? "" : r.module->substr(slash + 1);
+    found.modules = true;
+    return found;
   }
   if (r.next >= r.words.size()) {
     return {};  // no main class: java prints its usage
@@ -319,7 +351,9 @@ program_words java_result(const reading& r) {
     return unknown(main);
   }
   // With no class path named, CLASSPATH from the environment (or ".") applies.
-  return path_entries(r.class_path, "CLASSPATH");
+  program_words found = path_entries(r.class_path, "CLASSPATH");
+  found.main_class = main;
+  return found;
 }
 
 // tclsh runs its first word as a file, or the third after "-encoding NAME"; any
@@ -373,6 +407,27 @@ bool blank(char c) { return c == ' ' || c == '\t'; }
 
 bool is_interpreter(const std::string& program_name) {
   return family_of(program_name) != family::none;
+}
+
+bool is_loader(const std::string& program_name) {
+  return family_of(program_name) == family::loader;
+}
+
+std::string_view search_path_variable(const std::string& program_name) {
+  switch (family_of(program_name)) {
+    case family::python:
+      return "PYTHONPATH";
+    case family::node:
+      return "NODE_PATH";
+    case family::java:
+      return "CLASSPATH";
+    case family::perl:
+      return "PERL5LIB";
+    case family::ruby:
+      return "RUBYLIB";
+    default:
+      return "";
+  }
 }
 
 program_words program_of(const std::string& program_name,

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "evidence/evidence_steps.h"
 #include "evidence/interpreters.h"
 #include "files/overlay_handle.h"
 #include "files/resolver.h"
+#include "proc/environ_parse.h"
 #include "proc/proc_parse.h"
 #include "proc/proc_table.h"
 
@@ -61,6 +63,8 @@ executable executable_of(const process_handle& process) {
   }
   return exe;
 }
+
+}  // namespace
 
 // Where this host sees a file it holds open.
 std::string seen_here(int fd) {
@@ -113,6 +117,8 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
   policy.judged_for = status.value->real_uid;
   return names.open(path, policy);
 }
+
+namespace {
 
 bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -254,61 +260,6 @@ evidence script_evidence(const process_handle& process, const std::string& progr
   return found;
 }
 
-// A JVM runs the installation's code when the class or module path that
-// supplies its main class lies in the installation, and it holds those jars
-// open.
-evidence class_path_evidence(const process_handle& process, const std::vector<std::string>& path,
-                             const installation& where) {
-  // A class path of more entries than any launcher writes is crafted: each
-  // entry costs a walk.
-  constexpr std::size_t most_entries = 4096;
-  if (path.size() > most_entries) {
-    return {};
-  }
-  std::vector<std::string> entries;  // as seen here; a directory's ends in "/"
-  std::set<std::string> walked;
-  for (const std::string& entry : path) {
-    if (!walked.insert(entry).second) {
-      continue;
-    }
-    const bool wildcard = ends_with(entry, "/*");
-    const unique_fd file = open_in_process_root(
-        process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true, where);
-    struct stat info {};
-    if (!file || fstat(file.get(), &info) != 0) {
-      continue;  // java passes over an entry that is not there
-    }
-    // A directory supplies the jars in it (a wildcard, a module path).
-    const std::string here = seen_here(file.get()) + (S_ISDIR(info.st_mode) ? "/" : "");
-    if (!lies_inside(here, where)) {
-      return {};  // its main class may come from elsewhere: at most it uses files
-    }
-    entries.push_back(here);
-  }
-  if (entries.empty()) {
-    return {};
-  }
-  const auto in_entries = [&entries](const std::string& path) {
-    return std::any_of(entries.begin(), entries.end(), [&path](const std::string& entry) {
-      return entry.back() == '/' ? path.compare(0, entry.size(), entry) == 0 &&
-                                       path.find('/', entry.size()) == std::string::npos
-                                 : path == entry;
-    });
-  };
-  evidence found;
-  visit_open_files(process, most_descriptors, in_entries, [&found, &where](const open_file& jar) {
-    if (indexed({jar.device, jar.inode}, where)) {
-      found.file = jar.path;
-      found.kernel_name = jar.path;
-    }
-    return !found.file;
-  });
-  if (!found.file) {
-    found.unproven = unproven::class_path_jars_not_open;
-  }
-  return found;
-}
-
 // Whether a word of the command line names a path inside the installation.
 bool points_inside(const process_handle& process, const std::vector<std::string>& words,
                    const installation& where) {
@@ -321,6 +272,65 @@ bool points_inside(const process_handle& process, const std::vector<std::string>
     }
   }
   return false;
+}
+
+// What the process was started with, read once, on first need.
+class started {
+ public:
+  explicit started(const process_handle& process) : process_(process) {}
+  std::string_view environ() {
+    if (!text_) {
+      text_ = started_with(process_);
+    }
+    return *text_;
+  }
+
+ private:
+  const process_handle& process_;
+  std::optional<std::string> text_;
+};
+
+// What an interpreter's words say it runs, proven.
+evidence program_evidence(const process_handle& process, const std::string& program,
+                          const program_words& runs, const std::vector<std::string>& words,
+                          started& with, const installation& where) {
+  switch (runs.kind) {
+    case program_kind::file:
+      if (runs.files.front().empty()) {
+        return {};
+      }
+      return is_loader(program) ? loader_evidence(process, runs.files.front(), where)
+                                : script_evidence(process, program, runs.files.front(), where);
+    case program_kind::class_path:
+      return runs.files.empty()
+                 ? evidence()
+                 : class_path_evidence(process, runs.files, runs.main_class, runs.modules, where);
+    case program_kind::module:
+      return module_evidence(process, runs, with.environ(), where);
+    case program_kind::unknown:
+      if (runs.option == "CLASSPATH") {
+        // No class path named: java's comes from CLASSPATH, or is ".", unless
+        // JDK_JAVA_OPTIONS adds words the command line does not show.
+        const std::string_view environ = with.environ();
+        if (environment_value(environ, "JDK_JAVA_OPTIONS").value_or("").empty()) {
+          const std::string_view named = environment_value(environ, "CLASSPATH").value_or("");
+          std::vector<std::string> path;
+          for (const std::string_view entry : search_path_entries(named)) {
+            path.emplace_back(entry);
+          }
+          return class_path_evidence(process, path, runs.main_class, false, where);
+        }
+      }
+      if (points_inside(process, words, where)) {
+        evidence unsure;
+        unsure.unproven = unproven::unknown_option;
+        return unsure;
+      }
+      return {};
+    case program_kind::none:
+      break;
+  }
+  return {};
 }
 
 }  // namespace
@@ -413,20 +423,20 @@ evidence examine(const process_handle& process, const installation& where) {
     return found;
   }
   const program_words runs = program_of(program, words);
-  switch (runs.kind) {
-    case program_kind::file:
-      return runs.files.front().empty()
-                 ? found
-                 : script_evidence(process, program, runs.files.front(), where);
-    case program_kind::class_path:
-      return runs.files.empty() ? found : class_path_evidence(process, runs.files, where);
-    case program_kind::unknown:
-      if (points_inside(process, words, where)) {
-        found.unproven = unproven::unknown_option;
-      }
-      return found;
-    case program_kind::none:
-      break;
+  started with(process);
+  evidence by_words = program_evidence(process, program, runs, words, with, where);
+  if (by_words.file || by_words.unproven) {
+    return by_words;
+  }
+  // What it was started with: read only for the interpreters that take a
+  // search path from it, and only where their words proved nothing. java
+  // reads CLASSPATH only where no class path is named, as above.
+  const std::string_view variable = search_path_variable(program);
+  if (!variable.empty() && variable != "CLASSPATH" && !runs.no_environment) {
+    evidence by_environment = search_path_evidence(process, program, with.environ(), where);
+    if (by_environment.file || by_environment.unproven) {
+      return by_environment;
+    }
   }
   return found;
 }

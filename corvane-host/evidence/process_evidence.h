@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Whether one pinned process runs the installation's code, proven by the
 // kernel: the file its executable is (device and inode), its argv[0] when
-// that leads to the very file it runs, or the script or class path an
-// interpreter runs, held to the same test. What the process says about
-// itself (its arguments, its title, its working directory) is a hint that
-// a proof must confirm, never a proof alone.
+// that leads to the very file it runs, or the script, class path entry or
+// module an interpreter runs, the program the loader maps, or the search path
+// it was started with, each held to the same test. What the process says about
+// itself (its arguments, its title, its environment) is a hint that a proof
+// must confirm, never a proof alone.
 #ifndef CORVANE_HOST_PROCESS_EVIDENCE_H
 #define CORVANE_HOST_PROCESS_EVIDENCE_H
 

@@ -48,20 +48,26 @@ std::optional<pid_t> pid_of_name(std::string_view name) {
 // The installation's files that the process maps or holds open, known by
 // device and inode, so a bind mount's or a hard link's name counts too. Only
 // those are kept, each once, whatever else the process maps or opens.
-std::vector<std::string> files_used(const process_handle& process, const installation& where) {
+// Whether it maps one executable is told in `runs_code`.
+std::vector<std::string> files_used(const process_handle& process, const installation& where,
+                                    bool& runs_code) {
   const int dir = process.proc_dir();
   std::vector<std::string> used;
   std::set<std::string> seen;
   const auto keep = [&](const std::string& path, const file_id& id) {
     const std::string* file =
         id.device == where.directory_id.device ? where.files->find(id) : nullptr;
-    if ((file != nullptr || lies_inside(path, where)) && seen.insert(path).second) {
+    const bool kept = file != nullptr || lies_inside(path, where);
+    if (kept && seen.insert(path).second) {
       used.push_back(path);
     }
+    return kept;
   };
   for (const mapped_file& file :
        parse_maps_files(read_file_at(dir, "maps", most_maps_bytes).text)) {
-    keep(file.path, {makedev(file.major, file.minor), static_cast<ino_t>(file.inode)});
+    runs_code |=
+        keep(file.path, {makedev(file.major, file.minor), static_cast<ino_t>(file.inode)}) &&
+        file.executable;
   }
   visit_open_files(
       process, most_descriptors,
@@ -222,9 +228,10 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     }
     if (!found.file) {
       if (files_in_use && *pid != getpid()) {
-        std::vector<std::string> used = files_used(process, where);
+        bool runs_code = false;
+        std::vector<std::string> used = files_used(process, where, runs_code);
         if (!used.empty()) {
-          scan.using_files.push_back({*pid, found.kernel_name, std::move(used)});
+          scan.using_files.push_back({*pid, found.kernel_name, std::move(used), runs_code});
         }
       }
     } else if (family.count(*pid) != 0) {

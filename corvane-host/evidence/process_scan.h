@@ -34,6 +34,7 @@ struct files_user {
   pid_t pid = 0;
   std::string program;
   std::vector<std::string> files;
+  bool runs_code = false;  // it maps one of them executable: it runs code of the installation
 };
 
 struct installation_scan {

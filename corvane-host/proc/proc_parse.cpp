@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <csignal>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace corvane_host {
@@ -161,11 +162,11 @@ exe_target parse_exe_link(std::string_view target) {
 
 std::vector<mapped_file> parse_maps_files(std::string_view text) {
   std::vector<mapped_file> files;
-  std::unordered_set<std::string_view> seen;
+  std::unordered_map<std::string_view, std::size_t> seen;  // path to its place in `files`
   for (std::string_view line : parts(text, '\n')) {
     // "ADDRESS PERMS OFFSET MAJOR:MINOR INODE        PATH": the path may hold blanks.
     next_word(line);
-    next_word(line);
+    const std::string_view perms = next_word(line);
     next_word(line);
     const std::string_view device = next_word(line);
     const std::string_view inode = next_word(line);
@@ -178,13 +179,20 @@ std::vector<mapped_file> parse_maps_files(std::string_view text) {
         path.substr(path.size() - deleted_mark.size()) == deleted_mark) {
       path.remove_suffix(deleted_mark.size());
     }
+    const bool executable = perms.size() > 2 && perms[2] == 'x';
+    if (const auto known = seen.find(path); known != seen.end()) {
+      files[known->second].executable |= executable;
+      continue;
+    }
     mapped_file file{std::string(path)};
+    file.executable = executable;
     const std::size_t colon = device.find(':');
     if (colon == std::string_view::npos || !parse_number(device.substr(0, colon), file.major, 16) ||
         !parse_number(device.substr(colon + 1), file.minor, 16) ||
-        !parse_number(inode, file.inode) || !seen.insert(path).second) {
+        !parse_number(inode, file.inode)) {
       continue;
     }
+    seen.emplace(path, files.size());
     files.push_back(std::move(file));
   }
   return files;

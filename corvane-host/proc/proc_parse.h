@@ -68,12 +68,13 @@ struct exe_target {
 exe_target parse_exe_link(std::string_view target);
 
 // A file that /proc/PID/maps names: its path (the kernel's " (deleted)" mark
-// removed), device and inode.
+// removed), device and inode, and whether any of its mappings is executable.
 struct mapped_file {
   std::string path;
   unsigned major = 0;
   unsigned minor = 0;
   std::uint64_t inode = 0;
+  bool executable = false;
 };
 
 // Each file of /proc/PID/maps once; anonymous and special mappings ("[heap]")
