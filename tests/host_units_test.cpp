@@ -108,16 +108,16 @@ TEST(proc_parse, command_lines_links_cgroups_and_maps) {
   for (const char* row : {"hidepid=invisible,gid=27 | invisible 27", "hidepid=2 | 2 -",
                           "hidepid=0 | -", "hidepid=off | -", "subset=pid | -"}) {
     const strings fields = harness::split(row, '|');
-    const auto hiding = proc_hides_processes("25 1 8:1 / / rw - ext4 /dev/sda1 rw\n" + proc_line +
-                                                 fields[0] + "\n",
-                                             0);
+    const auto hiding = proc_hides_processes(
+        "25 1 8:1 / / rw - ext4 /dev/sda1 rw\n" + proc_line + fields[0] + "\n", 0);
     const std::string seen =
         hiding ? hiding->mode + " " + (hiding->gid ? std::to_string(*hiding->gid) : "-") : "-";
     EXPECT_EQ(seen, fields[1]) << row;
   }
   EXPECT_FALSE(proc_hides_processes("30 26 0:50 / /mnt/proc rw - proc proc rw,hidepid=2\n", 0));
   // A second /proc over the first: the one read decides, by its mount ID.
-  const std::string stacked = proc_line + "hidepid=0\n31 22 0:51 / /proc rw - proc proc rw,hidepid=2\n";
+  const std::string stacked =
+      proc_line + "hidepid=0\n31 22 0:51 / /proc rw - proc proc rw,hidepid=2\n";
   EXPECT_FALSE(proc_hides_processes(stacked, 22));
   EXPECT_TRUE(proc_hides_processes(stacked, 31));
   EXPECT_TRUE(proc_hides_processes(stacked, 0));
@@ -226,7 +226,8 @@ TEST(resolver, links_views_and_judged_steps) {
   const unique_fd self(open("/proc/self", O_PATH | O_DIRECTORY | O_CLOEXEC));
   process_names names(self.get());
   const auto opens = [&names](const std::string& path, step_rule steps, uid_t judged_for) {
-    return static_cast<bool>(names.open(path, walk_policy{steps, judged_for}));
+    return static_cast<bool>(
+        names.open(path, walk_policy{steps, judged_for, true, false, std::nullopt}));
   };
   EXPECT_TRUE(opens(top + "/theirs", step_rule::any, 0));
   EXPECT_TRUE(opens(top + "/theirs", step_rule::guarded, 4242));
@@ -375,10 +376,11 @@ std::pair<check_outcome, kill_outcome> every_part() {
   check.uninspected = {{"Permission denied", 2}, {"gone", 1}};
   check.using_files = {{{13, "/usr/bin/tool", {caf + "lib/x.so", caf + "y"}}}};
   kill_outcome kill{0, 1, {}, std::nullopt};
-  kill.processes = {{20, "", "/opt/p", fate::still_running, {}},
-                    {21, "", "/opt/p", fate::not_permitted, reason{why::system_error, EPERM}},
-                    {std::nullopt, "a\x1b", "", fate::left_alone, reason{why::not_a_process_id}},
-                    {22, "", "/opt/p", fate::signalled, {}, parent_process{{30, 0, 0}, "s\xe9", false}}};
+  kill.processes = {
+      {20, "", "/opt/p", fate::still_running, {}},
+      {21, "", "/opt/p", fate::not_permitted, reason{why::system_error, EPERM}},
+      {std::nullopt, "a\x1b", "", fate::left_alone, reason{why::not_a_process_id}},
+      {22, "", "/opt/p", fate::signalled, {}, parent_process{{30, 0, 0}, "s\xe9", false}}};
   return {check, kill};
 }
 

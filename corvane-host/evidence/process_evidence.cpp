@@ -86,6 +86,7 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
   process_names names(process.proc_dir());
   walk_policy policy;
   policy.follow_last = follow;
+  policy.enter_device = where.directory_id.device;
   unique_fd file = names.open(path, policy);
   if (!file) {
     return file;
@@ -150,8 +151,7 @@ evidence script_evidence(const process_handle& process, const std::string& progr
     // A shell whose script's name leads to the installation now, but which
     // holds no such file, runs another script: the name was changed since.
     if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-        !(is_shell(program) && indexed(id_from(info), where) &&
-          !holds(process, id_from(info)))) {
+        !(is_shell(program) && indexed(id_from(info), where) && !holds(process, id_from(info)))) {
       held = id_from(info);
       found.kernel_name = seen_here(file.get());
     }
@@ -203,9 +203,8 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
       continue;
     }
     const bool wildcard = ends_with(entry, "/*");
-    const unique_fd file =
-        open_in_process_root(process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true,
-                             where);
+    const unique_fd file = open_in_process_root(
+        process, wildcard ? entry.substr(0, entry.size() - 2) : entry, true, where);
     struct stat info {};
     if (!file || fstat(file.get(), &info) != 0) {
       continue;  // java passes over an entry that is not there
@@ -276,9 +275,10 @@ evidence examine(const process_handle& process, const installation& where) {
   if (deleted) {
     // Gone from every directory: it was the installation's when the process
     // runs in this host's root and on the installation's file system.
-    struct stat root {};
-    if (lies_inside(name, where) && fstatat(process.proc_dir(), "root", &root, 0) == 0 &&
-        id_from(root) == where.host_root && running.st_dev == where.directory_id.device) {
+    // Its root's facts, taken without asking the file system it lies on.
+    const reached_file root = reach_at(process.proc_dir(), "root");
+    if (lies_inside(name, where) && root.error == 0 && id_from(root.facts) == where.host_root &&
+        running.st_dev == where.directory_id.device) {
       found.file = name;
     }
     return found;
