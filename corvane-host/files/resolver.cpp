@@ -29,6 +29,9 @@ struct walked {
   std::uint64_t mount = 0;
 };
 
+// A kernel before 5.8 gives no mount ID: the time bound alone covers the walk there.
+constexpr std::uint64_t unknown_mount = ~std::uint64_t{0};
+
 // The facts of a held file, given by the kernel without asking its file
 // system (a FUSE server or a network server may never answer), and its mount.
 bool facts_of(int fd, struct stat& status, std::uint64_t& mount) {
@@ -45,7 +48,7 @@ bool facts_of(int fd, struct stat& status, std::uint64_t& mount) {
   status.st_uid = facts.stx_uid;
   status.st_gid = facts.stx_gid;
   status.st_size = static_cast<off_t>(facts.stx_size);
-  mount = (facts.stx_mask & STATX_MNT_ID) != 0 ? facts.stx_mnt_id : 0;
+  mount = (facts.stx_mask & STATX_MNT_ID) != 0 ? facts.stx_mnt_id : unknown_mount;
   return true;
 }
 
@@ -108,8 +111,8 @@ struct walk_end {
 // `policy.enter_device` (where the installation lies).
 bool may_enter(process_mounts* mounts, const walk_policy& policy, std::uint64_t mount,
                dev_t device) {
-  return mounts == nullptr || (policy.enter_device && *policy.enter_device == device) ||
-         mounts->may_enter(mount);
+  return mounts == nullptr || mount == unknown_mount ||
+         (policy.enter_device && *policy.enter_device == device) || mounts->may_enter(mount);
 }
 
 // The walker: one component at a time from `root`, each step and each link
