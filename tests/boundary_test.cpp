@@ -33,7 +33,7 @@ TEST(boundary, a_call_is_bound_while_it_runs_and_a_service_that_throws_hands_an_
   session.values["KEY"] = "value";
   EXPECT_EQ(call_in_progress(), nullptr);
   {
-    plugin_call call(call_basics{log.stream(), proc.get()});
+    plugin_call call(call_basics{log.stream(), proc.get(), nullptr});
     call.where = where;
     call.signals.emplace(std::vector<recorded_process>{}, where, proc.get());
     const call_scope scope(call);

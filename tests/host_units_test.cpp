@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <optional>
@@ -14,6 +15,7 @@
 #include <tuple>
 
 #include "base/text.h"
+#include "base/time_bound.h"
 #include "commands/commands.h"
 #include "commands/help_footer.h"
 #include "commands/report.h"
@@ -28,6 +30,7 @@
 #include "files/session_lock.h"
 #include "host_harness.h"
 #include "proc/environ_parse.h"
+#include "proc/mounts.h"
 #include "proc/proc_parse.h"
 
 namespace {
@@ -122,6 +125,54 @@ TEST(proc_parse, command_lines_links_cgroups_and_maps) {
   EXPECT_FALSE(proc_hides_processes(stacked, 22));
   EXPECT_TRUE(proc_hides_processes(stacked, 31));
   EXPECT_TRUE(proc_hides_processes(stacked, 0));
+  // Which mounts a walk of a process's names may look into, by type and whose namespace.
+  const std::vector<mount_line> mounts = parse_mountinfo(
+      stacked + "40 25 0:60 / /home/u/x rw,nosuid shared:7 - fuse.sshfs u@h:/ rw,user_id=0\n");
+  ASSERT_EQ(mounts.size(), 3U);
+  EXPECT_EQ(std::tie(mounts[2].id, mounts[2].mount_point, mounts[2].type),
+            std::make_tuple(std::uint64_t{40}, std::string_view("/home/u/x"),
+                            std::string_view("fuse.sshfs")));
+  using verdict = mount_verdict;
+  for (const auto& [type, hosts, expected] : std::vector<std::tuple<const char*, bool, verdict>>{
+           {"ext4", false, verdict::enter},
+           {"tmpfs", false, verdict::enter},
+           {"overlay", true, verdict::enter},
+           {"overlay", false, verdict::users_overlay},
+           {"fuse", true, verdict::may_stall},
+           {"fuse.sshfs", true, verdict::may_stall},
+           {"fuseblk", true, verdict::may_stall},
+           {"nfs4", true, verdict::may_stall},
+           {"cifs", true, verdict::may_stall},
+           {"9p", true, verdict::may_stall},
+           {"autofs", true, verdict::may_stall},
+           {"fusectl", true, verdict::enter}}) {
+    EXPECT_EQ(judge_mount(std::string_view(type), hosts), expected) << type << " " << hosts;
+  }
+  EXPECT_EQ(judge_mount(std::nullopt, true), verdict::unknown);
+}
+
+// A job that does not end in time is abandoned and says so; the time left
+// for jobs is then spent, and what it shares outlives the wait.
+TEST(time_bound, a_job_that_does_not_end_is_abandoned_within_the_bound) {
+  int never[2];
+  ASSERT_EQ(pipe(never), 0);
+  const auto started = std::make_shared<std::atomic<int>>(0);
+  time_bound time(std::chrono::milliseconds(250));
+  EXPECT_TRUE(time.run([started] { ++*started; }));
+  EXPECT_FALSE(time.abandoned());
+  const auto start = std::chrono::steady_clock::now();
+  for (int job = 0; job < 10; ++job) {
+    EXPECT_FALSE(time.run([started, fd = never[0]] {
+      ++*started;
+      char byte = 0;
+      static_cast<void>(read(fd, &byte, 1));  // until the write end closes
+    }));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+  EXPECT_TRUE(time.abandoned());
+  EXPECT_EQ(*started, 6);  // a fifth of the bound each, then none ran at all
+  close(never[1]);         // the abandoned reads end, touching only what they share
+  close(never[0]);
 }
 
 // What a process was started with: the first entry of a name, as getenv() finds it, as a view
@@ -250,7 +301,8 @@ TEST(resolver, links_views_and_judged_steps) {
   const unique_fd self(open("/proc/self", O_PATH | O_DIRECTORY | O_CLOEXEC));
   process_names names(self.get());
   const auto opens = [&names](const std::string& path, step_rule steps, uid_t judged_for) {
-    return static_cast<bool>(names.open(path, walk_policy{steps, judged_for}));
+    return static_cast<bool>(
+        names.open(path, walk_policy{steps, judged_for, true, false, std::nullopt}));
   };
   EXPECT_TRUE(opens(top + "/theirs", step_rule::any, 0));
   EXPECT_TRUE(opens(top + "/theirs", step_rule::guarded, 4242));

@@ -22,6 +22,8 @@ std::string words_of(const reason& because) {
       return "it has ended";
     case why::this_host_or_a_caller:
       return "it is this corvane-host or a process that called it";
+    case why::file_system_stalled:
+      return "a file system it leads to did not answer in time";
     case why::system_error:
       break;
   }

@@ -10,8 +10,11 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "base/time_bound.h"
 
 #include "ending/verified_signals.h"
 #include "evidence/process_scan.h"
@@ -22,6 +25,8 @@ namespace corvane_host {
 struct call_basics {
   std::FILE* log = stderr;  // where print_log() writes; the stream stays the caller's
   int proc_fd = -1;         // the /proc the scan reads
+  // How long the run waits for file systems; none: without bound.
+  std::shared_ptr<time_bound> time;
 };
 
 // A host service, or kill(), as a failure names it.

@@ -173,7 +173,7 @@ check_result check(const loaded_plugin& plugin, const call_basics& basics, sessi
                    const options& options) {
   const std::string directory = directory_of(normal_path(options.root));
   plugin_call call(basics);
-  call.where = installation_at(directory);
+  call.where = installation_at(directory, basics.time);
   call.files_in_use = options.files_in_use;
   session.values["CORVANE_PATH"] = options.root;
   const std::string before = value_of(session, "SHORT_DESC");
@@ -189,6 +189,8 @@ check_result check(const loaded_plugin& plugin, const call_basics& basics, sessi
   outcome.spared = scan.spared;
   outcome.uninspected = scan.uninspected;
   outcome.hidden = scan.hidden;
+  outcome.not_indexed = call.where->files->left_out();
+  outcome.index_timed_out = call.where->files->timed_out();
   outcome.as_root = geteuid() == 0;
   if (options.files_in_use) {
     outcome.using_files = scan.using_files;
@@ -268,7 +270,7 @@ exit_status after_signals(std::optional<std::string>& failure, Save&& save, Repo
   return exit_signalled_after_failure;
 }
 
-exit_status execute(const options& options) {
+exit_status execute(const options& options, const std::shared_ptr<time_bound>& time) {
   const bool checks = options.command != command::kill;
   const bool kills = options.command != command::check;
   const unique_fd proc = open_proc();
@@ -284,7 +286,7 @@ exit_status execute(const options& options) {
   if (options.log_file) {
     log.emplace(*options.log_file);
   }
-  const call_basics basics{log ? log->stream() : stderr, proc.get()};
+  const call_basics basics{log ? log->stream() : stderr, proc.get(), time};
   const std::string plugin_file = options.plugin.empty() ? default_plugin() : options.plugin;
   const loaded_plugin plugin(plugin_file);
 
@@ -343,18 +345,25 @@ exit_status execute(const options& options) {
 }  // namespace
 
 exit_status run_command(const options& options) {
+  const auto time = std::make_shared<time_bound>(milliseconds_of(options.fs_timeout_seconds));
+  exit_status status = exit_error;
   try {
-    return execute(options);
+    status = execute(options, time);
   } catch (const failure& error) {
     std::cerr << "corvane-host: " << error.what() << "\n";
-    return error.kind == failure_kind::usage ? exit_usage : exit_error;
+    status = error.kind == failure_kind::usage ? exit_usage : exit_error;
   } catch (const std::exception& error) {
     std::cerr << "corvane-host: " << error.what() << "\n";
-    return exit_error;
   } catch (...) {
     std::cerr << "corvane-host: an exception that says nothing\n";
-    return exit_error;
   }
+  if (time->abandoned()) {
+    // A helper may still wait in the kernel, and wake while destructors run.
+    std::cout.flush();
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
 }
 
 }  // namespace corvane_host

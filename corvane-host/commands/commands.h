@@ -47,7 +47,8 @@ inline constexpr exit_status_meaning exit_status_meanings[] = {
      "verifiable), outlived --wait (and --force), or was started again."},
     {exit_incomplete,
      "not every process could be inspected or proven (usual for an ordinary user, who cannot "
-     "inspect root's daemons): check found nothing among those it could; kill and run ended "
+     "inspect root's daemons; or a file system did not answer within --fs-timeout): check found "
+     "nothing among those it could; kill and run ended "
      "what they recorded, but the check or the look after --wait left processes it could not "
      "prove, which may be the installation's and still run."},
     {exit_signalled_after_failure,
@@ -72,6 +73,7 @@ struct options {
   bool files_in_use = false;
   std::optional<double> wait_seconds;
   double lock_timeout_seconds = 60;
+  double fs_timeout_seconds = 10;  // the most a run waits for file systems that do not answer
   bool force = false;
 };
 

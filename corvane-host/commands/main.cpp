@@ -43,6 +43,13 @@ int parse_and_run(int argc, char** argv) {
       ->type_name("SECONDS")
       ->check(seconds_from_0_to(86400))
       ->capture_default_str();
+  app.add_option("--fs-timeout", options.fs_timeout_seconds,
+                 "wait at most SECONDS in all for file systems that do not answer (a FUSE "
+                 "server, a dead NFS server), and a fifth of it for any one process or the "
+                 "installation's index; what was not answered in time is counted as not inspected")
+      ->type_name("SECONDS")
+      ->check(seconds_from_0_to(3600))
+      ->capture_default_str();
 
   CLI::App* check = app.add_subcommand("check", "record the corvane processes running from --root");
   CLI::App* kill = app.add_subcommand("kill", "send SIGTERM to the processes a check recorded");

@@ -49,6 +49,13 @@ void uninspected_text(std::ostream& out, const check_outcome& check) {
     out << "Could not see every process: " << printable(check.hidden)
         << (check.as_root ? ".\n" : "; a complete check needs root.\n");
   }
+  if (check.index_timed_out) {
+    out << "Could not index every file of the installation: "
+        << words_of(reason{why::file_system_stalled}) << ".\n";
+  }
+  for (const std::string& mount : check.not_indexed) {
+    out << "Not indexed, another mount: " << printable(mount) << "\n";
+  }
 }
 
 void using_files_text(std::ostream& out, const std::vector<files_user>& users) {
@@ -139,6 +146,15 @@ json check_json(const check_outcome& check) {
       {"uninspected", {{"count", check.uninspected_count()}, {"reasons", check.uninspected}}}};
   if (!check.hidden.empty()) {
     out["hidden"] = check.hidden;
+  }
+  if (check.index_timed_out || !check.not_indexed.empty()) {
+    json mounts = json::array();
+    for (const std::string& mount : check.not_indexed) {
+      json one;
+      put_text(one, "path", mount);
+      mounts.push_back(std::move(one));
+    }
+    out["index"] = {{"timed_out", check.index_timed_out}, {"mounts_left_out", mounts}};
   }
   put_text(out, "root", check.root);
   if (check.using_files) {

@@ -30,13 +30,19 @@ struct check_outcome {
   bool prerequisite_raised = false;
   std::vector<spared_process> spared;
   std::map<std::string, int> uninspected;
-  std::string hidden;    // why /proc hides processes from this caller, if it does
+  std::string hidden;  // why /proc hides processes from this caller, if it does
+  // The installation's index: the mounts inside it that it did not enter,
+  // and whether its own file system did not answer in time (files missing).
+  std::vector<std::string> not_indexed;
+  bool index_timed_out = false;
   bool as_root = false;  // whether root ran the check: no one could see more
   std::optional<std::vector<files_user>> using_files;  // set when asked for
 
   [[nodiscard]] int uninspected_count() const;
   // Some processes could not be inspected, or /proc hid some.
-  [[nodiscard]] bool incomplete() const { return uninspected_count() > 0 || !hidden.empty(); }
+  [[nodiscard]] bool incomplete() const {
+    return uninspected_count() > 0 || !hidden.empty() || index_timed_out;
+  }
 };
 
 struct process_fate {

@@ -59,7 +59,7 @@ void look_again(const loaded_plugin& plugin, const call_basics& basics, const st
                   "cannot look again at " + resolved + ": " + std::strerror(error));
   }
   plugin_call call(basics);
-  call.where = installation_at(directory_of(resolved));
+  call.where = installation_at(directory_of(resolved), basics.time);
   session_t scratch;
   scratch.values["CORVANE_PATH"] = root;
   plugin.check_running_corvane(scratch, call);
@@ -203,7 +203,7 @@ void note_failure(std::optional<std::string>& failure, const std::exception_ptr&
 kill_outcome end_recorded(const loaded_plugin& plugin, const call_basics& basics,
                           session_t& session, const session_records& records,
                           const std::string& root, const ending& how) {
-  const installation where = installation_at(directory_of(normal_path(root)));
+  const installation where = installation_at(directory_of(normal_path(root)), basics.time);
   const guard_result guard = guard_recorded(records, where, basics.proc_fd);
   session.values[list_key] = guard.list;
   kill_outcome outcome;

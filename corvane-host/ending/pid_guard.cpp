@@ -6,7 +6,7 @@
 #include <set>
 #include <string_view>
 
-#include "evidence/process_evidence.h"
+#include "evidence/examine_in_time.h"
 #include "proc/proc_table.h"
 
 namespace corvane_host {
@@ -37,7 +37,11 @@ proof prove_again(const recorded_process& recorded, const installation& where, i
   if (!pinned.handle) {
     return {std::nullopt, reason_of_error(pinned.error), {}};
   }
-  const evidence found = examine(*pinned.handle, where);
+  const std::optional<evidence> examined = examine_in_time(*pinned.handle, where);
+  if (!examined) {
+    return {std::nullopt, {why::file_system_stalled}};
+  }
+  const evidence& found = *examined;
   const process_handle& process = *pinned.handle;
   if (process.ended() || !process.verify()) {
     return {std::nullopt, {why::has_ended}, {}};

@@ -23,6 +23,14 @@ struct dir_closer {
   void operator()(DIR* dir) const { closedir(dir); }
 };
 
+// What one walk found; the walk owns it until it ends, as it may be abandoned.
+struct walked_tree {
+  std::unordered_map<file_id, std::string, file_id_hash> files;
+  std::unordered_set<file_id, file_id_hash> link_targets;
+  std::vector<std::string> left_out;
+  std::unordered_set<std::string> directories;  // entered: no one else may change them
+};
+
 // The directory `relative` beneath `root`, however deep: a name longer than
 // the kernel takes in one call (PATH_MAX; deep build and cache trees are made
 // with relative steps) is opened a part at a time, each part beneath the
@@ -45,53 +53,64 @@ unique_fd open_deep(int root, const std::string& relative) {
   return open_beneath(at ? at.get() : root, relative.substr(start));
 }
 
-// Walks the tree below `root` (the directory `prefix` names), adding each
-// regular file under its path. Directories wait by name, not by an open
-// descriptor, and are opened beneath the root without following any link or
-// entering another file system (only the root's is looked up; an automount
-// or a dead network mount is never touched). Only what root or `owner` (the
-// installation's) made and no one else could have put there counts: a
-// directory others may write to is not entered, so a hard link to anyone's
-// program placed there is never taken for the installation's.
-void walk(int root, const std::string& prefix, uid_t owner,
-          std::unordered_map<file_id, std::string, file_id_hash>& files,
-          std::unordered_set<file_id, file_id_hash>& link_targets,
-          std::unordered_set<std::string>& directories) {
-  const auto trusted = [owner](const struct stat& info) {
-    return info.st_uid == 0 || info.st_uid == owner;
-  };
+// Walks the tree below `prefix`, adding each regular file under its path.
+// Directories wait by name, not by an open descriptor, and are opened
+// beneath the root without following any link or entering another mount.
+// An entry's facts are taken without asking its file system, so a mount
+// point is seen as one (another mount ID) and left out, whatever is mounted
+// there: an automount or a dead network mount is never touched. A link's
+// target is walked in this host's view with its mounts judged
+// (proc/mounts.h). Only what root or the installation's owner made and no
+// one else could have put there counts: a directory others may write to is
+// not entered, so a hard link to anyone's program placed there is never
+// taken for the installation's.
+void walk(const std::string& prefix, walked_tree& tree) {
+  const unique_fd root = open_normal_directory(prefix);
+  struct statx top {};
+  // A directory others may write to holds nothing the installation vouches for.
+  if (!root ||
+      statx(root.get(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_BASIC_STATS | STATX_MNT_ID,
+            &top) != 0 ||
+      (top.stx_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return;
+  }
+  const uid_t owner = top.stx_uid;
+  const unique_fd self(open("/proc/self", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  process_names here(self.get());
   std::vector<std::string> pending{"."};
   while (!pending.empty()) {
     const std::string relative = std::move(pending.back());
     pending.pop_back();
-    unique_fd opened = open_deep(root, relative);
+    unique_fd opened = open_deep(root.get(), relative);
     const std::unique_ptr<DIR, dir_closer> dir(opened ? fdopendir(opened.get()) : nullptr);
     if (!dir) {
       continue;
     }
     static_cast<void>(opened.release());  // the directory stream owns it now
     const std::string base = relative == "." ? "" : relative + "/";
-    directories.insert(prefix + (relative == "." ? "" : relative));
+    tree.directories.insert(prefix + (relative == "." ? "" : relative));
     while (const dirent* entry = readdir(dir.get())) {
       const std::string name = entry->d_name;
-      struct stat info {};
+      struct statx info {};
       if (name == "." || name == ".." ||
-          fstatat(dirfd(dir.get()), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-          !trusted(info)) {
+          statx(dirfd(dir.get()), name.c_str(),
+                AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
+                STATX_BASIC_STATS | STATX_MNT_ID, &info) != 0 ||
+          (info.stx_uid != 0 && info.stx_uid != owner)) {
         continue;
       }
-      if (S_ISLNK(info.st_mode)) {
-        // Where it leads, asked without waking an automount or a network server.
-        struct statx target {};
-        if (statx(dirfd(dir.get()), name.c_str(), AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, STATX_INO,
-                  &target) == 0) {
-          link_targets.insert(id_from(target));
+      std::string path = prefix;
+      path.append(base).append(name);
+      if (info.stx_mnt_id != top.stx_mnt_id) {
+        tree.left_out.push_back(std::move(path));
+      } else if (S_ISLNK(info.stx_mode)) {
+        const unique_fd target = here.open(path, {});
+        if (const std::optional<file_id> id = target ? id_of(target.get()) : std::nullopt) {
+          tree.link_targets.insert(*id);
         }
-      } else if (S_ISREG(info.st_mode)) {
-        std::string path = prefix;
-        path.append(base).append(name);
-        files.emplace(id_from(info), std::move(path));
-      } else if (S_ISDIR(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+      } else if (S_ISREG(info.stx_mode)) {
+        tree.files.emplace(id_from(info), std::move(path));
+      } else if (S_ISDIR(info.stx_mode) && (info.stx_mode & (S_IWGRP | S_IWOTH)) == 0) {
         pending.push_back(base + name);
       }
     }
@@ -102,22 +121,24 @@ void walk(int root, const std::string& prefix, uid_t owner,
 
 void installation_files::build() {
   built_ = true;
-  const unique_fd root = open_normal_directory(directory_);
-  struct stat info {};
-  // A directory others may write to holds nothing the installation vouches for.
-  if (root && fstat(root.get(), &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
-    walk(root.get(), directory_, info.st_uid, files_, link_targets_, directories_);
+  auto tree = std::make_shared<walked_tree>();
+  // The job shares what it fills: abandoned, it may still run, and fills nothing of ours.
+  const auto job = [tree, directory = directory_] { walk(directory, *tree); };
+  const std::shared_ptr<time_bound> time = time_.lock();
+  if (time && !time->run(job)) {
+    timed_out_ = true;
+    return;
   }
+  if (!time) {
+    job();
+  }
+  files_ = std::move(tree->files);
+  link_targets_ = std::move(tree->link_targets);
+  left_out_ = std::move(tree->left_out);
+  directories_ = std::move(tree->directories);
   for (const auto& [id, path] : files_) {
     by_name_.emplace(path.substr(path.rfind('/') + 1), &path);
   }
-}
-
-bool installation_files::is_vouched_directory(const std::string& path) {
-  if (!built_) {
-    build();
-  }
-  return directories_.count(path) != 0 || directories_.count(path + "/") != 0;
 }
 
 const std::string* installation_files::find(const file_id& id) {
@@ -126,6 +147,13 @@ const std::string* installation_files::find(const file_id& id) {
   }
   const auto file = files_.find(id);
   return file == files_.end() ? nullptr : &file->second;
+}
+
+bool installation_files::is_vouched_directory(const std::string& path) {
+  if (!built_) {
+    build();
+  }
+  return directories_.count(path) != 0 || directories_.count(path + "/") != 0;
 }
 
 bool installation_files::is_link_target(const file_id& id) {
@@ -150,14 +178,15 @@ bool installation_files::has_path_ending(const std::string& tail) {
   return false;
 }
 
-installation installation_at(const std::string& directory) {
+installation installation_at(const std::string& directory, std::shared_ptr<time_bound> time) {
   const auto directory_id = id_at(directory);
   const auto host_root = id_at("/proc/self/root");
   if (!directory_id || !host_root) {
     throw failure(failure_kind::system,
                   "cannot look at " + directory + ": " + std::strerror(errno));
   }
-  return {directory, *directory_id, *host_root, std::make_shared<installation_files>(directory)};
+  return {directory, *directory_id, *host_root,
+          std::make_shared<installation_files>(directory, time), time};
 }
 
 bool lies_inside(const std::string& path, const installation& where) {

@@ -101,6 +101,7 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
   process_names names(process.proc_dir());
   walk_policy policy;
   policy.follow_last = follow;
+  policy.enter_device = where.directory_id.device;
   unique_fd file = names.open(path, policy);
   if (!file) {
     return file;
@@ -163,9 +164,10 @@ evidence former_file(const process_handle& process, std::string name, dev_t devi
   if (ends_with(name, std::string(deleted_mark))) {
     name.resize(name.size() - deleted_mark.size());
   }
-  struct stat root {};
-  if (!lies_inside(name, where) || fstatat(process.proc_dir(), "root", &root, 0) != 0 ||
-      id_from(root) != where.host_root || device != where.directory_id.device) {
+  // Its root's facts, taken without asking the file system it lies on.
+  const reached_file root = reach_at(process.proc_dir(), "root");
+  if (!lies_inside(name, where) || root.error != 0 || id_from(root.facts) != where.host_root ||
+      device != where.directory_id.device) {
     return former;
   }
   const std::string directory = name.substr(0, name.rfind('/'));

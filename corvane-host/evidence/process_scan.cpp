@@ -18,8 +18,9 @@
 #include <unordered_map>
 
 #include "base/failure.h"
+#include "base/reasons.h"
+#include "evidence/examine_in_time.h"
 #include "evidence/interpreters.h"
-#include "evidence/process_evidence.h"
 #include "proc/proc_parse.h"
 #include "proc/proc_table.h"
 
@@ -189,7 +190,14 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
       continue;
     }
     process_handle& process = *looked.handle;
-    evidence found = examine(process, where);
+    std::optional<evidence> examined = examine_in_time(process, where);
+    if (!examined) {
+      if (family.count(*pid) == 0) {
+        ++scan.uninspected[words_of(reason{why::file_system_stalled})];
+      }
+      continue;
+    }
+    evidence& found = *examined;
     if (!found.file && found.unreadable == 0 && !found.unproven && !files_in_use) {
       continue;  // nothing to decide on: most processes
     }

@@ -26,7 +26,31 @@ struct walked {
   unique_fd fd;
   struct stat status {};
   std::string path;
+  std::uint64_t mount = 0;
 };
+
+// A kernel before 5.8 gives no mount ID: the time bound alone covers the walk there.
+constexpr std::uint64_t unknown_mount = ~std::uint64_t{0};
+
+// The facts of a held file, given by the kernel without asking its file
+// system (a FUSE server or a network server may never answer), and its mount.
+bool facts_of(int fd, struct stat& status, std::uint64_t& mount) {
+  struct statx facts {};
+  if (statx(fd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
+            STATX_BASIC_STATS | STATX_MNT_ID, &facts) != 0) {
+    return false;
+  }
+  status = {};
+  status.st_dev = makedev(facts.stx_dev_major, facts.stx_dev_minor);
+  status.st_ino = facts.stx_ino;
+  status.st_mode = facts.stx_mode;
+  status.st_nlink = facts.stx_nlink;
+  status.st_uid = facts.stx_uid;
+  status.st_gid = facts.stx_gid;
+  status.st_size = static_cast<off_t>(facts.stx_size);
+  mount = (facts.stx_mask & STATX_MNT_ID) != 0 ? facts.stx_mnt_id : unknown_mount;
+  return true;
+}
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error) {
   throw path_error(what + " " + printable(path) + ": " + std::strerror(error));
@@ -55,7 +79,7 @@ std::string absolute(const std::string& named) {
 
 walked start_at(int root, const std::string& what) {
   walked start{unique_fd(openat(root, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)), {}, "/"};
-  if (!start.fd || fstat(start.fd.get(), &start.status) != 0) {
+  if (!start.fd || !facts_of(start.fd.get(), start.status, start.mount)) {
     fail(what, "/", errno);
   }
   return start;
@@ -82,13 +106,27 @@ struct walk_end {
   std::deque<std::string> unwalked;  // what followed a missing component
 };
 
+// Whether the walk may ask the file system of `mount` anything: a
+// process's view enters only the mounts `mounts` allows, and the one of
+// `policy.enter_device` (where the installation lies).
+bool may_enter(process_mounts* mounts, const walk_policy& policy, std::uint64_t mount,
+               dev_t device) {
+  return mounts == nullptr || mount == unknown_mount ||
+         (policy.enter_device && *policy.enter_device == device) || mounts->may_enter(mount);
+}
+
 // The walker: one component at a time from `root`, each step and each link
-// judged by `policy`, ".." never above the start. Throws path_error.
+// judged by `policy`, ".." never above the start; each mount judged by
+// `mounts` before anything is asked of it. Throws path_error.
 walk_end walk(int root, const std::string& named, const walk_policy& policy,
-              const std::string& what) {
+              const std::string& what, process_mounts* mounts = nullptr) {
   walk_end end;
   std::deque<std::string> todo = components_of(named);
   end.directories.push_back(start_at(root, what));
+  if (!may_enter(mounts, policy, end.directories.front().mount,
+                 end.directories.front().status.st_dev)) {
+    fail(what, "/", EREMOTE);
+  }
   const dev_t device = end.directories.front().status.st_dev;
   const bool guarded = policy.steps == step_rule::guarded;
   int links = 0;
@@ -106,13 +144,18 @@ walk_end walk(int root, const std::string& named, const walk_policy& policy,
     const std::string shown = joined(directory.path, name);
     unique_fd entry(openat(directory.fd.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
+    std::uint64_t mount = 0;
     if (!entry && errno == ENOENT) {
       end.name = std::move(name);
       end.unwalked = std::move(todo);
       return end;
     }
-    if (!entry || fstat(entry.get(), &status) != 0) {
+    if (!entry || !facts_of(entry.get(), status, mount)) {
       fail(what, shown, errno);
+    }
+    // A mount point: the mount on it is judged before it is asked anything.
+    if (mount != directory.mount && !may_enter(mounts, policy, mount, status.st_dev)) {
+      fail(what, shown, EREMOTE);
     }
     if (policy.same_mount && status.st_dev != device) {
       fail(what, shown, EXDEV);
@@ -141,7 +184,7 @@ walk_end walk(int root, const std::string& named, const walk_policy& policy,
         end.directories.resize(1);
       }
     } else if (S_ISDIR(status.st_mode)) {
-      end.directories.push_back({std::move(entry), status, shown});
+      end.directories.push_back({std::move(entry), status, shown, mount});
     } else if (!last) {
       fail(what, shown, ENOTDIR);
     } else {
@@ -160,21 +203,6 @@ held_directory hold(walked directory) {
   unique_fd readable(openat(directory.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return {readable ? std::move(readable) : std::move(directory.fd), directory.status,
           std::move(directory.path)};
-}
-
-// The kernel's own walk in a root that no name may leave: one call where no
-// step needs judging.
-unique_fd open_in_root(int root, const std::string& path, const walk_policy& policy) {
-  open_how how{};
-  how.flags = O_PATH | O_CLOEXEC | (policy.follow_last ? 0 : O_NOFOLLOW);
-  how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS | (policy.same_mount ? RESOLVE_NO_XDEV : 0);
-  for (int attempt = 0;; ++attempt) {
-    const int fd = static_cast<int>(syscall(SYS_openat2, root, path.c_str(), &how, sizeof how));
-    // With "..", the kernel asks to retry when a rename raced with it.
-    if (fd >= 0 || errno != EAGAIN || attempt == 3) {
-      return unique_fd(fd);
-    }
-  }
 }
 
 }  // namespace
@@ -217,8 +245,8 @@ resolved_path resolve_path(const std::string& named, const std::string& what) {
     throw path_error(what + " is an empty path");
   }
   const unique_fd root(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  walk_end end =
-      walk(root.get(), absolute(named), {step_rule::guarded, geteuid(), true, false}, what);
+  walk_end end = walk(root.get(), absolute(named),
+                      {step_rule::guarded, geteuid(), true, false, std::nullopt}, what);
   const std::string shown = joined(end.directories.back().path, end.name);
   if (end.name.empty()) {
     throw path_error(what + " " + printable(named) + " is a directory, not a regular file");
@@ -350,7 +378,9 @@ unique_fd open_beneath(int root, const std::string& relative) {
 }
 
 process_names::process_names(int proc_dir)
-    : proc_dir_(proc_dir), root_(openat(proc_dir, "root", O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+    : proc_dir_(proc_dir),
+      root_(openat(proc_dir, "root", O_PATH | O_DIRECTORY | O_CLOEXEC)),
+      mounts_(proc_dir) {}
 
 unique_fd process_names::open(const std::string& path, const walk_policy& policy) {
   if (!root_ || path.empty()) {
@@ -371,11 +401,8 @@ unique_fd process_names::open(const std::string& path, const walk_policy& policy
     }
     whole = *cwd_ + "/" + whole;
   }
-  if (policy.steps == step_rule::any) {
-    return open_in_root(root_.get(), whole, policy);
-  }
   try {
-    walk_end end = walk(root_.get(), whole, policy, "the name");
+    walk_end end = walk(root_.get(), whole, policy, "the name", &mounts_);
     if (end.name.empty()) {
       return std::move(end.directories.back().fd);
     }

@@ -27,6 +27,7 @@
 #include "base/failure.h"
 #include "base/file_id.h"
 #include "base/unique_fd.h"
+#include "proc/mounts.h"
 
 namespace corvane_host {
 
@@ -45,6 +46,9 @@ struct walk_policy {
   uid_t judged_for = 0;     // whose steps are judged, for step_rule::guarded
   bool follow_last = true;  // follow a symbolic link in the last component
   bool same_mount = false;  // never leave the file system the walk started on
+  // A process's view: mounts of this device are entered whatever their type
+  // (the installation's own file system; the time bound covers it).
+  std::optional<dev_t> enter_device;
 };
 
 // A directory that only root may change: root's, and writable by no group or other user.
@@ -117,7 +121,9 @@ unique_fd open_beneath(int root, const std::string& relative);
 // The root and working directory a process resolves its names against, read
 // through its own /proc directory. The working directory counts only when
 // its name leads, in that root, to the very directory the process works in:
-// a deleted one's " (deleted)" must not lead elsewhere.
+// a deleted one's " (deleted)" must not lead elsewhere. Names are walked
+// component by component, and no step looks into a mount that its
+// mountinfo shows may stall (proc/mounts.h): such a name leads nowhere.
 class process_names {
  public:
   explicit process_names(int proc_dir);
@@ -128,6 +134,7 @@ class process_names {
  private:
   int proc_dir_;
   unique_fd root_;
+  process_mounts mounts_;
   std::optional<std::string> cwd_;  // read on first need; "" when it does not count
 };
 

@@ -198,31 +198,39 @@ std::vector<mapped_file> parse_maps_files(std::string_view text) {
   return files;
 }
 
-std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo,
-                                                std::uint64_t mount_id) {
-  std::optional<proc_hiding> found;
-  for (std::string_view line : parts(mountinfo, '\n')) {
+std::vector<mount_line> parse_mountinfo(std::string_view text) {
+  std::vector<mount_line> mounts;
+  for (std::string_view line : parts(text, '\n')) {
     // "ID PARENT MAJOR:MINOR ROOT MOUNT_POINT OPTIONS [TAGS...] - TYPE SOURCE SUPER_OPTIONS"
-    std::uint64_t id = 0;
-    const bool numbered = parse_number(next_word(line), id);
+    mount_line mount;
+    const bool numbered = parse_number(next_word(line), mount.id);
     for (int field = 1; field < 4; ++field) {
       next_word(line);
     }
-    const std::string_view mount_point = next_word(line);
+    mount.mount_point = next_word(line);
     const std::size_t separator = line.find(" - ");
-    const bool wanted = mount_id != 0 ? numbered && id == mount_id : mount_point == "/proc";
-    if (!wanted || separator == std::string_view::npos) {
+    if (!numbered || mount.mount_point.empty() || separator == std::string_view::npos) {
       continue;
     }
     line.remove_prefix(separator + 3);
-    const std::string_view type = next_word(line);
+    mount.type = next_word(line);
     next_word(line);
-    const std::string_view options = next_word(line);
-    if (type != "proc") {
+    mount.options = next_word(line);
+    mounts.push_back(mount);
+  }
+  return mounts;
+}
+
+std::optional<proc_hiding> proc_hides_processes(std::string_view mountinfo,
+                                                std::uint64_t mount_id) {
+  std::optional<proc_hiding> found;
+  for (const mount_line& mount : parse_mountinfo(mountinfo)) {
+    const bool wanted = mount_id != 0 ? mount.id == mount_id : mount.mount_point == "/proc";
+    if (!wanted || mount.type != "proc") {
       continue;
     }
     proc_hiding hiding;
-    for (const std::string_view option : parts(options, ',')) {
+    for (const std::string_view option : parts(mount.options, ',')) {
       gid_t gid = 0;
       if (option.substr(0, 8) == "hidepid=") {
         hiding.mode = std::string(option.substr(8));

@@ -82,6 +82,18 @@ struct mapped_file {
 // files.
 std::vector<mapped_file> parse_maps_files(std::string_view text);
 
+// One line of /proc/PID/mountinfo: the mount's ID, where it is mounted (as
+// the kernel escapes it), its file system type and its super block's options.
+struct mount_line {
+  std::uint64_t id = 0;
+  std::string_view mount_point;
+  std::string_view type;
+  std::string_view options;
+};
+// Each well-formed line of a mountinfo, in order; a line that does not parse
+// is left out.
+std::vector<mount_line> parse_mountinfo(std::string_view text);
+
 // /proc/self/mountinfo: how the /proc this host reads (the mount `mount_id`;
 // where it is 0, the one on top at /proc) hides other users' processes
 // (hidepid= other than 0 or off), and the group that may see them.

@@ -86,6 +86,17 @@ pin_result process_handle::look_at(pid_t pid, int proc_fd) {
   return {process_handle(unique_fd(), std::move(dir), pid), 0};
 }
 
+process_handle process_handle::duplicate() const {
+  const auto copy = [](const unique_fd& fd) {
+    return unique_fd(fd ? fcntl(fd.get(), F_DUPFD_CLOEXEC, 0) : -1);
+  };
+  process_handle twin(copy(pidfd_), copy(dir_), identity_.pid);
+  twin.identity_ = identity_;
+  twin.inode_known_ = inode_known_;
+  twin.stat_ = stat_;
+  return twin;
+}
+
 int process_handle::read_stat() {
   const bool pinning = !pidfd_;
   if (pinning) {

@@ -71,6 +71,9 @@ class process_handle {
   [[nodiscard]] bool running() const;
   // pidfd_send_signal: 0, or -1 with errno.
   [[nodiscard]] int send(int signal) const;
+  // The same process through descriptors of its own: for a job that may
+  // outlive this handle (base/time_bound.h).
+  [[nodiscard]] process_handle duplicate() const;
   // Lets the /proc directory go; waiting needs the pidfd alone.
   void release_proc_dir() { dir_ = unique_fd(); }
 

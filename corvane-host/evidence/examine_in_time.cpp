@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+#include "evidence/examine_in_time.h"
+
+#include <memory>
+
+namespace corvane_host {
+
+std::optional<evidence> examine_in_time(const process_handle& process, const installation& where) {
+  if (!where.time) {
+    return examine(process, where);
+  }
+  // The index is built here, so that the job only reads it.
+  where.files->prepare();
+  struct job_state {
+    process_handle process;
+    installation where;
+    evidence found;
+  };
+  // Everything the job reads is its own, or shared: an abandoned job may
+  // wake up long after this returned. It holds no share of the time bound.
+  const auto state = std::make_shared<job_state>(job_state{process.duplicate(), where, {}});
+  state->where.time = nullptr;
+  if (!where.time->run([state] { state->found = examine(state->process, state->where); })) {
+    return std::nullopt;
+  }
+  return std::move(state->found);
+}
+
+}  // namespace corvane_host
