@@ -20,6 +20,8 @@ std::string words_of(const reason& because) {
       return "it no longer runs a file of the installation";
     case why::has_ended:
       return "it has ended";
+    case why::is_ending:
+      return "it is ending";
     case why::this_host_or_a_caller:
       return "it is this corvane-host or a process that called it";
     case why::file_system_stalled:
@@ -46,6 +48,7 @@ int error_of_reason(const reason& because) {
     case why::system_error:
       return because.error;
     case why::has_ended:
+    case why::is_ending:
       return ESRCH;
     default:
       return EPERM;

@@ -16,6 +16,7 @@ enum class why {
   now_another_process,      // its ID names another process now
   no_installation_file,     // it no longer runs a file of the installation
   has_ended,                // it had ended before the signal
+  is_ending,                // its exit has begun: it runs no program any more
   file_system_stalled,      // a file system it leads to did not answer in time
   this_host_or_a_caller,    // it is this host, or a process that called it
   system_error              // errno says why; the last reason

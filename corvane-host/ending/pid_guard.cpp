@@ -39,7 +39,7 @@ proof prove_again(const recorded_process& recorded, const installation& where, i
   }
   const std::optional<evidence> examined = examine_in_time(*pinned.handle, where);
   if (!examined) {
-    return {std::nullopt, {why::file_system_stalled}};
+    return {std::nullopt, {why::file_system_stalled}, {}};
   }
   const evidence& found = *examined;
   const process_handle& process = *pinned.handle;
@@ -48,6 +48,11 @@ proof prove_again(const recorded_process& recorded, const installation& where, i
   }
   // What it runs now decides, not the file recorded: a launcher that has
   // handed over to another program of the installation is still its own.
+  // Partway through its exit, its memory let go: it runs nothing any more.
+  if (!found.file && found.unreadable == ENOENT && pinned.handle->read_stat() == 0 &&
+      pinned.handle->stat().exiting()) {
+    return {std::nullopt, {why::is_ending}, {}};
+  }
   if (!found.file) {
     return {std::nullopt,
             found.unreadable != 0 ? reason{why::system_error, found.unreadable}
