@@ -284,13 +284,15 @@ evidence examine(const process_handle& process, const installation& where) {
     return found;
   }
   // The kernel's own name for what it runs, when that name is the same file
-  // here; otherwise its identity decides, wherever the kernel names it (a
-  // bind mount, a hard link, another mount namespace's path).
-  if (lies_inside(name, where) && id_at(name) == id_from(running)) {
+  // here (the index's name for it says so without another lookup);
+  // otherwise its identity decides, wherever the kernel names it (a bind
+  // mount, a hard link, another mount namespace's path).
+  const std::optional<std::string> known = indexed(id_from(running), where);
+  if ((known && *known == name) || (lies_inside(name, where) && id_at(name) == id_from(running))) {
     found.file = name;
     return found;
   }
-  if ((found.file = indexed(id_from(running), where))) {
+  if ((found.file = known)) {
     return found;
   }
   const std::string program = file_name_of(name);
