@@ -275,6 +275,14 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   const auto line = corvane_host::read_line_file_at(pinned.handle->proc_dir(), "line");
   EXPECT_EQ(line.text, "a line\n");
   EXPECT_EQ(line.error, 0);
+  // A file made whole ends with a read that brings less than it asked for; a
+  // full read is not its end.
+  ASSERT_EQ(write(writer.get(), "two\nlines\n", 10), 10);
+  const auto whole = corvane_host::read_whole_file_at(pinned.handle->proc_dir(), "line");
+  EXPECT_EQ(whole.text, "two\nlines\n");
+  EXPECT_EQ(whole.error, 0);
+  EXPECT_EQ(corvane_host::read_whole_file_at(pinned.handle->proc_dir(), "maps").text.size(),
+            std::size_t{3} * 4096);
   for (const char* fd : {"0", "1", "2"}) {
     (void)tree.add_directory(dir + "/fd/" + fd);
   }

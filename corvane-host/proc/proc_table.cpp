@@ -21,11 +21,12 @@ namespace corvane_host {
 
 namespace {
 
-// Reads FILE of a pinned process and parses it; a read or parse failure of
-// a process that has not gone is an error of its own.
+// Reads FILE of a pinned process (one the kernel makes whole: status,
+// cgroup) and parses it; a read or parse failure of a process that has not
+// gone is an error of its own.
 template <typename Value, typename Parse>
 proc_result<Value> read_parsed(const process_handle& process, const char* file, Parse parse) {
-  const file_text read = read_file_at(process.proc_dir(), file);
+  const file_text read = read_whole_file_at(process.proc_dir(), file);
   if (read.error == 0) {
     if (std::optional<Value> value = parse(read.text)) {
       return {std::move(value), 0};
@@ -135,7 +136,7 @@ std::optional<parent_process> read_parent(const process_handle& child, int proc_
     return std::nullopt;
   }
   const process_handle& parent = *pinned.handle;
-  std::string name = read_file_at(parent.proc_dir(), "comm").text;
+  std::string name = read_whole_file_at(parent.proc_dir(), "comm").text;
   if (!name.empty() && name.back() == '\n') {
     name.pop_back();
   }
