@@ -101,25 +101,28 @@ class interpreter_names {
 // the installation's code: a file elsewhere, that no link of the installation
 // leads to, and no interpreter; or it is a kernel thread. Passing over acts on
 // nothing, so it needs no pin; every other process is pinned and examined.
-// Two system calls, where an examination takes some twenty.
+// Two system calls, where an examination takes some twenty; one where the
+// name alone shows that it is to be examined (an interpreter, a path inside).
+// A deleted file's name lies inside when its last path did, so its link
+// count adds nothing here.
 bool passed_over(int proc_fd, const std::string& pid, const installation& where,
                  interpreter_names& interpreter) {
   const std::string link = pid + "/exe";
+  const file_text name = read_link_at(proc_fd, link);
+  if (name.error == 0 &&
+      (lies_inside(name.text, where) || interpreter(name.text.substr(name.text.rfind('/') + 1)))) {
+    return false;
+  }
   struct statx file {};
-  if (statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_NLINK, &file) != 0) {
+  if (name.error != 0 || statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO, &file) != 0) {
     // A kernel thread runs no program; a zombie, a process whose main thread
     // has exited or one this host may not look at is examined.
     return kernel_thread(proc_fd, pid);
   }
   const file_id id{makedev(file.stx_dev_major, file.stx_dev_minor),
                    static_cast<ino_t>(file.stx_ino)};
-  if (file.stx_nlink == 0 || where.files->is_link_target(id) ||
-      (id.device == where.directory_id.device && where.files->find(id) != nullptr)) {
-    return false;
-  }
-  const file_text name = read_link_at(proc_fd, link);
-  return name.error == 0 && !lies_inside(name.text, where) &&
-         !interpreter(name.text.substr(name.text.rfind('/') + 1));
+  return !where.files->is_link_target(id) &&
+         !(id.device == where.directory_id.device && where.files->find(id) != nullptr);
 }
 
 // How many pins a scan keeps (two descriptors each): an eighth of the limit,
