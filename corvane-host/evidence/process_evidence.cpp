@@ -62,9 +62,7 @@ executable executable_of(const process_handle& process) {
 }
 
 // Where this host sees a file it holds open.
-std::string seen_here(int fd) {
-  return read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(fd)).text;
-}
+std::string seen_here(int fd) { return own_fd_path(fd); }
 
 // The installation's path of a file, found by its identity: only the index
 // knows which files no one but root and the installation's owner could have
