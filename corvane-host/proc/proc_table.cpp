@@ -51,6 +51,18 @@ std::string own_fd_path(int fd) {
       .text;
 }
 
+namespace {
+
+void keep_facts(const struct statx& facts, reached_file& reached) {
+  reached.facts.st_dev = makedev(facts.stx_dev_major, facts.stx_dev_minor);
+  reached.facts.st_ino = facts.stx_ino;
+  reached.facts.st_mode = facts.stx_mode;
+  reached.facts.st_nlink = facts.stx_nlink;
+  reached.facts.st_uid = facts.stx_uid;
+}
+
+}  // namespace
+
 reached_file reach_at(int dir_fd, const std::string& link) {
   reached_file reached;
   const unique_fd file(openat(dir_fd, link.c_str(), O_PATH | O_CLOEXEC));
@@ -60,12 +72,19 @@ reached_file reach_at(int dir_fd, const std::string& link) {
     reached.error = errno;
     return reached;
   }
-  reached.facts.st_dev = makedev(facts.stx_dev_major, facts.stx_dev_minor);
-  reached.facts.st_ino = facts.stx_ino;
-  reached.facts.st_mode = facts.stx_mode;
-  reached.facts.st_nlink = facts.stx_nlink;
-  reached.facts.st_uid = facts.stx_uid;
+  keep_facts(facts, reached);
   reached.path = own_fd_path(file.get());
+  return reached;
+}
+
+reached_file facts_at(int dir_fd, const char* link) {
+  reached_file reached;
+  struct statx facts {};
+  if (statx(dir_fd, link, AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &facts) != 0) {
+    reached.error = errno;
+    return reached;
+  }
+  keep_facts(facts, reached);
   return reached;
 }
 
