@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <list>
+#include <map>
 
 #include "base/kernel_file.h"
 #include "base/unique_fd.h"
@@ -46,6 +47,9 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
 
   std::list<child> ours;
   ours.emplace_back(program);
+  const std::string alias = root + "/bin/alias";  // one file under two names of its own
+  fs::create_hard_link(program, alias);
+  const pid_t by_alias = ours.emplace_back(alias).pid();
   ours.emplace_back(replaced);
   ours.emplace_back(tree.add_program("opt/CorVane/bin/corvane (deleted)"));  // a name, not a mark
   ours.emplace_back(tree.add_program("opt/CorVane/bin/clear\x1b[2J"));       // logged escaped
@@ -112,6 +116,14 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   EXPECT_EQ(check["using_files"][1]["pid"], mapper.pid());
   EXPECT_EQ(check["using_files"][1]["files"],
             nlohmann::json::parse(R"([{"path": ")" + data + R"("}])"));
+  // Glanced at first, without --files-in-use: each under the name the kernel knows.
+  const auto glanced = run_host({"--json", "check", "--root", root}).json();
+  std::map<int, std::string> commands;
+  for (const auto& process : glanced["check"]["processes"]) {
+    commands[process["pid"].get<int>()] = process["command"].get<std::string>();
+  }
+  EXPECT_EQ(commands[ours.front().pid()], program);
+  EXPECT_EQ(commands[by_alias], alias);
   EXPECT_NE(run.err.find("corvane root: " + root + "\n"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("/bin/clear\\x1b[2j is going to be killed"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
