@@ -2,6 +2,7 @@
 // The host services and kill() as the plug-in calls them: bound to the call
 // in progress and to nothing outside it, and never letting an exception out.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -52,9 +53,13 @@ TEST(boundary, a_call_is_bound_while_it_runs_and_a_service_that_throws_hands_an_
          }},
         {service::print_log,
          [&] {
-           const long before = std::ftell(log.stream());
+           // Written out at once: this call may signal.
+           struct stat before {};
+           struct stat after {};
+           (void)fstat(fileno(log.stream()), &before);
            print_log("line %d", 1);
-           return std::ftell(log.stream()) > before ? "logged" : "";
+           (void)fstat(fileno(log.stream()), &after);
+           return after.st_size > before.st_size ? "logged" : "";
          }},
         {service::get_process_list,
          [&] {
@@ -105,6 +110,13 @@ TEST(boundary, a_call_is_bound_while_it_runs_and_a_service_that_throws_hands_an_
     }
   }
   EXPECT_EQ(call_in_progress(), nullptr);
+  // A call that signals nothing writes its log out when it ends.
+  {
+    plugin_call check(call_basics{log.stream(), proc.get()});
+    const call_scope scope(check);
+    print_log("a check's line");
+  }
+  EXPECT_NE(harness::read_file(tree.path() + "/log").find("a check's line\n"), std::string::npos);
   EXPECT_EQ(kill(getpid(), 0), 0);
   // Outside calls there is no installation to list.
   EXPECT_TRUE(get_process_list().empty());

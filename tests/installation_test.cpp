@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <list>
+#include <map>
 #include <optional>
 #include <sstream>
 
@@ -49,6 +50,9 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
 
   std::list<child> ours;
   ours.emplace_back(program);
+  const std::string alias = root + "/bin/alias";  // one file under two names of its own
+  fs::create_hard_link(program, alias);
+  const pid_t by_alias = ours.emplace_back(alias).pid();
   ours.emplace_back(replaced);
   ours.emplace_back(tree.add_program("opt/CorVane/bin/corvane (deleted)"));  // a name, not a mark
   ours.emplace_back(tree.add_program("opt/CorVane/bin/clear\x1b[2J"));       // logged escaped
@@ -133,6 +137,14 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   EXPECT_EQ(check["using_files"][1]["pid"], mapper.pid());
   EXPECT_EQ(check["using_files"][1]["files"],
             nlohmann::json::parse(R"([{"path": ")" + data + R"("}])"));
+  // Glanced at first, without --files-in-use: each under the name the kernel knows.
+  const auto glanced = run_host({"--json", "check", "--root", root}).json();
+  std::map<int, std::string> commands;
+  for (const auto& process : glanced["check"]["processes"]) {
+    commands[process["pid"].get<int>()] = process["command"].get<std::string>();
+  }
+  EXPECT_EQ(commands[ours.front().pid()], program);
+  EXPECT_EQ(commands[by_alias], alias);
   EXPECT_NE(run.err.find("corvane root: " + root + "\n"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("/bin/clear\\x1b[2j is going to be killed"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
@@ -511,6 +523,14 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   const auto line = corvane_host::read_line_file_at(pinned.handle->proc_dir(), "line");
   EXPECT_EQ(line.text, "a line\n");
   EXPECT_EQ(line.error, 0);
+  // A file made whole ends with a read that brings less than it asked for; a
+  // full read is not its end.
+  ASSERT_EQ(write(writer.get(), "two\nlines\n", 10), 10);
+  const auto whole = corvane_host::read_whole_file_at(pinned.handle->proc_dir(), "line");
+  EXPECT_EQ(whole.text, "two\nlines\n");
+  EXPECT_EQ(whole.error, 0);
+  EXPECT_EQ(corvane_host::read_whole_file_at(pinned.handle->proc_dir(), "maps").text.size(),
+            std::size_t{3} * 4096);
   for (const char* fd : {"0", "1", "2"}) {
     (void)tree.add_directory(dir + "/fd/" + fd);
   }

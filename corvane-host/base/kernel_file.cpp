@@ -26,14 +26,18 @@ file_text read_link_at(int dir_fd, const char* relative) {
 
 namespace {
 
-file_text read_at(int dir_fd, const char* relative, std::size_t most, bool one_line) {
+// How a read ends a file before the read of 0 bytes.
+enum class file_end { at_zero, at_newline, at_short_read };
+
+file_text read_at(int dir_fd, const char* relative, std::size_t most, file_end end) {
   const unique_fd fd(openat(dir_fd, relative, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd) {
     return {{}, errno};
   }
   file_text file;
   std::array<char, 4096> buffer;
-  while (file.text.size() < most && !(one_line && !file.text.empty() && file.text.back() == '\n')) {
+  while (file.text.size() < most &&
+         !(end == file_end::at_newline && !file.text.empty() && file.text.back() == '\n')) {
     const std::size_t wanted = std::min(buffer.size(), most - file.text.size());
     const ssize_t n = read(fd.get(), buffer.data(), wanted);
     if (n < 0 && errno == EINTR) {
@@ -46,6 +50,9 @@ file_text read_at(int dir_fd, const char* relative, std::size_t most, bool one_l
       break;
     }
     file.text.append(buffer.data(), static_cast<std::size_t>(n));
+    if (end == file_end::at_short_read && static_cast<std::size_t>(n) < wanted) {
+      break;  // the kernel had no more of it
+    }
   }
   return file;
 }
@@ -53,11 +60,15 @@ file_text read_at(int dir_fd, const char* relative, std::size_t most, bool one_l
 }  // namespace
 
 file_text read_file_at(int dir_fd, const char* relative, std::size_t most) {
-  return read_at(dir_fd, relative, most, false);
+  return read_at(dir_fd, relative, most, file_end::at_zero);
 }
 
 file_text read_line_file_at(int dir_fd, const char* relative, std::size_t most) {
-  return read_at(dir_fd, relative, most, true);
+  return read_at(dir_fd, relative, most, file_end::at_newline);
+}
+
+file_text read_whole_file_at(int dir_fd, const char* relative, std::size_t most) {
+  return read_at(dir_fd, relative, most, file_end::at_short_read);
 }
 
 std::vector<std::string> read_entries(int dir_fd, const char* relative, std::size_t most) {

@@ -39,6 +39,12 @@ inline file_text read_line_file_at(int dir_fd, const std::string& relative,
   return read_line_file_at(dir_fd, relative.c_str(), most);
 }
 
+// A file the kernel makes whole when it is first read and then hands out
+// as asked (/proc/PID/status, cgroup, comm): read as read_file_at() does,
+// but ended by a read that brings less than it asked for, without the read
+// of 0 bytes. Not for a file that comes a record or a page per read.
+file_text read_whole_file_at(int dir_fd, const char* relative, std::size_t most = most_file_bytes);
+
 // A link's text; ENAMETOOLONG for one longer than any path the kernel hands out.
 file_text read_link_at(int dir_fd, const char* relative);
 inline file_text read_link_at(int dir_fd, const std::string& relative) {

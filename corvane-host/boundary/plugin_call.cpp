@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "boundary/plugin_call.h"
 
+#include <cstdio>
 #include <new>
 #include <string>
 
@@ -52,7 +53,11 @@ std::string what_of(const std::exception_ptr& error) {
 
 call_scope::call_scope(plugin_call& call) noexcept : outer_(in_progress) { in_progress = &call; }
 
-call_scope::~call_scope() { in_progress = outer_; }
+call_scope::~call_scope() {
+  // What the call logged is written out before anything follows it.
+  std::fflush(in_progress->basics.log);
+  in_progress = outer_;
+}
 
 plugin_call* call_in_progress() noexcept { return in_progress; }
 

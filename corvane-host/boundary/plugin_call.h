@@ -74,7 +74,8 @@ struct plugin_call {
   std::optional<service_failure> failure;  // the first service whose work threw
 };
 
-// Binds `call` to this thread for as long as it lives.
+// Binds `call` to this thread for as long as it lives, and writes out its
+// log when it ends.
 class call_scope {
  public:
   explicit call_scope(plugin_call& call) noexcept;

@@ -84,7 +84,10 @@ void env_set_string(session_t* session, const std::string& key, const std::strin
 }
 
 // One line per message, control bytes shown as \xHH so a message stays one
-// line; standard error outside calls.
+// line; standard error outside calls. Within a call that may signal, each
+// line is written out at once, so the log says what was about to be done
+// before any signal goes out; a check's lines are written out when its call
+// ends (call_scope), not one system call each.
 void print_log(const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -92,7 +95,9 @@ void print_log(const char* format, ...) {
     const std::string line = corvane_host::printable(corvane_host::vformat(format, args)) + "\n";
     std::FILE* const stream = call != nullptr ? call->basics.log : stderr;
     std::fwrite(line.data(), 1, line.size(), stream);
-    std::fflush(stream);
+    if (call == nullptr || call->signals) {
+      std::fflush(stream);
+    }
   });
   va_end(args);
 }

@@ -96,10 +96,17 @@ std::string unpinned_warning(int error) {
                            : "it cannot be inspected: " + std::string(std::strerror(error));
 }
 
-bool may_signal(const process_status& status) {
-  return geteuid() == 0 || status.real_uid == getuid() || status.real_uid == geteuid() ||
-         status.saved_uid == getuid() || status.saved_uid == geteuid();
-}
+// Whether this host's users may signal a process of `status`, as kill(2)
+// allows: root, or a real or saved user ID that is one of this host's.
+struct signalling_users {
+  uid_t real = getuid();
+  uid_t effective = geteuid();
+
+  [[nodiscard]] bool may_signal(const process_status& status) const {
+    return effective == 0 || status.real_uid == real || status.real_uid == effective ||
+           status.saved_uid == real || status.saved_uid == effective;
+  }
+};
 
 // Each recorded process as the scan saw it, its warnings read through a
 // handle that pins the identity the scan decided on.
@@ -113,6 +120,7 @@ std::vector<process_view> recorded_processes(const std::vector<pid_t>& ids,
     }
     return known->second;
   };
+  const signalling_users host;  // asked once, not once a process
   std::vector<process_view> processes;
   for (const pid_t pid : ids) {
     const auto command = scan.ours.find(pid);
@@ -152,7 +160,7 @@ std::vector<process_view> recorded_processes(const std::vector<pid_t>& ids,
         sigterm.namespace_others = members_of_namespace(process, proc_fd, most_processes);
       }
       view.user = name_of(status.value->real_uid);
-      if (!may_signal(*status.value)) {
+      if (!host.may_signal(*status.value)) {
         sigterm.foreign_owner = view.user;
       }
       view.unit = sigterm.unit;

@@ -5,9 +5,10 @@
 
 namespace corvane_host {
 
-std::optional<evidence> examine_in_time(const process_handle& process, const installation& where) {
+std::optional<evidence> examine_in_time(const process_handle& process, const installation& where,
+                                        bool named_inside) {
   if (!where.time) {
-    return examine(process, where);
+    return examine(process, where, named_inside);
   }
   // The index is built here, so that the job only reads it.
   where.files->prepare();
@@ -20,7 +21,9 @@ std::optional<evidence> examine_in_time(const process_handle& process, const ins
   // wake up long after this returned. It holds no share of the time bound.
   const auto state = std::make_shared<job_state>(job_state{process.duplicate(), where, {}});
   state->where.time = nullptr;
-  if (!where.time->run([state] { state->found = examine(state->process, state->where); })) {
+  if (!where.time->run([state, named_inside] {
+        state->found = examine(state->process, state->where, named_inside);
+      })) {
     return std::nullopt;
   }
   return std::move(state->found);

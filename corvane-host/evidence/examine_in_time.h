@@ -15,7 +15,8 @@ namespace corvane_host {
 // examine() on a helper, with copies of what it reads; nullopt when it did
 // not end in time (why::file_system_stalled). Without a time bound in
 // `where`, examine() itself.
-std::optional<evidence> examine_in_time(const process_handle& process, const installation& where);
+std::optional<evidence> examine_in_time(const process_handle& process, const installation& where,
+                                        bool named_inside = false);
 
 }  // namespace corvane_host
 

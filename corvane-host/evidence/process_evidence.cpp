@@ -67,9 +67,7 @@ executable executable_of(const process_handle& process) {
 }  // namespace
 
 // Where this host sees a file it holds open.
-std::string seen_here(int fd) {
-  return read_link_at(AT_FDCWD, "/proc/self/fd/" + std::to_string(fd)).text;
-}
+std::string seen_here(int fd) { return own_fd_path(fd); }
 
 // The installation's path of a file, found by its identity: only the index
 // knows which files no one but root and the installation's owner could have
@@ -95,9 +93,9 @@ bool overlay_of(const process_handle& process, const std::string& path, const fi
 // installation is walked again with each step judged for the process's own
 // user: a name that someone else could have pointed there (a link in a
 // directory others may write) leads nowhere. What leads elsewhere proves
-// nothing either way and costs one call.
+// nothing either way and costs one call; `elsewhere`, when given, says so.
 unique_fd open_in_process_root(const process_handle& process, const std::string& path, bool follow,
-                               const installation& where) {
+                               const installation& where, bool* elsewhere = nullptr) {
   process_names names(process.proc_dir());
   walk_policy policy;
   policy.follow_last = follow;
@@ -108,6 +106,9 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
   }
   const std::optional<file_id> id = id_of(file.get());
   if (!(id && indexed(*id, where)) && !lies_inside(seen_here(file.get()), where)) {
+    if (elsewhere != nullptr) {
+      *elsewhere = true;
+    }
     return file;
   }
   const proc_result<process_status> status = read_status(process);
@@ -212,7 +213,11 @@ evidence script_evidence(const process_handle& process, const std::string& progr
   const std::string tail = absolute ? lexically_normal(script) : "/" + lexically_normal(script);
   std::optional<file_id> held;
   if (absolute) {
-    const unique_fd file = open_in_process_root(process, script, true, where);
+    bool elsewhere = false;
+    const unique_fd file = open_in_process_root(process, script, true, where, &elsewhere);
+    if (elsewhere) {
+      return found;  // neither a file of the installation nor one inside it
+    }
     struct stat info {};
     // A shell whose script's name leads to the installation now, but which
     // holds no such file, runs another script: the name was changed since.
@@ -335,10 +340,30 @@ evidence program_evidence(const process_handle& process, const std::string& prog
   return {};
 }
 
+// The common case in two reads: an executable of the index, not deleted,
+// that the kernel names by the index's own name for it. Its identity is the
+// proof, as in examine(); the name only shows it is not known otherwise.
+std::optional<std::string> indexed_under_its_name(const process_handle& process,
+                                                  const installation& where) {
+  const reached_file exe = facts_at(process.proc_dir(), "exe");
+  if (exe.error != 0 || exe.facts.st_nlink == 0) {
+    return std::nullopt;
+  }
+  std::optional<std::string> known = indexed(id_from(exe.facts), where);
+  if (!known || read_link_at(process.proc_dir(), "exe").text != *known) {
+    return std::nullopt;
+  }
+  return known;
+}
+
 }  // namespace
 
-evidence examine(const process_handle& process, const installation& where) {
+evidence examine(const process_handle& process, const installation& where, bool named_inside) {
   evidence found;
+  if (named_inside && (found.file = indexed_under_its_name(process, where))) {
+    found.kernel_name = *found.file;
+    return found;
+  }
   const executable exe = executable_of(process);
   if (exe.error != 0) {
     found.unreadable = exe.error;
@@ -366,13 +391,15 @@ evidence examine(const process_handle& process, const installation& where) {
     return found;
   }
   // The kernel's own name for what it runs, when that name is the same file
-  // here; otherwise its identity decides, wherever the kernel names it (a
-  // bind mount, a hard link, another mount namespace's path).
-  if (lies_inside(name, where) && id_at(name) == id_from(running)) {
+  // here (the index's name for it says so without another lookup);
+  // otherwise its identity decides, wherever the kernel names it (a bind
+  // mount, a hard link, another mount namespace's path).
+  const std::optional<std::string> known = indexed(id_from(running), where);
+  if ((known && *known == name) || (lies_inside(name, where) && id_at(name) == id_from(running))) {
     found.file = name;
     return found;
   }
-  if ((found.file = indexed(id_from(running), where))) {
+  if ((found.file = known)) {
     return found;
   }
   // Another device with an inode number of the installation: an overlay
@@ -404,10 +431,11 @@ evidence examine(const process_handle& process, const installation& where) {
   // links leads to can be reached so. A bare name was looked up in PATH, not
   // in the working directory, and proves nothing.
   if (linked && !words.empty() && words[0].find('/') != std::string::npos) {
-    const unique_fd named = open_in_process_root(process, words[0], false, where);
+    bool elsewhere = false;
+    const unique_fd named = open_in_process_root(process, words[0], false, where, &elsewhere);
     const unique_fd target =
-        named ? open_in_process_root(process, words[0], true, where) : unique_fd();
-    const std::string here = named ? seen_here(named.get()) : "";
+        named && !elsewhere ? open_in_process_root(process, words[0], true, where) : unique_fd();
+    const std::string here = target ? seen_here(named.get()) : "";
     // The name must be the installation's here too, not only in the
     // process's own mount namespace.
     if (target && lies_inside(here, where) && id_at(here, false) == id_of(named.get()) &&

@@ -30,7 +30,10 @@ struct evidence {
   int unreadable = 0;
 };
 
-evidence examine(const process_handle& process, const installation& where);
+// `named_inside`: a glance at its executable's name found it inside the
+// installation, so the file's identity is looked at first.
+evidence examine(const process_handle& process, const installation& where,
+                 bool named_inside = false);
 
 }  // namespace corvane_host
 

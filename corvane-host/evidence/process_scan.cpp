@@ -104,31 +104,45 @@ class interpreter_names {
   std::unordered_map<std::string, bool> interpreters_;
 };
 
-// Whether a glance at its executable alone shows that a process cannot run
-// the installation's code: a file elsewhere, that no link of the installation
-// leads to, and no interpreter; or it is a kernel thread. Passing over acts on
-// nothing, so it needs no pin; every other process is pinned and examined.
-// Two system calls, where an examination takes some twenty.
-bool passed_over(int proc_fd, const std::string& pid, const installation& where,
+// What a glance at a process's executable, without a pin, shows.
+enum class glance {
+  passed_over,   // it cannot run the installation's code, or runs no program
+  examined,      // it is pinned and examined
+  named_inside,  // examined, its executable's name lying inside the installation
+};
+
+// A process is passed over when its executable alone shows that it cannot
+// run the installation's code: a file elsewhere, that no link of the
+// installation leads to, and no interpreter; or it is a kernel thread.
+// Passing over acts on nothing, so it needs no pin; every other process is
+// pinned and examined. Two system calls, where an examination takes some
+// twenty; one where the name alone shows that it is to be examined (an
+// interpreter, a path inside). A deleted file's name lies inside when its
+// last path did, so its link count adds nothing here.
+glance glance_at(int proc_fd, const std::string& pid, const installation& where,
                  interpreter_names& interpreter) {
   const std::string link = pid + "/exe";
+  const file_text name = read_link_at(proc_fd, link);
+  if (name.error == 0 && lies_inside(name.text, where)) {
+    return glance::named_inside;
+  }
+  if (name.error == 0 && interpreter(name.text.substr(name.text.rfind('/') + 1))) {
+    return glance::examined;
+  }
   struct statx file {};
-  if (statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_NLINK, &file) != 0) {
+  if (name.error != 0 || statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO, &file) != 0) {
     // A kernel thread runs no program; a zombie, a process whose main thread
     // has exited or one this host may not look at is examined.
-    return kernel_thread(proc_fd, pid);
+    return kernel_thread(proc_fd, pid) ? glance::passed_over : glance::examined;
   }
   const file_id id{makedev(file.stx_dev_major, file.stx_dev_minor),
                    static_cast<ino_t>(file.stx_ino)};
   // An inode number of the installation on another device may be an
   // overlay's view of its file.
-  if (file.stx_nlink == 0 || where.files->is_link_target(id) ||
-      where.files->find({where.directory_id.device, id.inode}) != nullptr) {
-    return false;
-  }
-  const file_text name = read_link_at(proc_fd, link);
-  return name.error == 0 && !lies_inside(name.text, where) &&
-         !interpreter(name.text.substr(name.text.rfind('/') + 1));
+  return where.files->is_link_target(id) ||
+                 where.files->find({where.directory_id.device, id.inode}) != nullptr
+             ? glance::examined
+             : glance::passed_over;
 }
 
 // How many pins a scan keeps (two descriptors each): an eighth of the limit,
@@ -176,7 +190,9 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     if (!pid) {
       continue;
     }
-    if (!files_in_use && passed_over(proc_fd, entry->d_name, where, interpreter)) {
+    const glance glanced =
+        files_in_use ? glance::examined : glance_at(proc_fd, entry->d_name, where, interpreter);
+    if (glanced == glance::passed_over) {
       continue;
     }
     // Look first: what is read below is one process's, or the read fails.
@@ -190,7 +206,8 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
       continue;
     }
     process_handle& process = *looked.handle;
-    std::optional<evidence> examined = examine_in_time(process, where);
+    std::optional<evidence> examined =
+        examine_in_time(process, where, glanced == glance::named_inside);
     if (!examined) {
       if (family.count(*pid) == 0) {
         ++scan.uninspected[words_of(reason{why::file_system_stalled})];

@@ -21,11 +21,12 @@ namespace corvane_host {
 
 namespace {
 
-// Reads FILE of a pinned process and parses it; a read or parse failure of
-// a process that has not gone is an error of its own.
+// Reads FILE of a pinned process (one the kernel makes whole: status,
+// cgroup) and parses it; a read or parse failure of a process that has not
+// gone is an error of its own.
 template <typename Value, typename Parse>
 proc_result<Value> read_parsed(const process_handle& process, const char* file, Parse parse) {
-  const file_text read = read_file_at(process.proc_dir(), file);
+  const file_text read = read_whole_file_at(process.proc_dir(), file);
   if (read.error == 0) {
     if (std::optional<Value> value = parse(read.text)) {
       return {std::move(value), 0};
@@ -48,6 +49,18 @@ std::string own_fd_path(int fd) {
       .text;
 }
 
+namespace {
+
+void keep_facts(const struct statx& facts, reached_file& reached) {
+  reached.facts.st_dev = makedev(facts.stx_dev_major, facts.stx_dev_minor);
+  reached.facts.st_ino = facts.stx_ino;
+  reached.facts.st_mode = facts.stx_mode;
+  reached.facts.st_nlink = facts.stx_nlink;
+  reached.facts.st_uid = facts.stx_uid;
+}
+
+}  // namespace
+
 reached_file reach_at(int dir_fd, const std::string& link) {
   reached_file reached;
   const unique_fd file(openat(dir_fd, link.c_str(), O_PATH | O_CLOEXEC));
@@ -57,12 +70,19 @@ reached_file reach_at(int dir_fd, const std::string& link) {
     reached.error = errno;
     return reached;
   }
-  reached.facts.st_dev = makedev(facts.stx_dev_major, facts.stx_dev_minor);
-  reached.facts.st_ino = facts.stx_ino;
-  reached.facts.st_mode = facts.stx_mode;
-  reached.facts.st_nlink = facts.stx_nlink;
-  reached.facts.st_uid = facts.stx_uid;
+  keep_facts(facts, reached);
   reached.path = own_fd_path(file.get());
+  return reached;
+}
+
+reached_file facts_at(int dir_fd, const char* link) {
+  reached_file reached;
+  struct statx facts {};
+  if (statx(dir_fd, link, AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &facts) != 0) {
+    reached.error = errno;
+    return reached;
+  }
+  keep_facts(facts, reached);
   return reached;
 }
 
@@ -133,7 +153,7 @@ std::optional<parent_process> read_parent(const process_handle& child, int proc_
     return std::nullopt;
   }
   const process_handle& parent = *pinned.handle;
-  std::string name = read_file_at(parent.proc_dir(), "comm").text;
+  std::string name = read_whole_file_at(parent.proc_dir(), "comm").text;
   if (!name.empty() && name.back() == '\n') {
     name.pop_back();
   }

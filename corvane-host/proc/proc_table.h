@@ -47,6 +47,8 @@ struct reached_file {
   int error = 0;
 };
 reached_file reach_at(int dir_fd, const std::string& link);
+// The facts alone of the file such a link leads to, in one call: no name.
+reached_file facts_at(int dir_fd, const char* link);
 
 // A regular file a process holds open: where this host sees it, and which
 // file it is.
