@@ -112,7 +112,7 @@ TEST(boundary, a_call_is_bound_while_it_runs_and_a_service_that_throws_hands_an_
   EXPECT_EQ(call_in_progress(), nullptr);
   // A call that signals nothing writes its log out when it ends.
   {
-    plugin_call check(call_basics{log.stream(), proc.get()});
+    plugin_call check(call_basics{log.stream(), proc.get(), nullptr});
     const call_scope scope(check);
     print_log("a check's line");
   }

@@ -27,9 +27,10 @@ std::string seen_here(int fd);
 // The installation's path of a file, found by its identity in the index.
 std::optional<std::string> indexed(const file_id& id, const installation& where);
 // `path` walked in the process's own view (relative ones against its working
-// directory), judged for its own user where it leads to the installation.
+// directory), judged for its own user where it leads to the installation;
+// `elsewhere`, when given, is set where it leads outside the installation.
 unique_fd open_in_process_root(const process_handle& process, const std::string& path, bool follow,
-                               const installation& where);
+                               const installation& where, bool* elsewhere = nullptr);
 
 // --- search_path_evidence.cpp -------------------------------------------------
 

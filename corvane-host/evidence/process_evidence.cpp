@@ -95,7 +95,7 @@ bool overlay_of(const process_handle& process, const std::string& path, const fi
 // directory others may write) leads nowhere. What leads elsewhere proves
 // nothing either way and costs one call; `elsewhere`, when given, says so.
 unique_fd open_in_process_root(const process_handle& process, const std::string& path, bool follow,
-                               const installation& where, bool* elsewhere = nullptr) {
+                               const installation& where, bool* elsewhere) {
   process_names names(process.proc_dir());
   walk_policy policy;
   policy.follow_last = follow;
