@@ -10,6 +10,12 @@ std::optional<evidence> examine_in_time(const process_handle& process, const ins
   if (!where.time) {
     return examine(process, where, named_inside);
   }
+  // What needs no name walked cannot stall: no helper, no copies.
+  if (named_inside) {
+    if (std::optional<evidence> glanced = examine_at_a_glance(process, where)) {
+      return glanced;
+    }
+  }
   // The index is built here, so that the job only reads it.
   where.files->prepare();
   struct job_state {

@@ -358,12 +358,24 @@ std::optional<std::string> indexed_under_its_name(const process_handle& process,
 
 }  // namespace
 
-evidence examine(const process_handle& process, const installation& where, bool named_inside) {
-  evidence found;
-  if (named_inside && (found.file = indexed_under_its_name(process, where))) {
-    found.kernel_name = *found.file;
-    return found;
+std::optional<evidence> examine_at_a_glance(const process_handle& process,
+                                            const installation& where) {
+  std::optional<std::string> file = indexed_under_its_name(process, where);
+  if (!file) {
+    return std::nullopt;
   }
+  evidence found;
+  found.kernel_name = *file;
+  found.file = std::move(file);
+  return found;
+}
+
+evidence examine(const process_handle& process, const installation& where, bool named_inside) {
+  if (std::optional<evidence> glanced =
+          named_inside ? examine_at_a_glance(process, where) : std::nullopt) {
+    return std::move(*glanced);
+  }
+  evidence found;
   const executable exe = executable_of(process);
   if (exe.error != 0) {
     found.unreadable = exe.error;

@@ -35,6 +35,12 @@ struct evidence {
 evidence examine(const process_handle& process, const installation& where,
                  bool named_inside = false);
 
+// The common case, in two reads that no file system is asked for: an
+// executable of the index, not deleted, that the kernel names by the
+// index's own name for it. nullopt where examine() has to decide.
+std::optional<evidence> examine_at_a_glance(const process_handle& process,
+                                            const installation& where);
+
 }  // namespace corvane_host
 
 #endif

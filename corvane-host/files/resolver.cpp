@@ -401,6 +401,27 @@ unique_fd process_names::open(const std::string& path, const walk_policy& policy
     }
     whole = *cwd_ + "/" + whole;
   }
+  // Unjudged steps that stay on the mount of its root, itself judged: one
+  // call. A walk that would cross into another mount walks step by step,
+  // each mount judged before it is asked anything.
+  if (policy.steps == step_rule::any && !policy.same_mount) {
+    if (!root_mount_) {
+      struct stat status {};
+      std::uint64_t mount = 0;
+      root_mount_ = facts_of(root_.get(), status, mount) && mount != unknown_mount &&
+                    may_enter(&mounts_, policy, mount, status.st_dev);
+    }
+    if (*root_mount_) {
+      open_how how{};
+      how.flags = O_PATH | O_CLOEXEC | (policy.follow_last ? 0 : O_NOFOLLOW);
+      how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
+      unique_fd file(
+          static_cast<int>(syscall(SYS_openat2, root_.get(), whole.c_str(), &how, sizeof how)));
+      if (file || (errno != EXDEV && errno != EAGAIN && errno != ENOSYS)) {
+        return file;
+      }
+    }
+  }
   try {
     walk_end end = walk(root_.get(), whole, policy, "the name", &mounts_);
     if (end.name.empty()) {

@@ -135,6 +135,7 @@ class process_names {
   int proc_dir_;
   unique_fd root_;
   process_mounts mounts_;
+  std::optional<bool> root_mount_;  // whether its root's mount may be entered, once asked
   std::optional<std::string> cwd_;  // read on first need; "" when it does not count
 };
 
