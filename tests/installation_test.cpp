@@ -4,6 +4,7 @@
 // what an ordinary user cannot see.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -500,6 +501,38 @@ TEST(installation, a_process_looked_at_is_pinned_by_its_stat_or_found_gone) {
 // A live process whose status does not parse is an error of its own, not an
 // end; a file is read up to its limit, not a block further, and a one-line
 // file up to its newline.
+// Any process may show a command line of 64 MiB (prctl): the host reads no more of one than an
+// exec can have written, so three of them cost a check little memory.
+TEST(installation, command_lines_beyond_what_an_exec_takes_cost_a_check_little_memory) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  const temp_tree tree;
+  (void)tree.add_program("corvane/bin/corvane");
+  const std::string root = tree.path() + "/corvane";
+  const auto peak_kib = [&root] {  // of one check, which finds nothing
+    const pid_t host = fork();
+    if (host == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+      execl(CORVANE_HOST_FILE, CORVANE_HOST_FILE, "check", "--root", root.c_str(), nullptr);
+      _exit(127);
+    }
+    int status = -1;
+    rusage usage{};
+    EXPECT_EQ(wait4(host, &status, 0, &usage), host);
+    EXPECT_EQ(status, 0);
+    return usage.ru_maxrss;
+  };
+  const long ordinary = peak_kib();
+  // Named as an interpreter, whose command line the host reads.
+  const std::string python = tree.add_program("elsewhere/python3", SIGTERM_MODES_FILE);
+  std::list<child> huge;
+  for (int i = 0; i < 3; ++i) {
+    huge.emplace_back(words{python, "cmdline"}, "ready");
+  }
+  EXPECT_LT(peak_kib() - ordinary, 64 * 1024);
+}
+
 TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
   const temp_tree tree;
   const child one(tree.add_program("corvane/bin/one"));

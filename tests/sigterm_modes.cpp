@@ -12,19 +12,27 @@
 // pages into its /proc/PID/maps whichever way the kernel places mappings; FILE is not kept
 // open, so only maps shows it in use. Or, as `exiting`, it starts a pid namespace whose first
 // process is stuck partway through its exit, its memory gone: that process waits for another of
-// its namespace, whose parent (this program) does not reap it until SIGTERM comes.
+// its namespace, whose parent (this program) does not reap it until SIGTERM comes. Or, as
+// `cmdline`, it shows a command line of 64 MiB, "ready" first, as any process may (prctl).
 #include <fcntl.h>
+#include <linux/prctl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 const char* handled = nullptr;  // the file the handler writes
@@ -65,6 +73,45 @@ int main(int argc, char** argv) {
     std::thread([] { pause(); }).detach();
     sleep(1);
     pthread_exit(nullptr);
+  }
+  if (mode == "cmdline") {
+    constexpr std::size_t size = std::size_t{64} << 20;
+    void* const mapped =
+        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) {
+      return 2;
+    }
+    auto* const text = static_cast<char*>(mapped);
+    for (std::size_t i = 0; i < size; ++i) {
+      text[i] = i % 4096 == 4095 ? '\0' : '/';
+    }
+    std::memcpy(text, "ready", 6);
+    // The other fields as they are (stat's fields 26-28 and 45-51, counted from 1).
+    std::ifstream stat_file("/proc/self/stat");
+    const std::string stat((std::istreambuf_iterator<char>(stat_file)), {});
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::vector<std::string> field(2);  // the ID and the name come before ")"
+    for (std::string word; fields >> word;) {
+      field.push_back(word);
+    }
+    const auto at = [&field](std::size_t number) { return std::stoul(field.at(number - 1)); };
+    prctl_mm_map map{};
+    map.start_code = at(26);
+    map.end_code = at(27);
+    map.start_stack = at(28);
+    map.start_data = at(45);
+    map.end_data = at(46);
+    map.start_brk = at(47);
+    map.brk = reinterpret_cast<unsigned long>(sbrk(0));
+    map.arg_start = reinterpret_cast<unsigned long>(text);
+    map.arg_end = map.arg_start + size;
+    map.env_start = at(50);
+    map.env_end = at(51);
+    map.exe_fd = static_cast<std::uint32_t>(-1);
+    if (prctl(PR_SET_MM, PR_SET_MM_MAP, &map, sizeof map, 0) != 0) {
+      return 3;
+    }
+    pause();
   }
   if (mode == "maps" && argc > 2) {
     const int fd = open(argv[2], O_RDONLY | O_CLOEXEC);

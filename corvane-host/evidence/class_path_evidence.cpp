@@ -22,8 +22,6 @@
 namespace corvane_host {
 namespace {
 
-constexpr std::size_t most_descriptors = 65536;
-
 bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -91,7 +89,7 @@ evidence class_path_evidence(const process_handle& process, const std::vector<st
   // The jars of the class path it holds, once: a JVM holds many other files.
   std::map<std::string, file_id> held;
   visit_open_files(
-      process, most_descriptors,
+      process, most_listed,
       [&entries](const std::string& jar) {
         return std::any_of(entries.begin(), entries.end(),
                            [&jar](const entry_here& entry) { return supplies(entry, jar); });

@@ -23,12 +23,6 @@ namespace corvane_host {
 namespace {
 
 constexpr std::string_view deleted_mark = " (deleted)";
-// The most an exec() takes for arguments and environment together (three
-// quarters of the kernel's 8 MiB stack limit): more of a command line was
-// put there later (prctl) and is no program's arguments.
-constexpr std::size_t most_exec_bytes = std::size_t{6} << 20;
-// How many of a process's descriptors are looked at for a script or a jar.
-constexpr std::size_t most_descriptors = 65536;
 
 std::string file_name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
@@ -142,8 +136,7 @@ bool is_shell(const std::string& program) {
 bool holds(const process_handle& process, const file_id& id) {
   bool found = false;
   visit_open_files(
-      process, most_descriptors,
-      [](const std::string& path) { return !path.empty() && path[0] == '/'; },
+      process, most_listed, [](const std::string& path) { return !path.empty() && path[0] == '/'; },
       [&](const open_file& file) {
         found = file_id{file.device, file.inode} == id;
         return !found;
@@ -188,7 +181,7 @@ evidence deleted_script(const process_handle& process, const std::string& script
   const std::string held_name = "/" + file_name_of(script) + std::string(deleted_mark);
   evidence found;
   visit_open_files(
-      process, most_descriptors,
+      process, most_listed,
       [&held_name](const std::string& path) { return ends_with(path, held_name); },
       [&](const open_file& file) {
         if (file.links == 0) {
@@ -228,7 +221,7 @@ evidence script_evidence(const process_handle& process, const std::string& progr
     }
   } else {
     const auto named = [&tail](const std::string& path) { return ends_with(path, tail); };
-    visit_open_files(process, most_descriptors, named, [&](const open_file& file) {
+    visit_open_files(process, most_listed, named, [&](const open_file& file) {
       held = file_id{file.device, file.inode};  // its script, wherever it lies
       found.kernel_name = file.path;
       return false;

@@ -32,10 +32,9 @@ struct dir_closer {
 };
 using directory = std::unique_ptr<DIR, dir_closer>;
 
-// What --files-in-use reads of one process at most: its maps, and its open
-// descriptors. Beyond that a process is not looked at further.
+// What --files-in-use reads of one process at most: its maps, and (as every
+// listing) `most_listed` descriptors. Beyond that it is not looked at further.
 constexpr std::size_t most_maps_bytes = std::size_t{16} << 20;
-constexpr std::size_t most_descriptors = 65536;
 
 std::optional<pid_t> pid_of_name(std::string_view name) {
   pid_t pid = 0;
@@ -71,7 +70,7 @@ std::vector<std::string> files_used(const process_handle& process, const install
         file.executable;
   }
   visit_open_files(
-      process, most_descriptors,
+      process, most_listed,
       [](const std::string& path) { return !path.empty() && path.front() == '/'; },
       [&keep](const open_file& file) {
         keep(file.path, {file.device, file.inode});

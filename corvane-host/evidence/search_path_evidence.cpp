@@ -17,11 +17,8 @@
 namespace corvane_host {
 namespace {
 
-// As for the command line: the most an exec takes.
-constexpr std::size_t most_exec_bytes = std::size_t{6} << 20;
 // Entries of a search path beyond what anyone writes are crafted: each costs a walk.
 constexpr std::size_t most_entries = 256;
-constexpr std::size_t most_descriptors = 65536;
 
 bool under(const std::string& path, const std::vector<std::string>& directories) {
   return std::any_of(directories.begin(), directories.end(), [&path](const std::string& directory) {
@@ -54,7 +51,7 @@ evidence confirmed_under(const process_handle& process, const std::vector<std::s
                          const installation& where) {
   evidence found;
   visit_open_files(
-      process, most_descriptors, [&](const std::string& path) { return under(path, directories); },
+      process, most_listed, [&](const std::string& path) { return under(path, directories); },
       [&](const open_file& file) {
         if ((found.file = indexed({file.device, file.inode}, where))) {
           found.kernel_name = file.path;

@@ -68,6 +68,10 @@ void visit_open_files(const process_handle& process, std::size_t most,
 // How many of one process's threads or descriptors are looked at: no program
 // of this kind has more, and a crafted one may have a million.
 constexpr std::size_t most_listed = 65536;
+// The most an exec() takes for arguments and environment together (three
+// quarters of the kernel's 8 MiB stack limit): more of a command line or an
+// environment was put there later (prctl) and is no program's.
+constexpr std::size_t most_exec_bytes = std::size_t{6} << 20;
 
 // Read through a pinned process's own /proc directory; a read that fails
 // after the process has gone says so.
