@@ -126,8 +126,9 @@ TEST(proc_parse, command_lines_links_cgroups_and_maps) {
   EXPECT_TRUE(proc_hides_processes(stacked, 31));
   EXPECT_TRUE(proc_hides_processes(stacked, 0));
   // Which mounts a walk of a process's names may look into, by type and whose namespace.
-  const std::vector<mount_line> mounts = parse_mountinfo(
-      stacked + "40 25 0:60 / /home/u/x rw,nosuid shared:7 - fuse.sshfs u@h:/ rw,user_id=0\n");
+  const std::string more =  // the views below are into it
+      stacked + "40 25 0:60 / /home/u/x rw,nosuid shared:7 - fuse.sshfs u@h:/ rw,user_id=0\n";
+  const std::vector<mount_line> mounts = parse_mountinfo(more);
   ASSERT_EQ(mounts.size(), 3U);
   EXPECT_EQ(std::tie(mounts[2].id, mounts[2].mount_point, mounts[2].type),
             std::make_tuple(std::uint64_t{40}, std::string_view("/home/u/x"),

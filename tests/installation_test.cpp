@@ -433,6 +433,14 @@ TEST(installation, deleted_scripts_and_programs_deeper_than_the_kernel_shows) {
   fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
   not_ours.emplace_back(tree.add_program("corvane/var/tmp/dropped"));
   const child versioned(tree.add_program("corvane/lib/1.2/corvane"));
+  // Deleted where a user's own mount namespace has a directory of the user's bound over the
+  // installation's: the kernel's name for it there proves nothing.
+  const std::string theirs = tree.add_program("theirs/bound");
+  not_ours.emplace_back(words{"/usr/bin/unshare", "-Urm", "/bin/sh", "-c",
+                              R"(mount --bind "$0" "$1" && exec "$1/bound" 1000)",
+                              tree.path() + "/theirs", root + "/bin"},
+                        root + "/bin/bound");
+  fs::remove(theirs);
   fs::remove(shared + "/dropped");
   fs::remove_all(root + "/lib/1.2");
   for (auto shell = ours.begin(); shell != std::next(ours.begin(), 3); ++shell) {

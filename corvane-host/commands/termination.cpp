@@ -207,6 +207,12 @@ kill_outcome end_recorded(const loaded_plugin& plugin, const call_basics& basics
   const guard_result guard = guard_recorded(records, where, basics.proc_fd);
   session.values[list_key] = guard.list;
   kill_outcome outcome;
+  // A recorded process that could not be proven again in time may run on.
+  outcome.incomplete =
+      where.files->timed_out() ||
+      std::any_of(guard.skipped.begin(), guard.skipped.end(), [](const skipped_entry& skipped) {
+        return skipped.because.why == why::file_system_stalled;
+      });
   for (const skipped_entry& skipped : guard.skipped) {
     outcome.processes.push_back(
         fate_for(skipped.pid, skipped.token, skipped.command, skipped.because));

@@ -16,6 +16,7 @@
 #include "files/overlay_handle.h"
 #include "files/resolver.h"
 #include "proc/environ_parse.h"
+#include "proc/mounts.h"
 #include "proc/proc_parse.h"
 #include "proc/proc_table.h"
 
@@ -47,7 +48,7 @@ executable executable_of(const process_handle& process) {
     return exe;
   }
   const std::string leader = std::to_string(process.identity().pid);
-  for (const std::string& task : read_entries(dir, "task")) {
+  for (const std::string& task : read_entries(dir, "task", most_listed)) {
     if (task != leader) {
       executable thread_exe = reach("task/" + task + "/exe");
       if (thread_exe.error == 0) {
@@ -164,10 +165,25 @@ evidence former_file(const process_handle& process, std::string name, dev_t devi
       device != where.directory_id.device) {
     return former;
   }
-  const std::string directory = name.substr(0, name.rfind('/'));
+  // Its name is the kernel's in the process's mount namespace, where a user
+  // who made that namespace may have mounted anything at the installation's
+  // paths: it tells where the file lay only in one a privileged process made.
+  if (!mounts_of_the_hosts_user_namespace(process.proc_dir())) {
+    return former;
+  }
+  std::string directory = name.substr(0, name.rfind('/'));
   if (where.files->is_vouched_directory(directory)) {
     former.file = std::move(name);
-  } else if (!id_at(directory, false)) {
+    return former;
+  }
+  // Gone with its directory: whose that was is told by nothing, unless the
+  // nearest directory left is one that others may write.
+  bool gone = false;
+  while (!directory.empty() && !id_at(directory, false)) {
+    gone = true;
+    directory.resize(directory.rfind('/'));
+  }
+  if (gone && where.files->is_vouched_directory(directory.empty() ? "/" : directory)) {
     former.unproven = unproven::directory_gone;
   }
   return former;

@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace corvane_host {
@@ -49,6 +51,16 @@ std::optional<file_handle_bytes> handle_of(int fd, int flags) {
   return file_handle_bytes{
       asked->handle_type,
       std::string(bytes, bytes + std::min(asked->handle_bytes, most_handle_bytes))};
+}
+
+// Size and modification time, asked without waking any server.
+std::optional<std::pair<std::uint64_t, std::pair<std::int64_t, std::uint32_t>>> content_of(int fd) {
+  struct statx facts {};
+  if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_SIZE | STATX_MTIME, &facts) != 0) {
+    return std::nullopt;
+  }
+  return std::make_pair(facts.stx_size,
+                        std::make_pair(facts.stx_mtime.tv_sec, facts.stx_mtime.tv_nsec));
 }
 
 std::optional<file_system_uuid> uuid_of(int fd) {
@@ -103,8 +115,11 @@ bool overlay_stands_for(int seen, int file) {
     own = handle_of(file, AT_HANDLE_FID);
   }
   const std::optional<file_system_uuid> uuid = uuid_of(file);
+  // A file copied up and rewritten keeps its origin's handle: what it holds
+  // must still be the layer's (its size and modification time).
+  const auto seen_content = content_of(seen);
   return own && uuid && own->type == layer->file.type && own->bytes == layer->file.bytes &&
-         *uuid == layer->uuid;
+         *uuid == layer->uuid && seen_content && seen_content == content_of(file);
 }
 
 }  // namespace corvane_host

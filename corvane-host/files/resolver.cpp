@@ -408,10 +408,12 @@ unique_fd process_names::open(const std::string& path, const walk_policy& policy
     if (!root_mount_) {
       struct stat status {};
       std::uint64_t mount = 0;
-      root_mount_ = facts_of(root_.get(), status, mount) && mount != unknown_mount &&
-                    may_enter(&mounts_, policy, mount, status.st_dev);
+      root_mount_ = facts_of(root_.get(), status, mount) && mount != unknown_mount
+                        ? std::optional(std::make_pair(mount, status.st_dev))
+                        : std::nullopt;
     }
-    if (*root_mount_) {
+    if (*root_mount_ &&
+        may_enter(&mounts_, policy, (*root_mount_)->first, (*root_mount_)->second)) {
       open_how how{};
       how.flags = O_PATH | O_CLOEXEC | (policy.follow_last ? 0 : O_NOFOLLOW);
       how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;

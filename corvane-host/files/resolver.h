@@ -20,9 +20,11 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "base/failure.h"
 #include "base/file_id.h"
@@ -135,7 +137,8 @@ class process_names {
   int proc_dir_;
   unique_fd root_;
   process_mounts mounts_;
-  std::optional<bool> root_mount_;  // whether its root's mount may be entered, once asked
+  // Its root's mount and device, once asked (none: not known).
+  std::optional<std::optional<std::pair<std::uint64_t, dev_t>>> root_mount_;
   std::optional<std::string> cwd_;  // read on first need; "" when it does not count
 };
 

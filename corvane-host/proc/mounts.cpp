@@ -56,13 +56,17 @@ mount_verdict judge_mount(std::optional<std::string_view> type, bool hosts_names
   return mount_verdict::enter;
 }
 
-void process_mounts::read() {
-  read_ = true;
-  const unique_fd theirs(openat(proc_dir_, "ns/mnt", O_RDONLY | O_CLOEXEC));
+bool mounts_of_the_hosts_user_namespace(int proc_dir) {
+  const unique_fd theirs(openat(proc_dir, "ns/mnt", O_RDONLY | O_CLOEXEC));
   const unique_fd ours(open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC));
   const std::optional<ino_t> their_owner = theirs ? owner_of(theirs.get()) : std::nullopt;
   const std::optional<ino_t> our_owner = ours ? owner_of(ours.get()) : std::nullopt;
-  hosts_namespace_ = their_owner && their_owner == our_owner;
+  return their_owner && their_owner == our_owner;
+}
+
+void process_mounts::read() {
+  read_ = true;
+  hosts_namespace_ = mounts_of_the_hosts_user_namespace(proc_dir_);
   const file_text mountinfo = read_file_at(proc_dir_, "mountinfo");
   for (const mount_line& mount : parse_mountinfo(mountinfo.text)) {
     types_.emplace(mount.id, mount.type);

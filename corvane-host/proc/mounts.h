@@ -31,6 +31,11 @@ enum class mount_verdict {
 // privileged process can mount an overlay.
 mount_verdict judge_mount(std::optional<std::string_view> type, bool hosts_namespace);
 
+// Whether the mount namespace of the process whose /proc directory is
+// `proc_dir` is owned by the user namespace this host runs in: only a
+// privileged process made it and mounted what is in it.
+bool mounts_of_the_hosts_user_namespace(int proc_dir);
+
 // The mounts of one process's view, read from its /proc/PID/mountinfo on
 // first need, and judged.
 class process_mounts {
