@@ -13,7 +13,7 @@
 // open, so only maps shows it in use. Or, as `exiting`, it starts a pid namespace whose first
 // process is stuck partway through its exit, its memory gone: that process waits for another of
 // its namespace, whose parent (this program) does not reap it until SIGTERM comes. Or, as
-// `cmdline`, it shows a command line of 64 MiB, "ready" first, as any process may (prctl).
+// `cmdline`, it shows a command line of 64 MiB, as any process may (prctl), then prints "ready".
 #include <fcntl.h>
 #include <linux/prctl.h>
 #include <pthread.h>
@@ -26,6 +26,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -85,7 +86,6 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < size; ++i) {
       text[i] = i % 4096 == 4095 ? '\0' : '/';
     }
-    std::memcpy(text, "ready", 6);
     // The other fields as they are (stat's fields 26-28 and 45-51, counted from 1).
     std::ifstream stat_file("/proc/self/stat");
     const std::string stat((std::istreambuf_iterator<char>(stat_file)), {});
@@ -111,6 +111,8 @@ int main(int argc, char** argv) {
     if (prctl(PR_SET_MM, PR_SET_MM_MAP, &map, sizeof map, 0) != 0) {
       return 3;
     }
+    std::puts("ready");  // said, not shown: whoever reads the command line reads 64 MiB
+    std::fflush(stdout);
     pause();
   }
   if (mode == "maps" && argc > 2) {
