@@ -31,6 +31,11 @@ inline std::string vformat(const char* format, va_list args) {
 // it is.
 std::string printable(std::string_view text);
 
+// Whether `text` ends with `end`.
+inline bool ends_with(std::string_view text, std::string_view end) {
+  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
 // Every byte as two lower-case hexadecimal digits.
 inline std::string hex_of(std::string_view bytes) {
   static const char digits[] = "0123456789abcdef";

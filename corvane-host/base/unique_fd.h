@@ -3,8 +3,10 @@
 #ifndef CORVANE_HOST_UNIQUE_FD_H
 #define CORVANE_HOST_UNIQUE_FD_H
 
+#include <dirent.h>
 #include <unistd.h>
 
+#include <memory>
 #include <utility>
 
 namespace corvane_host {
@@ -33,6 +35,12 @@ class unique_fd {
  private:
   int fd_;
 };
+
+// A directory stream, closed on every path (with the descriptor it owns).
+struct dir_closer {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using unique_dir = std::unique_ptr<DIR, dir_closer>;
 
 }  // namespace corvane_host
 

@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 
+#include "base/text.h"
 #include "evidence/evidence_steps.h"
 #include "evidence/jar_entries.h"
 #include "files/resolver.h"
@@ -21,10 +22,6 @@
 
 namespace corvane_host {
 namespace {
-
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 // One entry as this host sees it: a jar, or a directory (of classes, or of
 // jars for a wildcard) whose path ends in "/".

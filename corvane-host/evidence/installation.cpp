@@ -14,14 +14,11 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "base/unique_fd.h"
 #include "files/resolver.h"
 
 namespace corvane_host {
 namespace {
-
-struct dir_closer {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 // What one walk found; the walk owns it until it ends, as it may be abandoned.
 struct walked_tree {
@@ -82,7 +79,7 @@ void walk(const std::string& prefix, walked_tree& tree) {
     const std::string relative = std::move(pending.back());
     pending.pop_back();
     unique_fd opened = open_deep(root.get(), relative);
-    const std::unique_ptr<DIR, dir_closer> dir(opened ? fdopendir(opened.get()) : nullptr);
+    const unique_dir dir(opened ? fdopendir(opened.get()) : nullptr);
     if (!dir) {
       continue;
     }

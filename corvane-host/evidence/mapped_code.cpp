@@ -7,21 +7,14 @@
 #include <filesystem>
 
 #include "base/kernel_file.h"
+#include "base/text.h"
 #include "evidence/evidence_steps.h"
 #include "files/resolver.h"
 #include "proc/proc_parse.h"
+#include "proc/proc_table.h"
 
 namespace corvane_host {
-namespace {
-
-// The most of a process's maps that is read, as for --files-in-use.
-constexpr std::size_t most_maps_bytes = std::size_t{16} << 20;
-
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::vector<mapped_of_installation> mapped_files(const process_handle& process,
                                                  const installation& where, bool code_only) {

@@ -10,6 +10,7 @@
 #include <set>
 #include <vector>
 
+#include "base/text.h"
 #include "base/unique_fd.h"
 #include "evidence/evidence_steps.h"
 #include "evidence/interpreters.h"
@@ -22,8 +23,6 @@
 
 namespace corvane_host {
 namespace {
-
-constexpr std::string_view deleted_mark = " (deleted)";
 
 std::string file_name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
@@ -116,10 +115,6 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
 }
 
 namespace {
-
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 std::string lexically_normal(const std::string& path) {
   return std::filesystem::path(path).lexically_normal().string();

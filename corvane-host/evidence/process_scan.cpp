@@ -19,6 +19,7 @@
 
 #include "base/failure.h"
 #include "base/reasons.h"
+#include "base/unique_fd.h"
 #include "evidence/examine_in_time.h"
 #include "evidence/interpreters.h"
 #include "proc/proc_parse.h"
@@ -26,15 +27,6 @@
 
 namespace corvane_host {
 namespace {
-
-struct dir_closer {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
-using directory = std::unique_ptr<DIR, dir_closer>;
-
-// What --files-in-use reads of one process at most: its maps, and (as every
-// listing) `most_listed` descriptors. Beyond that it is not looked at further.
-constexpr std::size_t most_maps_bytes = std::size_t{16} << 20;
 
 std::optional<pid_t> pid_of_name(std::string_view name) {
   pid_t pid = 0;
@@ -172,7 +164,7 @@ std::string hidden_processes(int proc_fd) {
 
 installation_scan scan_installation(int proc_fd, const installation& where, bool files_in_use) {
   const int listing = openat(proc_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const directory proc(listing < 0 ? nullptr : fdopendir(listing));
+  const unique_dir proc(listing < 0 ? nullptr : fdopendir(listing));
   if (!proc) {
     if (listing >= 0) {
       close(listing);

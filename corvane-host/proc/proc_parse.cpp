@@ -31,8 +31,6 @@ bool parse_number(std::string_view word, Number& value, int base = 10) {
   return !word.empty() && error == std::errc{} && end == word.data() + word.size();
 }
 
-constexpr std::string_view deleted_mark = " (deleted)";
-
 // The parts of `text` that each end at `separator`, the last one perhaps
 // without it, as views into `text`: `for (std::string_view line : parts(text, '\n'))`.
 // One pass over the text; nothing is copied.

@@ -59,6 +59,9 @@ std::optional<std::uint64_t> parse_signalfd_mask(std::string_view text);
 // lack it). Empty for a kernel thread or a zombie.
 std::vector<std::string> parse_cmdline(std::string_view text);
 
+// How the kernel marks the name of a file that has no link left.
+constexpr std::string_view deleted_mark = " (deleted)";
+
 // The target of /proc/PID/exe. The kernel marks a file that was deleted, or
 // replaced by a rename as upgrades do, with " (deleted)".
 struct exe_target {

@@ -72,6 +72,8 @@ constexpr std::size_t most_listed = 65536;
 // quarters of the kernel's 8 MiB stack limit): more of a command line or an
 // environment was put there later (prctl) and is no program's.
 constexpr std::size_t most_exec_bytes = std::size_t{6} << 20;
+// The most of one process's /proc/PID/maps that is read.
+constexpr std::size_t most_maps_bytes = std::size_t{16} << 20;
 
 // Read through a pinned process's own /proc directory; a read that fails
 // after the process has gone says so.
