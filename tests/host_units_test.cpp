@@ -158,21 +158,25 @@ TEST(time_bound, a_job_that_does_not_end_is_abandoned_within_the_bound) {
   int never[2];
   ASSERT_EQ(pipe(never), 0);
   const auto started = std::make_shared<std::atomic<int>>(0);
+  const std::function<void()> ends = [started] { ++*started; };
+  const std::function<void()> stalls = [started, fd = never[0]] {
+    ++*started;
+    char byte = 0;
+    static_cast<void>(read(fd, &byte, 1));  // until the write end closes
+  };
   time_bound time(std::chrono::milliseconds(250));
-  EXPECT_TRUE(time.run([started] { ++*started; }));
+  EXPECT_EQ(time.run_all({ends, ends}), (std::vector<bool>{true, true}));
   EXPECT_FALSE(time.abandoned());
   const auto start = std::chrono::steady_clock::now();
+  // Those after one given up on go on on another helper.
+  EXPECT_EQ(time.run_all({ends, stalls, ends, ends}), (std::vector<bool>{true, false, true, true}));
   for (int job = 0; job < 10; ++job) {
-    EXPECT_FALSE(time.run([started, fd = never[0]] {
-      ++*started;
-      char byte = 0;
-      static_cast<void>(read(fd, &byte, 1));  // until the write end closes
-    }));
+    EXPECT_FALSE(time.run(stalls));
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
   EXPECT_TRUE(time.abandoned());
-  EXPECT_EQ(*started, 6);  // a fifth of the bound each, then none ran at all
-  close(never[1]);         // the abandoned reads end, touching only what they share
+  EXPECT_EQ(*started, 10);  // a fifth of the bound each, then none ran at all
+  close(never[1]);          // the abandoned reads end, touching only what they share
   close(never[0]);
 }
 

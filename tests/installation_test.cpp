@@ -17,6 +17,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "base/kernel_file.h"
 #include "base/unique_fd.h"
@@ -241,6 +242,19 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   fs::create_directory_symlink(root + "/venv", tree.path() + "/gone (deleted)");
   const child user({"/bin/sh", "-c", R"(exec /bin/sleep 1000 <"$0")", other + "/datalink"},
                    "/bin/sleep");
+  // One script's name, walked first where it leads elsewhere, from a root the
+  // process changed to, then where it leads to ours.
+  const std::string jail = tree.add_file("corvane/jail.py", R"(import os, sys, time
+if len(sys.argv) > 1: os.chroot(sys.argv[1])
+time.sleep(1000)
+)");
+  fs::create_directories(other + root);
+  fs::copy_file(jail, other + jail);
+  const child jailed({"/usr/bin/python3.11", jail, other});
+  while (fs::read_symlink("/proc/" + std::to_string(jailed.pid()) + "/root") == "/") {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ours.emplace_back(words{"/usr/bin/python3.11", jail});
 
   const auto run = run_host({"--json", "check", "--files-in-use", "--root", root});
   ASSERT_EQ(run.status, 3) << run.err;
@@ -264,7 +278,7 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   EXPECT_EQ(open_to_all.pids(), std::vector<int>{}) << open_to_all.out;
   const std::string unproven =
       "not proven: a script in a directory of the installation that others may write";
-  EXPECT_EQ(open_to_all.json()["check"]["uninspected"]["reasons"][unproven], 2) << open_to_all.out;
+  EXPECT_EQ(open_to_all.json()["check"]["uninspected"]["reasons"][unproven], 3) << open_to_all.out;
   EXPECT_EQ(
       open_to_all.json()["check"]["uninspected"]["reasons"]
                         ["not proven: a class path in the installation, but none of its jars open"],
@@ -624,9 +638,21 @@ TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found
                     tree.path() + "/corvane", tree.path() + "/container"},
                    "sh");
   harness::wait_for_open(unseen_script.pid(), "wait");
+  // One script's name, where it leads elsewhere first, then to ours: each
+  // process's is walked from its own root.
+  const std::string launch = tree.add_file("corvane/bin/launch", tree.waiting_script());
+  (void)tree.add_file("container/launch", tree.waiting_script());
+  const child launched_elsewhere =
+      in_namespace({R"(mount --bind "$1" "$2" && exec sh "$0")", launch, tree.path() + "/container",
+                    tree.path() + "/corvane/bin"},
+                   "sh");
+  const child launched({"/bin/sh", launch});
+  harness::wait_for_open(launched_elsewhere.pid(), "launch");
+  harness::wait_for_open(launched.pid(), "launch");
   const auto run = run_host({"--json", "run", "--root", tree.path() + "/corvane"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.pids(), (std::vector<int>{sandboxed.pid(), bound.pid()}));
+  EXPECT_EQ(run.pids(), (std::vector<int>{sandboxed.pid(), bound.pid(), launched.pid()}));
+  EXPECT_TRUE(launched_elsewhere.running());
   EXPECT_TRUE(look_alike.running());
   EXPECT_TRUE(unseen.running());
   EXPECT_TRUE(unseen_script.running());

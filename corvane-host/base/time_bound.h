@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace corvane_host {
 
@@ -30,6 +31,11 @@ class time_bound {
   // true when it ended in time. Once the time for jobs that do not end is
   // spent, false at once, and `job` does not run.
   [[nodiscard]] bool run(std::function<void()> job);
+  // Runs `jobs` one after another on the helper, handed over at once: one
+  // wake-up for all of them, not one each. Each is waited for as run() waits
+  // for one; one not done in time is abandoned with its helper, and those
+  // after it go on on a new one. Which ended in time, by index.
+  [[nodiscard]] std::vector<bool> run_all(std::vector<std::function<void()>> jobs);
   // Whether a job was abandoned: a helper thread may still be waiting in
   // the kernel, and the program must end without running destructors of
   // anything it could touch (std::_Exit after its output is flushed).
@@ -37,6 +43,8 @@ class time_bound {
 
  private:
   struct helper;
+  void start_helper();
+  void abandon_helper(std::chrono::steady_clock::time_point job_started);
 
   std::chrono::milliseconds left_;
   std::chrono::milliseconds each_;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "evidence/examine_in_time.h"
 
+#include <functional>
 #include <memory>
 
 namespace corvane_host {
@@ -33,6 +34,53 @@ std::optional<evidence> examine_in_time(const process_handle& process, const ins
     return std::nullopt;
   }
   return std::move(state->found);
+}
+
+namespace {
+
+const known_executable* known_of(const examination& one) {
+  return one.known ? &*one.known : nullptr;
+}
+
+}  // namespace
+
+void examine_all_in_time(const std::vector<std::shared_ptr<examination>>& batch,
+                         const installation& where) {
+  std::vector<std::function<void()>> jobs;
+  std::vector<examination*> handed;
+  std::shared_ptr<installation> shared;
+  for (const std::shared_ptr<examination>& one : batch) {
+    if (!where.time) {
+      one->found = examine(one->process, where, one->named_inside, known_of(*one));
+      one->in_time = true;
+      continue;
+    }
+    if (one->named_inside) {
+      if (std::optional<evidence> glanced =
+              examine_at_a_glance(one->process, where, known_of(*one))) {
+        one->found = std::move(*glanced);
+        one->in_time = true;
+        continue;
+      }
+    }
+    if (!shared) {
+      where.files->prepare();
+      shared = std::make_shared<installation>(where);
+      shared->time = nullptr;
+    }
+    // A job holds shares of what it reads: it may wake up long after this returned.
+    jobs.emplace_back([one, shared] {
+      one->found = examine(one->process, *shared, one->named_inside, known_of(*one));
+    });
+    handed.push_back(one.get());
+  }
+  if (jobs.empty()) {
+    return;
+  }
+  const std::vector<bool> in_time = where.time->run_all(std::move(jobs));
+  for (std::size_t i = 0; i < handed.size(); ++i) {
+    handed[i]->in_time = in_time[i];
+  }
 }
 
 }  // namespace corvane_host

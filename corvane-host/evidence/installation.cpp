@@ -182,8 +182,9 @@ installation installation_at(const std::string& directory, std::shared_ptr<time_
     throw failure(failure_kind::system,
                   "cannot look at " + directory + ": " + std::strerror(errno));
   }
-  return {directory, *directory_id, *host_root,
-          std::make_shared<installation_files>(directory, time), time};
+  return {directory,  *directory_id,
+          *host_root, std::make_shared<installation_files>(directory, time),
+          time,       nullptr};
 }
 
 bool lies_inside(const std::string& path, const installation& where) {

@@ -16,6 +16,7 @@
 
 #include "base/file_id.h"
 #include "base/time_bound.h"
+#include "evidence/names_elsewhere.h"
 
 namespace corvane_host {
 
@@ -70,6 +71,8 @@ struct installation {
   std::shared_ptr<installation_files> files;
   // How long the run waits for file systems (none: without bound).
   std::shared_ptr<time_bound> time;
+  // A scan's names that led elsewhere (none: each is walked).
+  std::shared_ptr<names_elsewhere> elsewhere;
 };
 
 // Throws failure when `directory` cannot be looked at.

@@ -36,13 +36,14 @@ struct executable {
   int error = 0;  // the file could not be reached
 };
 
-executable executable_of(const process_handle& process) {
+executable executable_of(const process_handle& process, const known_executable* known) {
   const int dir = process.proc_dir();
   const auto reach = [dir](const std::string& link) {
     reached_file file = reach_at(dir, link);
     return executable{file.facts, std::move(file.path), file.error};
   };
-  executable exe = reach("exe");
+  reached_file running = reach_executable(dir, known);
+  executable exe{running.facts, std::move(running.path), running.error};
   if (exe.error != ENOENT) {
     return exe;
   }
@@ -90,6 +91,16 @@ bool overlay_of(const process_handle& process, const std::string& path, const fi
 // nothing either way and costs one call; `elsewhere`, when given, says so.
 unique_fd open_in_process_root(const process_handle& process, const std::string& path, bool follow,
                                const installation& where, bool* elsewhere) {
+  // A name that led elsewhere from the root the process has now.
+  const bool kept = elsewhere != nullptr && where.elsewhere && !path.empty() && path.front() == '/';
+  if (kept) {
+    if (const std::optional<process_names::root_facts> root =
+            process_names::root_now(process.proc_dir());
+        root && where.elsewhere->contains({root->mount, root->directory, follow, path})) {
+      *elsewhere = true;
+      return unique_fd();
+    }
+  }
   process_names names(process.proc_dir());
   walk_policy policy;
   policy.follow_last = follow;
@@ -102,6 +113,10 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
   if (!(id && indexed(*id, where)) && !lies_inside(seen_here(file.get()), where)) {
     if (elsewhere != nullptr) {
       *elsewhere = true;
+      // Kept by the very root the walk started from: one it changed to since is another.
+      if (const std::optional<process_names::root_facts> root = names.root(); kept && root) {
+        where.elsewhere->add({root->mount, root->directory, follow, path});
+      }
     }
     return file;
   }
@@ -348,13 +363,16 @@ evidence program_evidence(const process_handle& process, const std::string& prog
 // that the kernel names by the index's own name for it. Its identity is the
 // proof, as in examine(); the name only shows it is not known otherwise.
 std::optional<std::string> indexed_under_its_name(const process_handle& process,
-                                                  const installation& where) {
-  const reached_file exe = facts_at(process.proc_dir(), "exe");
+                                                  const installation& where,
+                                                  const known_executable* running) {
+  const reached_file exe = running != nullptr ? reach_executable(process.proc_dir(), running)
+                                              : facts_at(process.proc_dir(), "exe");
   if (exe.error != 0 || exe.facts.st_nlink == 0) {
     return std::nullopt;
   }
   std::optional<std::string> known = indexed(id_from(exe.facts), where);
-  if (!known || read_link_at(process.proc_dir(), "exe").text != *known) {
+  if (!known ||
+      (running != nullptr ? exe.path : read_link_at(process.proc_dir(), "exe").text) != *known) {
     return std::nullopt;
   }
   return known;
@@ -363,8 +381,9 @@ std::optional<std::string> indexed_under_its_name(const process_handle& process,
 }  // namespace
 
 std::optional<evidence> examine_at_a_glance(const process_handle& process,
-                                            const installation& where) {
-  std::optional<std::string> file = indexed_under_its_name(process, where);
+                                            const installation& where,
+                                            const known_executable* known) {
+  std::optional<std::string> file = indexed_under_its_name(process, where, known);
   if (!file) {
     return std::nullopt;
   }
@@ -374,13 +393,14 @@ std::optional<evidence> examine_at_a_glance(const process_handle& process,
   return found;
 }
 
-evidence examine(const process_handle& process, const installation& where, bool named_inside) {
+evidence examine(const process_handle& process, const installation& where, bool named_inside,
+                 const known_executable* glimpsed) {
   if (std::optional<evidence> glanced =
-          named_inside ? examine_at_a_glance(process, where) : std::nullopt) {
+          named_inside ? examine_at_a_glance(process, where, glimpsed) : std::nullopt) {
     return std::move(*glanced);
   }
   evidence found;
-  const executable exe = executable_of(process);
+  const executable exe = executable_of(process, glimpsed);
   if (exe.error != 0) {
     found.unreadable = exe.error;
     return found;

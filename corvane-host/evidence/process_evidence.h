@@ -14,6 +14,7 @@
 
 #include "base/reasons.h"
 #include "evidence/installation.h"
+#include "proc/proc_table.h"
 #include "proc/process_handle.h"
 
 namespace corvane_host {
@@ -31,15 +32,18 @@ struct evidence {
 };
 
 // `named_inside`: a glance at its executable's name found it inside the
-// installation, so the file's identity is looked at first.
+// installation, so the file's identity is looked at first. `glimpsed`: what a
+// glance before the pin read of its executable, used while it still runs
+// that file from that mount.
 evidence examine(const process_handle& process, const installation& where,
-                 bool named_inside = false);
+                 bool named_inside = false, const known_executable* glimpsed = nullptr);
 
 // The common case, in two reads that no file system is asked for: an
 // executable of the index, not deleted, that the kernel names by the
 // index's own name for it. nullopt where examine() has to decide.
 std::optional<evidence> examine_at_a_glance(const process_handle& process,
-                                            const installation& where);
+                                            const installation& where,
+                                            const known_executable* known = nullptr);
 
 }  // namespace corvane_host
 

@@ -19,6 +19,7 @@
 
 #include "base/failure.h"
 #include "base/reasons.h"
+#include "base/text.h"
 #include "base/unique_fd.h"
 #include "evidence/examine_in_time.h"
 #include "evidence/interpreters.h"
@@ -102,32 +103,18 @@ enum class glance {
   named_inside,  // examined, its executable's name lying inside the installation
 };
 
-// A process is passed over when its executable alone shows that it cannot
-// run the installation's code: a file elsewhere, that no link of the
-// installation leads to, and no interpreter; or it is a kernel thread.
-// Passing over acts on nothing, so it needs no pin; every other process is
-// pinned and examined. Two system calls, where an examination takes some
-// twenty; one where the name alone shows that it is to be examined (an
-// interpreter, a path inside). A deleted file's name lies inside when its
-// last path did, so its link count adds nothing here.
-glance glance_at(int proc_fd, const std::string& pid, const installation& where,
-                 interpreter_names& interpreter) {
-  const std::string link = pid + "/exe";
-  const file_text name = read_link_at(proc_fd, link);
-  if (name.error == 0 && lies_inside(name.text, where)) {
+// What the executable's name and identity show: passed over is a file
+// elsewhere, that no link of the installation leads to, and no interpreter.
+// A deleted file's name lies inside when its last path did, so its link
+// count adds nothing here.
+glance judge_executable(const std::string& name, const file_id& id, const installation& where,
+                        interpreter_names& interpreter) {
+  if (lies_inside(name, where)) {
     return glance::named_inside;
   }
-  if (name.error == 0 && interpreter(name.text.substr(name.text.rfind('/') + 1))) {
+  if (interpreter(name.substr(name.rfind('/') + 1))) {
     return glance::examined;
   }
-  struct statx file {};
-  if (name.error != 0 || statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO, &file) != 0) {
-    // A kernel thread runs no program; a zombie, a process whose main thread
-    // has exited or one this host may not look at is examined.
-    return kernel_thread(proc_fd, pid) ? glance::passed_over : glance::examined;
-  }
-  const file_id id{makedev(file.stx_dev_major, file.stx_dev_minor),
-                   static_cast<ino_t>(file.stx_ino)};
   // An inode number of the installation on another device may be an
   // overlay's view of its file.
   return where.files->is_link_target(id) ||
@@ -135,6 +122,104 @@ glance glance_at(int proc_fd, const std::string& pid, const installation& where,
              ? glance::examined
              : glance::passed_over;
 }
+
+struct executable_key {
+  std::uint64_t mount;
+  file_id file;
+  bool operator==(const executable_key& other) const {
+    return mount == other.mount && file == other.file;
+  }
+};
+struct executable_key_hash {
+  std::size_t operator()(const executable_key& key) const {
+    return file_id_hash()(key.file) ^ std::hash<std::uint64_t>()(key.mount);
+  }
+};
+
+// What glances found, by executable: a table runs a few programs many
+// times over. The kernel's name for a file with one link, on one mount, is
+// the same whichever process runs it, so one look at the name serves all;
+// a file with more links, or one unlinked, may be named otherwise by each.
+class executable_glances {
+ public:
+  explicit executable_glances(const installation& where) : where_(where) {}
+
+  // `known`, where the glance knows it: what the process runs, for its examination.
+  glance operator()(int proc_fd, const std::string& pid, std::optional<known_executable>& known) {
+    const std::string link = pid + "/exe";
+    struct statx file {};
+    if (statx(proc_fd, link.c_str(), AT_STATX_DONT_SYNC, STATX_INO | STATX_NLINK | unique_mount_id,
+              &file) != 0) {
+      // A kernel thread runs no program; a zombie, a process whose main
+      // thread has exited or one this host may not look at is examined.
+      return kernel_thread(proc_fd, pid) ? glance::passed_over : glance::examined;
+    }
+    if (const std::optional<executable_key> key = key_of(file)) {
+      const auto seen = glances_.find(*key);
+      if (seen == glances_.end()) {
+        return first_glance(proc_fd, link, known);
+      }
+      if (seen->second.glanced != glance::passed_over) {
+        known = known_executable{key->mount, key->file, seen->second.name};
+      }
+      return seen->second.glanced;
+    }
+    file_text name = read_link_at(proc_fd, link);
+    if (name.error != 0) {
+      return kernel_thread(proc_fd, pid) ? glance::passed_over : glance::examined;
+    }
+    const glance glanced = judge_executable(name.text, id_of_facts(file), where_, interpreter_);
+    if (glanced != glance::passed_over && (file.stx_mask & unique_mount_id) != 0) {
+      known = known_executable{file.stx_mnt_id, id_of_facts(file), std::move(name.text)};
+    }
+    return glanced;
+  }
+
+ private:
+  struct seen_executable {
+    glance glanced;
+    std::string name;
+  };
+
+  static file_id id_of_facts(const struct statx& file) {
+    return {makedev(file.stx_dev_major, file.stx_dev_minor), static_cast<ino_t>(file.stx_ino)};
+  }
+  static std::optional<executable_key> key_of(const struct statx& file) {
+    if (file.stx_nlink != 1 || (file.stx_mask & unique_mount_id) == 0) {
+      return std::nullopt;
+    }
+    return executable_key{file.stx_mnt_id, id_of_facts(file)};
+  }
+
+  // The name and the identity read through one handle, so that an exec
+  // between the two cannot pair one program's name with another's file.
+  glance first_glance(int proc_fd, const std::string& link,
+                      std::optional<known_executable>& known) {
+    const unique_fd exe(openat(proc_fd, link.c_str(), O_PATH | O_CLOEXEC));
+    struct statx file {};
+    if (!exe || statx(exe.get(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC,
+                      STATX_INO | STATX_NLINK | unique_mount_id, &file) != 0) {
+      return glance::examined;  // it changed meanwhile: no glance decides
+    }
+    std::string name = own_fd_path(exe.get());
+    if (name.empty()) {
+      return glance::examined;  // a path longer than the kernel's link text
+    }
+    const glance glanced = judge_executable(name, id_of_facts(file), where_, interpreter_);
+    if (const std::optional<executable_key> key = key_of(file);
+        key && !ends_with(name, std::string(deleted_mark))) {
+      if (glanced != glance::passed_over) {
+        known = known_executable{key->mount, key->file, name};
+      }
+      glances_.emplace(*key, seen_executable{glanced, std::move(name)});
+    }
+    return glanced;
+  }
+
+  const installation& where_;
+  interpreter_names interpreter_;
+  std::unordered_map<executable_key, seen_executable, executable_key_hash> glances_;
+};
 
 // How many pins a scan keeps (two descriptors each): an eighth of the limit,
 // the rest left to what follows it.
@@ -149,7 +234,7 @@ std::string hidden_processes(int proc_fd) {
   // The mount read, by its ID: another /proc may be mounted over the first.
   struct statx mount {};
   const std::uint64_t mount_id = statx(proc_fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &mount) == 0 &&
-                                         (mount.stx_mask & STATX_MNT_ID)
+                                         (mount.stx_mask & STATX_MNT_ID) != 0
                                      ? mount.stx_mnt_id
                                      : 0;
   const auto hidden = proc_hides_processes(read_file_at(proc_fd, "self/mountinfo").text, mount_id);
@@ -162,7 +247,108 @@ std::string hidden_processes(int proc_fd) {
 
 }  // namespace
 
+namespace {
+
+// What a scan keeps between its processes.
+struct scan_state {
+  const installation& where;
+  bool files_in_use;
+  std::set<pid_t> family;
+  std::size_t most_held;
+  installation_scan result;
+};
+
+// Decides on one examined process: what was read counts only if the pin held throughout.
+void decide(scan_state& state, pid_t pid, examination& examined) {
+  installation_scan& scan = state.result;
+  process_handle& process = examined.process;
+  const bool files_in_use = state.files_in_use;
+  const bool family = state.family.count(pid) != 0;
+  if (!examined.in_time) {
+    if (!family) {
+      ++scan.uninspected[words_of(reason{why::file_system_stalled})];
+    }
+    return;
+  }
+  evidence& found = examined.found;
+  if (!found.file && found.unreadable == 0 && !found.unproven && !files_in_use) {
+    return;  // nothing to decide on: most processes
+  }
+  // Its stat holds the start time, and tells a process without a program
+  // apart: kernel threads, processes that have ended, and those whose exit
+  // has let go of their memory run none; none of them is left to inspect.
+  // (A leader whose main thread exited shows "Z" while its others run, and
+  // its executable was looked for through them.)
+  const int stat_error = process.read_stat();
+  if (found.unreadable != 0 && stat_error == 0 &&
+      (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended()) ||
+       (found.unreadable == ENOENT && process.stat().exiting()))) {
+    return;
+  }
+  // Decided on what was read: it counts only if the pin held throughout,
+  // and a process that ended meanwhile runs nothing any more. One of the
+  // installation's that ended while it was looked at is counted: a program
+  // that forks and ends over and over could slip through otherwise.
+  if (stat_error == ESRCH || (process.pidfd() >= 0 && !process.running())) {
+    if (found.file && !family) {
+      ++scan.uninspected["it ended while it was inspected"];
+    }
+    return;
+  }
+  if (stat_error != 0) {
+    ++scan.uninspected[std::strerror(stat_error)];
+    return;
+  }
+  if (found.unreadable != 0 || found.unproven) {
+    if (!family) {
+      ++scan.uninspected[found.unreadable != 0
+                             ? std::strerror(found.unreadable)
+                             : std::string("not proven: ") + words_of(*found.unproven)];
+    }
+    return;
+  }
+  if (!found.file) {
+    if (files_in_use && pid != getpid()) {
+      bool runs_code = false;
+      std::vector<std::string> used = files_used(process, state.where, runs_code);
+      if (!used.empty()) {
+        scan.using_files.push_back({pid, found.kernel_name, std::move(used), runs_code});
+      }
+    }
+  } else if (family) {
+    scan.spared.push_back(
+        {pid, std::move(*found.file),
+         pid == getpid() ? "it is this corvane-host" : "it called this corvane-host"});
+  } else {
+    if (!found.kernel_name.empty() && found.kernel_name != *found.file) {
+      scan.names.emplace_hint(scan.names.end(), pid, found.kernel_name);
+    }
+    scan.identities.emplace_hint(scan.identities.end(), pid, process.identity());
+    scan.ours.emplace_hint(scan.ours.end(), pid, std::move(*found.file));
+    if (scan.held.size() < state.most_held) {
+      scan.held.emplace_hint(scan.held.end(), pid, std::move(process));
+    }
+  }
+}
+
+// Processes examined together, one handing over to the helper for all:
+// as many as a scan keeps pins, each holding a descriptor until decided on.
+std::size_t batch_size(std::size_t most_held) { return std::clamp<std::size_t>(most_held, 1, 64); }
+
+void examine_batch(scan_state& state, std::vector<std::shared_ptr<examination>>& batch) {
+  examine_all_in_time(batch, state.where);
+  for (const std::shared_ptr<examination>& examined : batch) {
+    decide(state, examined->pid, *examined);
+  }
+  batch.clear();
+}
+
+}  // namespace
+
 installation_scan scan_installation(int proc_fd, const installation& where, bool files_in_use) {
+  // One scan's own: names that led elsewhere are kept for its later processes.
+  installation scanned = where;
+  scanned.elsewhere = std::make_shared<names_elsewhere>();
   const int listing = openat(proc_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const unique_dir proc(listing < 0 ? nullptr : fdopendir(listing));
   if (!proc) {
@@ -171,18 +357,18 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     }
     throw failure(failure_kind::system, std::string("cannot read /proc: ") + std::strerror(errno));
   }
-  const std::set<pid_t> family = this_host_and_its_callers(proc_fd);
-  const std::size_t most_held = held_at_most();
-  interpreter_names interpreter;
-  installation_scan scan;
-  scan.hidden = hidden_processes(proc_fd);
+  scan_state state{scanned, files_in_use, this_host_and_its_callers(proc_fd), held_at_most(), {}};
+  state.result.hidden = hidden_processes(proc_fd);
+  executable_glances glance_at(scanned);
+  std::vector<std::shared_ptr<examination>> batch;
   while (const dirent* entry = readdir(proc.get())) {
     const std::optional<pid_t> pid = pid_of_name(entry->d_name);
     if (!pid) {
       continue;
     }
+    std::optional<known_executable> known;
     const glance glanced =
-        files_in_use ? glance::examined : glance_at(proc_fd, entry->d_name, where, interpreter);
+        files_in_use ? glance::examined : glance_at(proc_fd, entry->d_name, known);
     if (glanced == glance::passed_over) {
       continue;
     }
@@ -192,80 +378,18 @@ installation_scan scan_installation(int proc_fd, const installation& where, bool
     pin_result looked = process_handle::look_at(*pid, proc_fd);
     if (!looked.handle) {
       if (looked.error != ESRCH) {
-        ++scan.uninspected[std::strerror(looked.error)];
+        ++state.result.uninspected[std::strerror(looked.error)];
       }
       continue;
     }
-    process_handle& process = *looked.handle;
-    std::optional<evidence> examined =
-        examine_in_time(process, where, glanced == glance::named_inside);
-    if (!examined) {
-      if (family.count(*pid) == 0) {
-        ++scan.uninspected[words_of(reason{why::file_system_stalled})];
-      }
-      continue;
-    }
-    evidence& found = *examined;
-    if (!found.file && found.unreadable == 0 && !found.unproven && !files_in_use) {
-      continue;  // nothing to decide on: most processes
-    }
-    // Its stat holds the start time, and tells a process without a program
-    // apart: kernel threads, processes that have ended, and those whose exit
-    // has let go of their memory run none; none of them is left to inspect.
-    // (A leader whose main thread exited shows "Z" while its others run, and
-    // its executable was looked for through them.)
-    const int stat_error = process.read_stat();
-    if (found.unreadable != 0 && stat_error == 0 &&
-        (process.stat().kernel_thread() || (process.stat().state == 'Z' && process.ended()) ||
-         (found.unreadable == ENOENT && process.stat().exiting()))) {
-      continue;
-    }
-    // Decided on what was read: it counts only if the pin held throughout,
-    // and a process that ended meanwhile runs nothing any more. One of the
-    // installation's that ended while it was looked at is counted: a program
-    // that forks and ends over and over could slip through otherwise.
-    if (stat_error == ESRCH || (process.pidfd() >= 0 && !process.running())) {
-      if (found.file && family.count(*pid) == 0) {
-        ++scan.uninspected["it ended while it was inspected"];
-      }
-      continue;
-    }
-    if (stat_error != 0) {
-      ++scan.uninspected[std::strerror(stat_error)];
-      continue;
-    }
-    if (found.unreadable != 0 || found.unproven) {
-      if (family.count(*pid) == 0) {
-        ++scan.uninspected[found.unreadable != 0
-                               ? std::strerror(found.unreadable)
-                               : std::string("not proven: ") + words_of(*found.unproven)];
-      }
-      continue;
-    }
-    if (!found.file) {
-      if (files_in_use && *pid != getpid()) {
-        bool runs_code = false;
-        std::vector<std::string> used = files_used(process, where, runs_code);
-        if (!used.empty()) {
-          scan.using_files.push_back({*pid, found.kernel_name, std::move(used), runs_code});
-        }
-      }
-    } else if (family.count(*pid) != 0) {
-      scan.spared.push_back(
-          {*pid, std::move(*found.file),
-           *pid == getpid() ? "it is this corvane-host" : "it called this corvane-host"});
-    } else {
-      if (!found.kernel_name.empty() && found.kernel_name != *found.file) {
-        scan.names.emplace_hint(scan.names.end(), *pid, found.kernel_name);
-      }
-      scan.identities.emplace_hint(scan.identities.end(), *pid, process.identity());
-      scan.ours.emplace_hint(scan.ours.end(), *pid, std::move(*found.file));
-      if (scan.held.size() < most_held) {
-        scan.held.emplace_hint(scan.held.end(), *pid, std::move(process));
-      }
+    batch.push_back(std::make_shared<examination>(
+        *pid, std::move(*looked.handle), glanced == glance::named_inside, std::move(known)));
+    if (batch.size() == batch_size(state.most_held)) {
+      examine_batch(state, batch);
     }
   }
-  return scan;
+  examine_batch(state, batch);
+  return std::move(state.result);
 }
 
 void ensure_own_proc(int proc_fd) {

@@ -32,11 +32,12 @@ struct walked {
 // A kernel before 5.8 gives no mount ID: the time bound alone covers the walk there.
 constexpr std::uint64_t unknown_mount = ~std::uint64_t{0};
 
-// The facts of a held file, given by the kernel without asking its file
-// system (a FUSE server or a network server may never answer), and its mount.
-bool facts_of(int fd, struct stat& status, std::uint64_t& mount) {
+// The facts of a held file (`name` ""), or of what a /proc link of it
+// leads to, given by the kernel without asking its file system (a FUSE
+// server or a network server may never answer), and its mount.
+bool facts_of(int fd, const char* name, struct stat& status, std::uint64_t& mount) {
   struct statx facts {};
-  if (statx(fd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
+  if (statx(fd, name, AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
             STATX_BASIC_STATS | STATX_MNT_ID, &facts) != 0) {
     return false;
   }
@@ -79,7 +80,7 @@ std::string absolute(const std::string& named) {
 
 walked start_at(int root, const std::string& what) {
   walked start{unique_fd(openat(root, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)), {}, "/"};
-  if (!start.fd || !facts_of(start.fd.get(), start.status, start.mount)) {
+  if (!start.fd || !facts_of(start.fd.get(), "", start.status, start.mount)) {
     fail(what, "/", errno);
   }
   return start;
@@ -150,7 +151,7 @@ walk_end walk(int root, const std::string& named, const walk_policy& policy,
       end.unwalked = std::move(todo);
       return end;
     }
-    if (!entry || !facts_of(entry.get(), status, mount)) {
+    if (!entry || !facts_of(entry.get(), "", status, mount)) {
       fail(what, shown, errno);
     }
     // A mount point: the mount on it is judged before it is asked anything.
@@ -382,6 +383,30 @@ process_names::process_names(int proc_dir)
       root_(openat(proc_dir, "root", O_PATH | O_DIRECTORY | O_CLOEXEC)),
       mounts_(proc_dir) {}
 
+namespace {
+
+std::optional<process_names::root_facts> root_facts_at(int dir_fd, const char* name) {
+  struct stat status {};
+  std::uint64_t mount = 0;
+  if (dir_fd < 0 || !facts_of(dir_fd, name, status, mount) || mount == unknown_mount) {
+    return std::nullopt;
+  }
+  return process_names::root_facts{mount, {status.st_dev, status.st_ino}};
+}
+
+}  // namespace
+
+std::optional<process_names::root_facts> process_names::root() {
+  if (!root_facts_) {
+    root_facts_ = root_facts_at(root_.get(), "");
+  }
+  return *root_facts_;
+}
+
+std::optional<process_names::root_facts> process_names::root_now(int proc_dir) {
+  return root_facts_at(proc_dir, "root");
+}
+
 unique_fd process_names::open(const std::string& path, const walk_policy& policy) {
   if (!root_ || path.empty()) {
     return unique_fd();
@@ -405,15 +430,8 @@ unique_fd process_names::open(const std::string& path, const walk_policy& policy
   // call. A walk that would cross into another mount walks step by step,
   // each mount judged before it is asked anything.
   if (policy.steps == step_rule::any && !policy.same_mount) {
-    if (!root_mount_) {
-      struct stat status {};
-      std::uint64_t mount = 0;
-      root_mount_ = facts_of(root_.get(), status, mount) && mount != unknown_mount
-                        ? std::optional(std::make_pair(mount, status.st_dev))
-                        : std::nullopt;
-    }
-    if (*root_mount_ &&
-        may_enter(&mounts_, policy, (*root_mount_)->first, (*root_mount_)->second)) {
+    const std::optional<root_facts> start = root();
+    if (start && may_enter(&mounts_, policy, start->mount, start->directory.device)) {
       open_how how{};
       how.flags = O_PATH | O_CLOEXEC | (policy.follow_last ? 0 : O_NOFOLLOW);
       how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;

@@ -133,12 +133,22 @@ class process_names {
   // process's root and opened O_PATH; empty when it leads nowhere there.
   [[nodiscard]] unique_fd open(const std::string& path, const walk_policy& policy);
 
+  // The root its names are walked from: its mount's ID and the directory.
+  struct root_facts {
+    std::uint64_t mount;
+    file_id directory;
+  };
+  // None where it cannot be read, or the kernel gives no mount ID.
+  [[nodiscard]] std::optional<root_facts> root();
+  // The root of the process whose /proc directory this is, as it is now,
+  // in one call: nothing is held, and no walk may start from it.
+  static std::optional<root_facts> root_now(int proc_dir);
+
  private:
   int proc_dir_;
   unique_fd root_;
   process_mounts mounts_;
-  // Its root's mount and device, once asked (none: not known).
-  std::optional<std::optional<std::pair<std::uint64_t, dev_t>>> root_mount_;
+  std::optional<std::optional<root_facts>> root_facts_;  // once asked
   std::optional<std::string> cwd_;  // read on first need; "" when it does not count
 };
 

@@ -86,6 +86,21 @@ reached_file facts_at(int dir_fd, const char* link) {
   return reached;
 }
 
+reached_file reach_executable(int dir_fd, const known_executable* known) {
+  struct statx facts {};
+  if (known != nullptr &&
+      statx(dir_fd, "exe", AT_STATX_DONT_SYNC, STATX_BASIC_STATS | unique_mount_id, &facts) == 0 &&
+      (facts.stx_mask & unique_mount_id) != 0 && facts.stx_mnt_id == known->mount &&
+      file_id{makedev(facts.stx_dev_major, facts.stx_dev_minor),
+              static_cast<ino_t>(facts.stx_ino)} == known->file) {
+    reached_file reached;
+    keep_facts(facts, reached);
+    reached.path = known->name;
+    return reached;
+  }
+  return reach_at(dir_fd, "exe");
+}
+
 void visit_open_files(const process_handle& process, std::size_t most,
                       const std::function<bool(const std::string&)>& wanted,
                       const std::function<bool(const open_file&)>& visit) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_id.h"
 #include "base/kernel_file.h"
 #include "proc/proc_parse.h"
 #include "proc/process_handle.h"
@@ -49,6 +50,17 @@ struct reached_file {
 reached_file reach_at(int dir_fd, const std::string& link);
 // The facts alone of the file such a link leads to, in one call: no name.
 reached_file facts_at(int dir_fd, const char* link);
+
+// What a glance read of the executable a process runs, before it was
+// pinned: the name, for as long as it runs the same file on the same mount.
+constexpr unsigned int unique_mount_id = 0x4000U;  // STATX_MNT_ID_UNIQUE, Linux 6.8: never reused
+struct known_executable {
+  std::uint64_t mount = 0;  // unique_mount_id's
+  file_id file;
+  std::string name;
+};
+// reach_at(dir_fd, "exe"), in one call where it still leads to `known`.
+reached_file reach_executable(int dir_fd, const known_executable* known);
 
 // A regular file a process holds open: where this host sees it, and which
 // file it is.
