@@ -20,7 +20,7 @@
 
 namespace corvane_host {
 
-// --- process_evidence.cpp ---------------------------------------------------
+// --- names_in_process.cpp ---------------------------------------------------
 
 // Where this host sees a file it holds open.
 std::string seen_here(int fd);

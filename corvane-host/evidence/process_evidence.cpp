@@ -59,20 +59,6 @@ executable executable_of(const process_handle& process, const known_executable* 
   return exe;
 }
 
-}  // namespace
-
-// Where this host sees a file it holds open.
-std::string seen_here(int fd) { return own_fd_path(fd); }
-
-// The installation's path of a file, found by its identity: only the index
-// knows which files no one but root and the installation's owner could have
-// put where they are (a name in a directory others may write proves nothing).
-std::optional<std::string> indexed(const file_id& id, const installation& where) {
-  const std::string* path =
-      id.device == where.directory_id.device ? where.files->find(id) : nullptr;
-  return path != nullptr ? std::optional(*path) : std::nullopt;
-}
-
 // Whether the file a process runs, seen through an overlay, stands for the
 // installation's file at `path`: an overlay of the installation's own
 // directory mounted elsewhere, or one the installation lies in.
@@ -82,54 +68,6 @@ bool overlay_of(const process_handle& process, const std::string& path, const fi
       open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   return seen && file && id_of(file.get()) == id && overlay_stands_for(seen.get(), file.get());
 }
-
-// `path` walked in the process's own view: its words are its own, and a
-// crafted link must not lead outside its root. What leads to the
-// installation is walked again with each step judged for the process's own
-// user: a name that someone else could have pointed there (a link in a
-// directory others may write) leads nowhere. What leads elsewhere proves
-// nothing either way and costs one call; `elsewhere`, when given, says so.
-unique_fd open_in_process_root(const process_handle& process, const std::string& path, bool follow,
-                               const installation& where, bool* elsewhere) {
-  // A name that led elsewhere from the root the process has now.
-  const bool kept = elsewhere != nullptr && where.elsewhere && !path.empty() && path.front() == '/';
-  if (kept) {
-    if (const std::optional<process_names::root_facts> root =
-            process_names::root_now(process.proc_dir());
-        root && where.elsewhere->contains({root->mount, root->directory, follow, path})) {
-      *elsewhere = true;
-      return unique_fd();
-    }
-  }
-  process_names names(process.proc_dir());
-  walk_policy policy;
-  policy.follow_last = follow;
-  policy.enter_device = where.directory_id.device;
-  unique_fd file = names.open(path, policy);
-  if (!file) {
-    return file;
-  }
-  const std::optional<file_id> id = id_of(file.get());
-  if (!(id && indexed(*id, where)) && !lies_inside(seen_here(file.get()), where)) {
-    if (elsewhere != nullptr) {
-      *elsewhere = true;
-      // Kept by the very root the walk started from: one it changed to since is another.
-      if (const std::optional<process_names::root_facts> root = names.root(); kept && root) {
-        where.elsewhere->add({root->mount, root->directory, follow, path});
-      }
-    }
-    return file;
-  }
-  const proc_result<process_status> status = read_status(process);
-  if (!status.value) {
-    return unique_fd();
-  }
-  policy.steps = step_rule::guarded;
-  policy.judged_for = status.value->real_uid;
-  return names.open(path, policy);
-}
-
-namespace {
 
 std::string lexically_normal(const std::string& path) {
   return std::filesystem::path(path).lexically_normal().string();
