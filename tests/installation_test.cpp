@@ -641,11 +641,11 @@ TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found
   // One script's name, where it leads elsewhere first, then to ours: each
   // process's is walked from its own root.
   const std::string launch = tree.add_file("corvane/bin/launch", tree.waiting_script());
-  (void)tree.add_file("container/launch", tree.waiting_script());
-  const child launched_elsewhere =
-      in_namespace({R"(mount --bind "$1" "$2" && exec sh "$0")", launch, tree.path() + "/container",
-                    tree.path() + "/corvane/bin"},
-                   "sh");
+  const std::string links = tree.add_directory("links");
+  fs::create_symlink(tree.add_file("container/launch", tree.waiting_script()), links + "/launch");
+  const child launched_elsewhere = in_namespace(
+      {R"(mount --bind "$1" "$2" && exec sh "$0")", launch, links, tree.path() + "/corvane/bin"},
+      "sh");
   const child launched({"/bin/sh", launch});
   harness::wait_for_open(launched_elsewhere.pid(), "launch");
   harness::wait_for_open(launched.pid(), "launch");

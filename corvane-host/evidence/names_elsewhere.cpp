@@ -13,8 +13,7 @@ constexpr std::size_t most_names = 4096;
 }  // namespace
 
 names_elsewhere::key names_elsewhere::key_of(name walked) {
-  return {walked.mount, walked.root.device, walked.root.inode, walked.follow,
-          std::move(walked.path)};
+  return {walked.root_mount, walked.follow, std::move(walked.path)};
 }
 
 bool names_elsewhere::contains(const name& walked) const {

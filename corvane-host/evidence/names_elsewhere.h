@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Names that led elsewhere in one scan, by the root they were walked from.
+// Names that led elsewhere in one scan, by the root they were walked from:
+// a mount's own root, known by a mount ID that no other mount ever gets.
 // A table runs many processes with one command line; walked from the same
 // root a moment later, such a name leads where it led before, unless one
 // who may change a directory on its way changed it, which they may do at
@@ -14,23 +15,20 @@
 #include <string>
 #include <tuple>
 
-#include "base/file_id.h"
-
 namespace corvane_host {
 
 class names_elsewhere {
  public:
   struct name {
-    std::uint64_t mount;  // the root's, whose ID no live mount shares
-    file_id root;
-    bool follow;  // the last link followed
+    std::uint64_t root_mount;  // whose own root it was walked from: an ID never given again
+    bool follow;               // the last link followed
     std::string path;
   };
   [[nodiscard]] bool contains(const name& walked) const;
   void add(name walked);
 
  private:
-  using key = std::tuple<std::uint64_t, dev_t, ino_t, bool, std::string>;
+  using key = std::tuple<std::uint64_t, bool, std::string>;
   static key key_of(name walked);
 
   // Jobs of a scan run one after another, but one given up on may still run.

@@ -35,9 +35,8 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
   // A name that led elsewhere from the root the process has now.
   const bool kept = elsewhere != nullptr && where.elsewhere && !path.empty() && path.front() == '/';
   if (kept) {
-    if (const std::optional<process_names::root_facts> root =
-            process_names::root_now(process.proc_dir());
-        root && where.elsewhere->contains({root->mount, root->directory, follow, path})) {
+    if (const std::optional<std::uint64_t> root = process_names::root_mount_now(process.proc_dir());
+        root && where.elsewhere->contains({*root, follow, path})) {
       *elsewhere = true;
       return unique_fd();
     }
@@ -55,8 +54,8 @@ unique_fd open_in_process_root(const process_handle& process, const std::string&
     if (elsewhere != nullptr) {
       *elsewhere = true;
       // Kept by the very root the walk started from: one it changed to since is another.
-      if (const std::optional<process_names::root_facts> root = names.root(); kept && root) {
-        where.elsewhere->add({root->mount, root->directory, follow, path});
+      if (const std::optional<std::uint64_t> root = kept ? names.root_mount() : std::nullopt) {
+        where.elsewhere->add({*root, follow, path});
       }
     }
     return file;

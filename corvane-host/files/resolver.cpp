@@ -383,28 +383,40 @@ process_names::process_names(int proc_dir)
       root_(openat(proc_dir, "root", O_PATH | O_DIRECTORY | O_CLOEXEC)),
       mounts_(proc_dir) {}
 
-namespace {
-
-std::optional<process_names::root_facts> root_facts_at(int dir_fd, const char* name) {
-  struct stat status {};
-  std::uint64_t mount = 0;
-  if (dir_fd < 0 || !facts_of(dir_fd, name, status, mount) || mount == unknown_mount) {
-    return std::nullopt;
-  }
-  return process_names::root_facts{mount, {status.st_dev, status.st_ino}};
-}
-
-}  // namespace
-
 std::optional<process_names::root_facts> process_names::root() {
   if (!root_facts_) {
-    root_facts_ = root_facts_at(root_.get(), "");
+    struct stat status {};
+    std::uint64_t mount = 0;
+    root_facts_ = root_ && facts_of(root_.get(), "", status, mount) && mount != unknown_mount
+                      ? std::optional(root_facts{mount, status.st_dev})
+                      : std::nullopt;
   }
   return *root_facts_;
 }
 
-std::optional<process_names::root_facts> process_names::root_now(int proc_dir) {
-  return root_facts_at(proc_dir, "root");
+namespace {
+
+std::optional<std::uint64_t> mount_rooted_at(int dir_fd, const char* name) {
+  struct statx facts {};
+  if (dir_fd < 0 ||
+      statx(dir_fd, name, AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
+            STATX_TYPE | unique_mount_id, &facts) != 0 ||
+      (facts.stx_mask & unique_mount_id) == 0 ||
+      (facts.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) == 0 ||
+      (facts.stx_attributes & STATX_ATTR_MOUNT_ROOT) == 0) {
+    return std::nullopt;
+  }
+  return facts.stx_mnt_id;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> process_names::root_mount() {
+  return mount_rooted_at(root_.get(), "");
+}
+
+std::optional<std::uint64_t> process_names::root_mount_now(int proc_dir) {
+  return mount_rooted_at(proc_dir, "root");
 }
 
 unique_fd process_names::open(const std::string& path, const walk_policy& policy) {
@@ -431,7 +443,7 @@ unique_fd process_names::open(const std::string& path, const walk_policy& policy
   // each mount judged before it is asked anything.
   if (policy.steps == step_rule::any && !policy.same_mount) {
     const std::optional<root_facts> start = root();
-    if (start && may_enter(&mounts_, policy, start->mount, start->directory.device)) {
+    if (start && may_enter(&mounts_, policy, start->mount, start->device)) {
       open_how how{};
       how.flags = O_PATH | O_CLOEXEC | (policy.follow_last ? 0 : O_NOFOLLOW);
       how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;

@@ -133,18 +133,24 @@ class process_names {
   // process's root and opened O_PATH; empty when it leads nowhere there.
   [[nodiscard]] unique_fd open(const std::string& path, const walk_policy& policy);
 
-  // The root its names are walked from: its mount's ID and the directory.
-  struct root_facts {
-    std::uint64_t mount;
-    file_id directory;
-  };
-  // None where it cannot be read, or the kernel gives no mount ID.
-  [[nodiscard]] std::optional<root_facts> root();
-  // The root of the process whose /proc directory this is, as it is now,
+  // The mount whose own root is the root its names are walked from, by the
+  // ID that Linux 6.8 and later never give again: what stays the same root
+  // for as long as anything may remember it. None for a root below its
+  // mount's (a chroot), whose directory may be replaced by another, or
+  // where the kernel gives no such ID.
+  [[nodiscard]] std::optional<std::uint64_t> root_mount();
+  // The same of the process whose /proc directory this is, as it is now,
   // in one call: nothing is held, and no walk may start from it.
-  static std::optional<root_facts> root_now(int proc_dir);
+  static std::optional<std::uint64_t> root_mount_now(int proc_dir);
 
  private:
+  // Its root's mount ID as its mountinfo gives it, and device.
+  struct root_facts {
+    std::uint64_t mount;
+    dev_t device;
+  };
+  std::optional<root_facts> root();
+
   int proc_dir_;
   unique_fd root_;
   process_mounts mounts_;
