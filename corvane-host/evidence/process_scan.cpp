@@ -211,10 +211,16 @@ class executable_glances {
       if (glanced != glance::passed_over) {
         known = known_executable{key->mount, key->file, name};
       }
-      glances_.emplace(*key, seen_executable{glanced, std::move(name)});
+      if (glances_.size() < most_kept) {
+        glances_.emplace(*key, seen_executable{glanced, std::move(name)});
+      }
     }
     return glanced;
   }
+
+  // Far more programs than a real table runs, each a name no longer than a
+  // path: what a user who starts many copies can make it keep.
+  static constexpr std::size_t most_kept = 4096;
 
   const installation& where_;
   interpreter_names interpreter_;
