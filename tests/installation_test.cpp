@@ -62,6 +62,11 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   if (fs::exists("/lib64/ld-linux-x86-64.so.2")) {
     ours.emplace_back(words{"/lib64/ld-linux-x86-64.so.2", program, "1000"});
   }
+  // Options enough to put its script's name past the first page of its command line.
+  words options_first{"/bin/sh"};
+  options_first.insert(options_first.end(), 2000, "-e");
+  options_first.push_back(tree.add_file("opt/CorVane/bin/late", tree.waiting_script()));
+  ours.emplace_back(options_first, "/bin/sh");
   const child replaced_installer(gui);
   const child installer_binary(tree.add_program("opt/CorVane/tools/install.sh"));
   const child sibling(tree.add_program("opt/CorVane-old/bin/corvane"));

@@ -331,14 +331,56 @@ std::optional<evidence> examine_at_a_glance(const process_handle& process,
   return found;
 }
 
+namespace {
+
+// What the glance read: no call to read it again.
+executable as_glanced(const known_executable& known) {
+  executable exe;
+  exe.file.st_dev = known.file.device;
+  exe.file.st_ino = known.file.inode;
+  exe.file.st_nlink = known.links;
+  exe.file.st_mode = S_IFREG;
+  exe.text = known.name;
+  return exe;
+}
+
+bool runs_as_glanced(const process_handle& process, const known_executable& known) {
+  const reached_file now = reach_executable(process.proc_dir(), &known);
+  return now.error == 0 && id_from(now.facts) == known.file && now.facts.st_nlink == known.links &&
+         now.path == known.name;
+}
+
+evidence examine_running(const process_handle& process, const installation& where,
+                         const executable& exe);
+
+}  // namespace
+
 evidence examine(const process_handle& process, const installation& where, bool named_inside,
                  const known_executable* glimpsed) {
   if (std::optional<evidence> glanced =
           named_inside ? examine_at_a_glance(process, where, glimpsed) : std::nullopt) {
     return std::move(*glanced);
   }
+  // A process whose words lead elsewhere is passed over on what its glance
+  // read of its executable: a program it execs since is missed as it would
+  // be had it execed just after its glance, like every process that is only
+  // glanced at. What is recorded or counted stands only while the file it
+  // runs is still the one glanced at; otherwise it is examined afresh.
+  if (glimpsed != nullptr) {
+    evidence found = examine_running(process, where, as_glanced(*glimpsed));
+    if ((!found.file && !found.unproven && found.unreadable == 0) ||
+        runs_as_glanced(process, *glimpsed)) {
+      return found;
+    }
+  }
+  return examine_running(process, where, executable_of(process, glimpsed));
+}
+
+namespace {
+
+evidence examine_running(const process_handle& process, const installation& where,
+                         const executable& exe) {
   evidence found;
-  const executable exe = executable_of(process, glimpsed);
   if (exe.error != 0) {
     found.unreadable = exe.error;
     return found;
@@ -391,7 +433,7 @@ evidence examine(const process_handle& process, const installation& where, bool 
   if (!linked && !is_interpreter(program) && !nameless) {
     return found;  // its command line could prove nothing
   }
-  const file_text cmdline = read_file_at(process.proc_dir(), "cmdline", most_exec_bytes);
+  const file_text cmdline = read_whole_file_at(process.proc_dir(), "cmdline", most_exec_bytes);
   // Words beyond what any launcher writes are a crafted command line, whose
   // words would cost memory many times its size: it proves nothing.
   constexpr std::size_t most_words = 65536;
@@ -444,5 +486,7 @@ evidence examine(const process_handle& process, const installation& where, bool 
   }
   return found;
 }
+
+}  // namespace
 
 }  // namespace corvane_host

@@ -170,7 +170,8 @@ class executable_glances {
     }
     const glance glanced = judge_executable(name.text, id_of_facts(file), where_, interpreter_);
     if (glanced != glance::passed_over && (file.stx_mask & unique_mount_id) != 0) {
-      known = known_executable{file.stx_mnt_id, id_of_facts(file), std::move(name.text)};
+      known = known_executable{file.stx_mnt_id, id_of_facts(file), std::move(name.text),
+                               file.stx_nlink};
     }
     return glanced;
   }

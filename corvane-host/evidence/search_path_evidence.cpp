@@ -92,8 +92,9 @@ std::optional<std::string> module_path(const std::string& name) {
 // finds it: a package's __main__.py, or the module's own file.
 unique_fd module_file(const process_handle& process, const std::string& directory,
                       const std::string& module, const installation& where) {
+  const std::string stem = directory + "/" + module;
   for (const char* ending : {"/__main__.py", ".py"}) {
-    unique_fd file = open_in_process_root(process, directory + "/" + module + ending, true, where);
+    unique_fd file = open_in_process_root(process, stem + ending, true, where);
     if (file) {
       return file;
     }
@@ -104,7 +105,7 @@ unique_fd module_file(const process_handle& process, const std::string& director
 }  // namespace
 
 std::string started_with(const process_handle& process) {
-  return read_file_at(process.proc_dir(), "environ", most_exec_bytes).text;
+  return read_whole_file_at(process.proc_dir(), "environ", most_exec_bytes).text;
 }
 
 evidence search_path_evidence(const process_handle& process, const std::string& program,
