@@ -21,6 +21,7 @@
 
 #include "base/kernel_file.h"
 #include "base/unique_fd.h"
+#include "evidence/process_evidence.h"
 #include "host_harness.h"
 #include "proc/proc_parse.h"
 #include "proc/proc_table.h"
@@ -523,6 +524,37 @@ TEST(installation, a_process_looked_at_is_pinned_by_its_stat_or_found_gone) {
   const auto pinned = corvane_host::process_handle::pin(live.pid(), proc);
   ASSERT_TRUE(pinned.handle);
   EXPECT_EQ(looked.handle->identity(), pinned.handle->identity());
+}
+
+// What a glance before the pin read may pass a process over, never prove it: a shell that runs
+// the installation's script, examined as the program its glance saw, is passed over when that
+// program takes no script; a program that only names the script, glanced at as python, is
+// examined afresh as what it runs, and proves nothing.
+TEST(installation, a_glance_may_pass_over_and_what_is_found_stands_on_what_runs_now) {
+  SKIP_WHERE(harness::no_private_pid_namespace());
+  const temp_tree tree;
+  const std::string script = tree.add_file("corvane/bin/launch", tree.waiting_script());
+  child shell({"/bin/sh", script}, "/bin/sh");
+  child locker({"/usr/bin/flock", script, "/bin/sleep", "1000"}, "/usr/bin/flock");
+  const corvane_host::unique_fd proc = corvane_host::open_proc();
+  const auto where = corvane_host::installation_at(tree.path() + "/corvane/");
+  const auto glanced = [](const std::string& program) {
+    struct stat file {};
+    EXPECT_EQ(stat(program.c_str(), &file), 0) << program;
+    return corvane_host::known_executable{0, {file.st_dev, file.st_ino}, program, 1};
+  };
+  const std::string sh = fs::canonical("/bin/sh").string();
+  const std::string found = fs::canonical(script).string();
+  for (const auto& [pid, seen, file] :
+       {std::tuple{shell.pid(), sh, found},
+        {shell.pid(), fs::canonical("/bin/true").string(), ""},
+        {locker.pid(), fs::canonical("/usr/bin/python3").string(), ""}}) {
+    const auto looked = corvane_host::process_handle::look_at(pid, proc.get());
+    ASSERT_TRUE(looked.handle);
+    const corvane_host::known_executable known = glanced(seen);
+    EXPECT_EQ(corvane_host::examine(*looked.handle, where, false, &known).file.value_or(""), file)
+        << pid << " glanced at as " << seen;
+  }
 }
 
 // A live process whose status does not parse is an error of its own, not an
