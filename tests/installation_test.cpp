@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,6 +69,12 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   options_first.insert(options_first.end(), 2000, "-e");
   options_first.push_back(tree.add_file("opt/CorVane/bin/late", tree.waiting_script()));
   ours.emplace_back(options_first, "/bin/sh");
+  // A shell that an upgrade replaced while it runs the installation's script.
+  const std::string old_shell = tree.add_program("usr/bin/sh", "/bin/sh");
+  ours.emplace_back(
+      words{old_shell, tree.add_file("opt/CorVane/bin/under_old_shell", tree.waiting_script())},
+      old_shell);
+  fs::remove(old_shell);
   const child replaced_installer(gui);
   const child installer_binary(tree.add_program("opt/CorVane/tools/install.sh"));
   const child sibling(tree.add_program("opt/CorVane-old/bin/corvane"));
@@ -151,6 +158,11 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   for (const auto& process : glanced["check"]["processes"]) {
     commands[process["pid"].get<int>()] = process["command"].get<std::string>();
   }
+  std::vector<int> found_at_a_glance;
+  for (const auto& [pid, command] : commands) {
+    found_at_a_glance.push_back(pid);
+  }
+  EXPECT_EQ(found_at_a_glance, harness::pids_of(ours));
   EXPECT_EQ(commands[ours.front().pid()], program);
   EXPECT_EQ(commands[by_alias], alias);
   EXPECT_NE(run.err.find("corvane root: " + root + "\n"), std::string::npos) << run.err;
@@ -536,24 +548,30 @@ TEST(installation, a_glance_may_pass_over_and_what_is_found_stands_on_what_runs_
   const std::string script = tree.add_file("corvane/bin/launch", tree.waiting_script());
   child shell({"/bin/sh", script}, "/bin/sh");
   child locker({"/usr/bin/flock", script, "/bin/sleep", "1000"}, "/usr/bin/flock");
+  harness::wait_for_open(shell.pid(), "launch");  // its script, held while it waits
   const corvane_host::unique_fd proc = corvane_host::open_proc();
   const auto where = corvane_host::installation_at(tree.path() + "/corvane/");
-  const auto glanced = [](const std::string& program) {
-    struct stat file {};
-    EXPECT_EQ(stat(program.c_str(), &file), 0) << program;
-    return corvane_host::known_executable{0, {file.st_dev, file.st_ino}, program, 1};
+  // The glance's facts of `file`, under the name `name`.
+  const auto glanced = [](const std::string& name, const std::string& file) {
+    struct statx facts {};
+    EXPECT_EQ(statx(AT_FDCWD, file.c_str(), 0, STATX_INO | corvane_host::unique_mount_id, &facts),
+              0);
+    return corvane_host::known_executable{
+        (facts.stx_mask & corvane_host::unique_mount_id) != 0 ? facts.stx_mnt_id : 0,
+        {makedev(facts.stx_dev_major, facts.stx_dev_minor), facts.stx_ino},
+        name};
   };
   const std::string sh = fs::canonical("/bin/sh").string();
   const std::string found = fs::canonical(script).string();
-  for (const auto& [pid, seen, file] :
-       {std::tuple{shell.pid(), sh, found},
-        {shell.pid(), fs::canonical("/bin/true").string(), ""},
-        {locker.pid(), fs::canonical("/usr/bin/python3").string(), ""}}) {
+  for (const auto& [pid, name, file, proven] :
+       {std::tuple{shell.pid(), sh, sh, found},
+        {shell.pid(), "/bin/true", "/bin/true", ""},
+        {locker.pid(), "/usr/bin/python3", "/bin/true", ""}}) {
     const auto looked = corvane_host::process_handle::look_at(pid, proc.get());
     ASSERT_TRUE(looked.handle);
-    const corvane_host::known_executable known = glanced(seen);
-    EXPECT_EQ(corvane_host::examine(*looked.handle, where, false, &known).file.value_or(""), file)
-        << pid << " glanced at as " << seen;
+    const corvane_host::known_executable known = glanced(name, file);
+    EXPECT_EQ(corvane_host::examine(*looked.handle, where, false, &known).file.value_or(""), proven)
+        << pid << " glanced at as " << name;
   }
 }
 

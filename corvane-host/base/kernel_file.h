@@ -43,8 +43,8 @@ inline file_text read_line_file_at(int dir_fd, const std::string& relative,
 // as asked (/proc/PID/status, cgroup, comm), or one whose every read it fills
 // until the end (cmdline and environ, copied out of the process's memory):
 // read as read_file_at() does, but ended by a read that brings less than it
-// asked for, without the read of 0 bytes, which would copy out of that
-// memory once more. Not for a file that comes a record or a page per read.
+// asked for, without the read of 0 bytes (for cmdline, one more look into
+// that memory). Not for a file that comes a record or a page per read.
 file_text read_whole_file_at(int dir_fd, const char* relative, std::size_t most = most_file_bytes);
 
 // A link's text; ENAMETOOLONG for one longer than any path the kernel hands out.

@@ -32,6 +32,17 @@ std::optional<std::string> indexed(const file_id& id, const installation& where)
 unique_fd open_in_process_root(const process_handle& process, const std::string& path, bool follow,
                                const installation& where, bool* elsewhere = nullptr);
 
+// --- script_evidence.cpp ------------------------------------------------------
+
+// A file gone from every directory that the process still reaches, known by
+// the kernel's name for it (" (deleted)" taken off) and its device: the
+// installation's where that name proves it.
+evidence former_file(const process_handle& process, std::string name, dev_t device,
+                     const installation& where);
+// The script `script` that the interpreter `program` names.
+evidence script_evidence(const process_handle& process, const std::string& program,
+                         const std::string& script, const installation& where);
+
 // --- search_path_evidence.cpp -------------------------------------------------
 
 // What the process was started with: its environment's text, read as its

@@ -73,157 +73,6 @@ std::string lexically_normal(const std::string& path) {
   return std::filesystem::path(path).lexically_normal().string();
 }
 
-// Shells hold their script open for as long as they run it: for them the
-// held file is the proof, whatever the name leads to now.
-bool is_shell(const std::string& program) {
-  static const std::set<std::string, std::less<>> shells = {"sh",  "bash", "dash", "zsh",
-                                                            "ksh", "mksh", "ash"};
-  return shells.count(program) != 0;
-}
-
-// Whether the process holds the file `id` open.
-bool holds(const process_handle& process, const file_id& id) {
-  bool found = false;
-  visit_open_files(
-      process, most_listed, [](const std::string& path) { return !path.empty() && path[0] == '/'; },
-      [&](const open_file& file) {
-        found = file_id{file.device, file.inode} == id;
-        return !found;
-      });
-  return found;
-}
-
-// A file gone from every directory that the process still reaches (what it
-// runs, a script it holds): the installation's when its last path (the
-// kernel's name for it, " (deleted)" taken off) lay inside the directory, the
-// process runs in this host's root, and the file lies on the installation's
-// file system. The name proves it only where it lay in a directory that no
-// one but root and the installation's owner may change; in one others may
-// write it proves nothing, and where its directory is gone too, whose it was
-// is told by nothing.
-evidence former_file(const process_handle& process, std::string name, dev_t device,
-                     const installation& where) {
-  evidence former;
-  if (ends_with(name, std::string(deleted_mark))) {
-    name.resize(name.size() - deleted_mark.size());
-  }
-  // Its root's facts, taken without asking the file system it lies on.
-  const reached_file root = reach_at(process.proc_dir(), "root");
-  if (!lies_inside(name, where) || root.error != 0 || id_from(root.facts) != where.host_root ||
-      device != where.directory_id.device) {
-    return former;
-  }
-  // Its name is the kernel's in the process's mount namespace, where a user
-  // who made that namespace may have mounted anything at the installation's
-  // paths: it tells where the file lay only in one a privileged process made.
-  if (!mounts_of_the_hosts_user_namespace(process.proc_dir())) {
-    return former;
-  }
-  std::string directory = name.substr(0, name.rfind('/'));
-  if (where.files->is_vouched_directory(directory)) {
-    former.file = std::move(name);
-    return former;
-  }
-  // Gone with its directory: whose that was is told by nothing, unless the
-  // nearest directory left is one that others may write.
-  bool gone = false;
-  while (!directory.empty() && !id_at(directory, false)) {
-    gone = true;
-    directory.resize(directory.rfind('/'));
-  }
-  if (gone && where.files->is_vouched_directory(directory.empty() ? "/" : directory)) {
-    former.unproven = unproven::directory_gone;
-  }
-  return former;
-}
-
-// The script an upgrade deleted or replaced while the process runs it: a
-// shell reads its script through a descriptor it keeps, so the file it holds
-// under the script's name, with no link left, is the proof.
-evidence deleted_script(const process_handle& process, const std::string& script,
-                        const installation& where) {
-  const std::string held_name = "/" + file_name_of(script) + std::string(deleted_mark);
-  evidence found;
-  visit_open_files(
-      process, most_listed,
-      [&held_name](const std::string& path) { return ends_with(path, held_name); },
-      [&](const open_file& file) {
-        if (file.links == 0) {
-          found = former_file(process, file.path, file.device, where);
-          found.kernel_name = found.file ? file.path : "";
-        }
-        return !found.file;
-      });
-  return found;
-}
-
-// The script an interpreter names. A shell keeps its script open: the file
-// it holds decides, not the name, which others may have pointed elsewhere
-// since. Without a handle, an absolute name must lead, inside the process's
-// root, to a regular file of the installation; a relative one proves
-// nothing, as the working directory may have changed since, in either
-// direction.
-evidence script_evidence(const process_handle& process, const std::string& program,
-                         const std::string& script, const installation& where) {
-  evidence found;
-  const bool absolute = script.front() == '/';
-  const std::string tail = absolute ? lexically_normal(script) : "/" + lexically_normal(script);
-  std::optional<file_id> held;
-  if (absolute) {
-    bool elsewhere = false;
-    const unique_fd file = open_in_process_root(process, script, true, where, &elsewhere);
-    if (elsewhere) {
-      return found;  // neither a file of the installation nor one inside it
-    }
-    struct stat info {};
-    // A shell whose script's name leads to the installation now, but which
-    // holds no such file, runs another script: the name was changed since.
-    if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-        !(is_shell(program) && indexed(id_from(info), where) && !holds(process, id_from(info)))) {
-      held = id_from(info);
-      found.kernel_name = seen_here(file.get());
-    }
-  } else {
-    const auto named = [&tail](const std::string& path) { return ends_with(path, tail); };
-    visit_open_files(process, most_listed, named, [&](const open_file& file) {
-      held = file_id{file.device, file.inode};  // its script, wherever it lies
-      found.kernel_name = file.path;
-      return false;
-    });
-  }
-  if (!held) {
-    if (evidence deleted = deleted_script(process, script, where);
-        deleted.file || deleted.unproven) {
-      return deleted;
-    }
-  }
-  if (held || absolute) {
-    found.file = held ? indexed(*held, where) : std::nullopt;
-    // Its name leads into the installation, to nothing: a script deleted
-    // under an interpreter that read it and let it go (python does).
-    if (!held && lies_inside(tail, where) && !process_names(process.proc_dir()).open(script, {})) {
-      found.unproven = unproven::script_gone_unheld;
-    }
-    // The installation's file by name here, in a directory others may write.
-    if (!found.file && held && lies_inside(found.kernel_name, where) &&
-        id_at(found.kernel_name) == *held) {
-      found.unproven = unproven::script_where_others_write;
-    }
-    if (!found.file) {
-      found.kernel_name.clear();
-    }
-    return found;
-  }
-  // No handle: it may be the installation's, if the name leads there now or
-  // names one of its files (a daemon changes to "/" once started).
-  const file_text cwd = read_link_at(process.proc_dir(), "cwd");
-  if ((cwd.error == 0 && lies_inside(lexically_normal(cwd.text + "/" + script), where)) ||
-      where.files->has_path_ending(tail)) {
-    found.unproven = unproven::relative_script_unheld;
-  }
-  return found;
-}
-
 // Whether a word of the command line names a path inside the installation.
 bool points_inside(const process_handle& process, const std::vector<std::string>& words,
                    const installation& where) {
@@ -333,106 +182,21 @@ std::optional<evidence> examine_at_a_glance(const process_handle& process,
 
 namespace {
 
-// What the glance read: no call to read it again.
-executable as_glanced(const known_executable& known) {
-  executable exe;
-  exe.file.st_dev = known.file.device;
-  exe.file.st_ino = known.file.inode;
-  exe.file.st_nlink = known.links;
-  exe.file.st_mode = S_IFREG;
-  exe.text = known.name;
-  return exe;
-}
+// What the process's words, read out of its memory, prove of the program it
+// runs: `linked`, one of the installation's links leads to it; `nameless`,
+// the kernel showed no name for it.
+struct running_as {
+  bool linked;
+  bool nameless;
+};
 
-bool runs_as_glanced(const process_handle& process, const known_executable& known) {
-  const reached_file now = reach_executable(process.proc_dir(), &known);
-  return now.error == 0 && id_from(now.facts) == known.file && now.facts.st_nlink == known.links &&
-         now.path == known.name;
-}
-
-evidence examine_running(const process_handle& process, const installation& where,
-                         const executable& exe);
-
-}  // namespace
-
-evidence examine(const process_handle& process, const installation& where, bool named_inside,
-                 const known_executable* glimpsed) {
-  if (std::optional<evidence> glanced =
-          named_inside ? examine_at_a_glance(process, where, glimpsed) : std::nullopt) {
-    return std::move(*glanced);
-  }
-  // A process whose words lead elsewhere is passed over on what its glance
-  // read of its executable: a program it execs since is missed as it would
-  // be had it execed just after its glance, like every process that is only
-  // glanced at. What is recorded or counted stands only while the file it
-  // runs is still the one glanced at; otherwise it is examined afresh.
-  if (glimpsed != nullptr) {
-    evidence found = examine_running(process, where, as_glanced(*glimpsed));
-    if ((!found.file && !found.unproven && found.unreadable == 0) ||
-        runs_as_glanced(process, *glimpsed)) {
-      return found;
-    }
-  }
-  return examine_running(process, where, executable_of(process, glimpsed));
-}
-
-namespace {
-
-evidence examine_running(const process_handle& process, const installation& where,
-                         const executable& exe) {
-  evidence found;
-  if (exe.error != 0) {
-    found.unreadable = exe.error;
-    return found;
-  }
+evidence examine_words(const process_handle& process, const installation& where,
+                       const executable& exe, const std::string& program, running_as as) {
   const struct stat& running = exe.file;
-  // The link text is the kernel's name for the file; whether the file was
-  // deleted or replaced since the process started is its link count's to say.
-  // A path deeper than the kernel shows has no text: the file decides. An
-  // overlay keeps the link count of the layer's file, which an upgrade
-  // inside the overlay does not remove: there the kernel's mark decides.
-  const std::string& name = exe.text;
-  const bool nameless = name.empty();
-  const bool deleted =
-      running.st_nlink == 0 ||
-      (ends_with(name, std::string(deleted_mark)) &&
-       is_overlay_file(unique_fd(openat(process.proc_dir(), "exe", O_PATH | O_CLOEXEC)).get()));
+  const bool linked = as.linked;
+  const bool nameless = as.nameless;
+  evidence found;
   found.kernel_name = exe.text;
-  if (deleted) {
-    found = former_file(process, name, running.st_dev, where);
-    found.kernel_name = exe.text;
-    if (!found.file && !found.unproven && nameless && running.st_dev == where.directory_id.device) {
-      found.unproven = unproven::path_too_long;  // where it lay is told by nothing
-    }
-    return found;
-  }
-  // The kernel's own name for what it runs, when that name is the same file
-  // here (the index's name for it says so without another lookup);
-  // otherwise its identity decides, wherever the kernel names it (a bind
-  // mount, a hard link, another mount namespace's path).
-  const std::optional<std::string> known = indexed(id_from(running), where);
-  if ((known && *known == name) || (lies_inside(name, where) && id_at(name) == id_from(running))) {
-    found.file = name;
-    return found;
-  }
-  if ((found.file = known)) {
-    return found;
-  }
-  // Another device with an inode number of the installation: an overlay
-  // reports its layer's inode numbers, and its handle says which file it is.
-  if (const file_id layer_id{where.directory_id.device, running.st_ino};
-      running.st_dev != where.directory_id.device) {
-    if (const std::optional<std::string> path = indexed(layer_id, where);
-        path && overlay_of(process, *path, layer_id)) {
-      found.file = path;
-      return found;
-    }
-  }
-  const std::string program = file_name_of(name);
-  const bool linked = where.files->is_link_target(id_from(running));
-  if (!linked && !is_interpreter(program) && !nameless) {
-    return found;  // its command line could prove nothing
-  }
   const file_text cmdline = read_whole_file_at(process.proc_dir(), "cmdline", most_exec_bytes);
   // Words beyond what any launcher writes are a crafted command line, whose
   // words would cost memory many times its size: it proves nothing.
@@ -487,6 +251,109 @@ evidence examine_running(const process_handle& process, const installation& wher
   return found;
 }
 
+evidence examine_running(const process_handle& process, const installation& where,
+                         const executable& exe) {
+  evidence found;
+  if (exe.error != 0) {
+    found.unreadable = exe.error;
+    return found;
+  }
+  const struct stat& running = exe.file;
+  // The link text is the kernel's name for the file; whether the file was
+  // deleted or replaced since the process started is its link count's to say.
+  // A path deeper than the kernel shows has no text: the file decides. An
+  // overlay keeps the link count of the layer's file, which an upgrade
+  // inside the overlay does not remove: there the kernel's mark decides.
+  const std::string& name = exe.text;
+  const bool nameless = name.empty();
+  const bool deleted =
+      running.st_nlink == 0 ||
+      (ends_with(name, std::string(deleted_mark)) &&
+       is_overlay_file(unique_fd(openat(process.proc_dir(), "exe", O_PATH | O_CLOEXEC)).get()));
+  found.kernel_name = exe.text;
+  if (deleted) {
+    found = former_file(process, name, running.st_dev, where);
+    found.kernel_name = exe.text;
+    if (!found.file && !found.unproven && nameless && running.st_dev == where.directory_id.device) {
+      found.unproven = unproven::path_too_long;  // where it lay is told by nothing
+    }
+    // An interpreter that an upgrade replaced while it runs: its words
+    // still say what it runs.
+    const std::string program = file_name_of(parse_exe_link(name).path);
+    if (found.file || found.unproven || nameless || !is_interpreter(program)) {
+      return found;
+    }
+    return examine_words(process, where, exe, program, {false, false});
+  }
+  // The kernel's own name for what it runs, when that name is the same file
+  // here (the index's name for it says so without another lookup);
+  // otherwise its identity decides, wherever the kernel names it (a bind
+  // mount, a hard link, another mount namespace's path).
+  const std::optional<std::string> known = indexed(id_from(running), where);
+  if ((known && *known == name) || (lies_inside(name, where) && id_at(name) == id_from(running))) {
+    found.file = name;
+    return found;
+  }
+  if ((found.file = known)) {
+    return found;
+  }
+  // Another device with an inode number of the installation: an overlay
+  // reports its layer's inode numbers, and its handle says which file it is.
+  if (const file_id layer_id{where.directory_id.device, running.st_ino};
+      running.st_dev != where.directory_id.device) {
+    if (const std::optional<std::string> path = indexed(layer_id, where);
+        path && overlay_of(process, *path, layer_id)) {
+      found.file = path;
+      return found;
+    }
+  }
+  const std::string program = file_name_of(name);
+  const bool linked = where.files->is_link_target(id_from(running));
+  if (!linked && !is_interpreter(program) && !nameless) {
+    return found;  // its command line could prove nothing
+  }
+  return examine_words(process, where, exe, program, {linked, nameless});
+}
+
+// What the glance read of a file with one link: no call to read it again.
+executable as_glanced(const known_executable& known) {
+  executable exe;
+  exe.file.st_dev = known.file.device;
+  exe.file.st_ino = known.file.inode;
+  exe.file.st_nlink = 1;
+  exe.text = known.name;
+  return exe;
+}
+
+// Whether the process still runs the file its glance read, on the same
+// mount, under the same name, with its one link.
+bool runs_as_glanced(const process_handle& process, const known_executable& known) {
+  const reached_file now = reach_executable(process.proc_dir(), &known);
+  return now.error == 0 && id_from(now.facts) == known.file && now.facts.st_nlink == 1 &&
+         now.path == known.name;
+}
+
 }  // namespace
+
+evidence examine(const process_handle& process, const installation& where, bool named_inside,
+                 const known_executable* glimpsed) {
+  if (std::optional<evidence> glanced =
+          named_inside ? examine_at_a_glance(process, where, glimpsed) : std::nullopt) {
+    return std::move(*glanced);
+  }
+  // A process whose words lead elsewhere is passed over on what its glance
+  // read of its executable: a program it execs since is missed as it would
+  // be had it execed just after its glance, like every process that is only
+  // glanced at. What is recorded or counted stands only while the file it
+  // runs is still the one glanced at; otherwise it is examined afresh.
+  if (glimpsed != nullptr) {
+    evidence found = examine_running(process, where, as_glanced(*glimpsed));
+    if ((!found.file && !found.unproven && found.unreadable == 0) ||
+        runs_as_glanced(process, *glimpsed)) {
+      return found;
+    }
+  }
+  return examine_running(process, where, executable_of(process, glimpsed));
+}
 
 }  // namespace corvane_host

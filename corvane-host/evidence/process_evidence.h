@@ -33,8 +33,9 @@ struct evidence {
 
 // `named_inside`: a glance at its executable's name found it inside the
 // installation, so the file's identity is looked at first. `glimpsed`: what a
-// glance before the pin read of its executable, used while it still runs
-// that file from that mount.
+// glance before the pin read of its executable, a file with one link; a
+// process whose words then lead elsewhere is passed over on it alone, and
+// what is found stands while it still runs that file from that mount.
 evidence examine(const process_handle& process, const installation& where,
                  bool named_inside = false, const known_executable* glimpsed = nullptr);
 

@@ -106,13 +106,15 @@ enum class glance {
 // What the executable's name and identity show: passed over is a file
 // elsewhere, that no link of the installation leads to, and no interpreter.
 // A deleted file's name lies inside when its last path did, so its link
-// count adds nothing here.
+// count adds nothing here; an interpreter an upgrade replaced while it runs
+// is still one.
 glance judge_executable(const std::string& name, const file_id& id, const installation& where,
                         interpreter_names& interpreter) {
   if (lies_inside(name, where)) {
     return glance::named_inside;
   }
-  if (interpreter(name.substr(name.rfind('/') + 1))) {
+  const std::string program = parse_exe_link(name.substr(name.rfind('/') + 1)).path;
+  if (interpreter(program)) {
     return glance::examined;
   }
   // An inode number of the installation on another device may be an
@@ -164,16 +166,13 @@ class executable_glances {
       }
       return seen->second.glanced;
     }
-    file_text name = read_link_at(proc_fd, link);
+    // A name read apart from the facts may be another program's: it judges
+    // the glance only, and the examination reads both through one handle.
+    const file_text name = read_link_at(proc_fd, link);
     if (name.error != 0) {
       return kernel_thread(proc_fd, pid) ? glance::passed_over : glance::examined;
     }
-    const glance glanced = judge_executable(name.text, id_of_facts(file), where_, interpreter_);
-    if (glanced != glance::passed_over && (file.stx_mask & unique_mount_id) != 0) {
-      known = known_executable{file.stx_mnt_id, id_of_facts(file), std::move(name.text),
-                               file.stx_nlink};
-    }
-    return glanced;
+    return judge_executable(name.text, id_of_facts(file), where_, interpreter_);
   }
 
  private:

@@ -58,7 +58,6 @@ struct known_executable {
   std::uint64_t mount = 0;  // unique_mount_id's
   file_id file;
   std::string name;
-  nlink_t links = 1;  // when it was read
 };
 // reach_at(dir_fd, "exe"), in one call where it still leads to `known`.
 reached_file reach_executable(int dir_fd, const known_executable* known);
