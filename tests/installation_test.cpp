@@ -337,6 +337,9 @@ TEST(installation, code_proven_where_the_runtime_found_it) {
   ours.emplace_back(words{"/usr/bin/java", "-cp", util + ":" + lib + "/app.jar", "Main"});
   harness::wait_for_open(ours.back().pid(), "app.jar");
   ours.emplace_back(words{"/bin/sh", "-c", R"(cd "$0" && exec "$1" -m pkg)", lib, python}, python);
+  fs::create_symlink("pkg/__main__.py", lib + "/linked.py");  // a module by another name
+  ours.emplace_back(words{"/bin/sh", "-c", R"(cd "$0" && exec "$1" -m linked)", lib, python},
+                    python);
   ours.emplace_back(
       words{"/bin/sh", "-c", R"(cd "$0" && exec "$1" bin/corvane 1000)", root, loader}, loader);
   ours.emplace_back(words{"/usr/bin/env", "PYTHONPATH=" + lib, python, "-c", load, code}, python);

@@ -280,7 +280,7 @@ evidence examine_running(const process_handle& process, const installation& wher
     // An interpreter that an upgrade replaced while it runs: its words
     // still say what it runs.
     const std::string program = file_name_of(parse_exe_link(name).path);
-    if (found.file || found.unproven || nameless || !is_interpreter(program)) {
+    if (found.file || found.unproven || !is_interpreter(program)) {
       return found;
     }
     return examine_words(process, where, exe, program, {false, false});
