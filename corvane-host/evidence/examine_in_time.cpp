@@ -28,9 +28,8 @@ std::optional<evidence> examine_in_time(const process_handle& process, const ins
   // wake up long after this returned. It holds no share of the time bound.
   const auto state = std::make_shared<job_state>(job_state{process.duplicate(), where, {}});
   state->where.time = nullptr;
-  if (!where.time->run([state, named_inside] {
-        state->found = examine(state->process, state->where, named_inside);
-      })) {
+  // Its glance was tried above: the job does not try it again.
+  if (!where.time->run([state] { state->found = examine(state->process, state->where, false); })) {
     return std::nullopt;
   }
   return std::move(state->found);
@@ -68,10 +67,10 @@ void examine_all_in_time(const std::vector<std::shared_ptr<examination>>& batch,
       shared = std::make_shared<installation>(where);
       shared->time = nullptr;
     }
-    // A job holds shares of what it reads: it may wake up long after this returned.
-    jobs.emplace_back([one, shared] {
-      one->found = examine(one->process, *shared, one->named_inside, known_of(*one));
-    });
+    // A job holds shares of what it reads: it may wake up long after this
+    // returned. A glance was tried above: the job does not try it again.
+    jobs.emplace_back(
+        [one, shared] { one->found = examine(one->process, *shared, false, known_of(*one)); });
     handed.push_back(one.get());
   }
   if (jobs.empty()) {

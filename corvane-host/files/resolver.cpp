@@ -32,12 +32,11 @@ struct walked {
 // A kernel before 5.8 gives no mount ID: the time bound alone covers the walk there.
 constexpr std::uint64_t unknown_mount = ~std::uint64_t{0};
 
-// The facts of a held file (`name` ""), or of what a /proc link of it
-// leads to, given by the kernel without asking its file system (a FUSE
-// server or a network server may never answer), and its mount.
-bool facts_of(int fd, const char* name, struct stat& status, std::uint64_t& mount) {
+// The facts of a held file, given by the kernel without asking its file
+// system (a FUSE server or a network server may never answer), and its mount.
+bool facts_of(int fd, struct stat& status, std::uint64_t& mount) {
   struct statx facts {};
-  if (statx(fd, name, AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
+  if (statx(fd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
             STATX_BASIC_STATS | STATX_MNT_ID, &facts) != 0) {
     return false;
   }
@@ -80,7 +79,7 @@ std::string absolute(const std::string& named) {
 
 walked start_at(int root, const std::string& what) {
   walked start{unique_fd(openat(root, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)), {}, "/"};
-  if (!start.fd || !facts_of(start.fd.get(), "", start.status, start.mount)) {
+  if (!start.fd || !facts_of(start.fd.get(), start.status, start.mount)) {
     fail(what, "/", errno);
   }
   return start;
@@ -151,7 +150,7 @@ walk_end walk(int root, const std::string& named, const walk_policy& policy,
       end.unwalked = std::move(todo);
       return end;
     }
-    if (!entry || !facts_of(entry.get(), "", status, mount)) {
+    if (!entry || !facts_of(entry.get(), status, mount)) {
       fail(what, shown, errno);
     }
     // A mount point: the mount on it is judged before it is asked anything.
@@ -387,7 +386,7 @@ std::optional<process_names::root_facts> process_names::root() {
   if (!root_facts_) {
     struct stat status {};
     std::uint64_t mount = 0;
-    root_facts_ = root_ && facts_of(root_.get(), "", status, mount) && mount != unknown_mount
+    root_facts_ = root_ && facts_of(root_.get(), status, mount) && mount != unknown_mount
                       ? std::optional(root_facts{mount, status.st_dev})
                       : std::nullopt;
   }
