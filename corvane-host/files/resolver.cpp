@@ -418,6 +418,7 @@ std::optional<std::uint64_t> process_names::root_mount_now(int proc_dir) {
   return mount_rooted_at(proc_dir, "root");
 }
 
+// NOLINTNEXTLINE(misc-no-recursion): once, for the working directory's absolute name
 unique_fd process_names::open(const std::string& path, const walk_policy& policy) {
   if (!root_ || path.empty()) {
     return unique_fd();
@@ -427,7 +428,9 @@ unique_fd process_names::open(const std::string& path, const walk_policy& policy
     if (!cwd_) {
       // Its working directory by name, which must be the very directory it works in.
       const file_text cwd = read_link_at(proc_dir_, "cwd");
-      const unique_fd named = cwd.error == 0 ? open(cwd.text, {}) : unique_fd();
+      // An absolute name: this call goes one level deep, never further.
+      const bool absolute = cwd.error == 0 && !cwd.text.empty() && cwd.text.front() == '/';
+      const unique_fd named = absolute ? open(cwd.text, {}) : unique_fd();
       const reached_file actual = named ? reach_at(proc_dir_, "cwd") : reached_file{};
       const bool same = named && actual.error == 0 && id_of(named.get()) == id_from(actual.facts);
       cwd_ = same ? cwd.text : "";
