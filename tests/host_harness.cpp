@@ -141,7 +141,7 @@ host_run run(const std::vector<std::string>& argv) {
 }
 
 host_run run_host(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {CORVANE_HOST_FILE};
+  std::vector<std::string> argv = {host_file};
   argv.insert(argv.end(), args.begin(), args.end());
   return run(argv);
 }
@@ -203,10 +203,10 @@ std::string temp_tree::waiting_script() const {
 }
 
 std::string temp_tree::add_built_host(const std::string& relative) const {
-  (void)add_program(relative + "/plugin/libcorvane-kill.so.1n", CORVANE_PLUGIN_FILE);
+  (void)add_program(relative + "/plugin/libcorvane-kill.so.1n", plugin_file);
   // The tree, like the directories made in it, may be entered by any user.
   fs::permissions(path_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-  return add_program(relative + "/corvane-host/corvane-host", CORVANE_HOST_FILE);
+  return add_program(relative + "/corvane-host/corvane-host", host_file);
 }
 
 child::child(std::vector<std::string> argv, const std::string& ready_argv0, sigterm_is sigterm) {

@@ -15,6 +15,14 @@
 
 namespace harness {
 
+// The files this build made. Their paths are defined in built_files.cpp alone, so that every
+// other test source compiles the same in any checkout, and a second clone hits the cache.
+extern const char* const host_file;
+extern const char* const plugin_file;
+extern const char* const sigterm_modes_file;
+extern const char* const stalled_fuse_file;
+extern const char* const reuse_plugin_file;
+
 struct host_run {
   int status = -1;  // exit status
   std::string out;

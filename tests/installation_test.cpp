@@ -85,7 +85,7 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   const child user({"/bin/sh", "-c", R"(exec /bin/sleep 1000 <"$0" 3<"$1")", data, more},
                    "/bin/sleep");
   // It maps `data` pages into its maps, which comes about a page per read(): read on, and found.
-  const child mapper({SIGTERM_MODES_FILE, "maps", data}, "ready");
+  const child mapper({harness::sigterm_modes_file, "maps", data}, "ready");
   const auto maps =
       corvane_host::read_file_at(AT_FDCWD, "/proc/" + std::to_string(mapper.pid()) + "/maps");
   ASSERT_EQ(maps.error, 0);
@@ -98,7 +98,7 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   }
   // A namespace's first process partway through its exit, its memory let go: it runs no
   // program, and is neither ours nor uninspected.
-  child lingering({SIGTERM_MODES_FILE, "exiting"}, "ready");
+  child lingering({harness::sigterm_modes_file, "exiting"}, "ready");
   const std::string children = "/proc/" + std::to_string(lingering.pid()) + "/task/" +
                                std::to_string(lingering.pid()) + "/children";
   ASSERT_TRUE(harness::eventually([&children] {
@@ -598,7 +598,7 @@ TEST(installation, command_lines_beyond_what_an_exec_takes_cost_a_check_little_m
       const char* const asan = std::getenv("ASAN_OPTIONS");
       setenv("ASAN_OPTIONS",
              (std::string(asan != nullptr ? asan : "") + ":quarantine_size_mb=0").c_str(), 1);
-      execl(CORVANE_HOST_FILE, CORVANE_HOST_FILE, "check", "--root", root.c_str(), nullptr);
+      execl(harness::host_file, harness::host_file, "check", "--root", root.c_str(), nullptr);
       _exit(127);
     }
     int status = -1;
@@ -609,7 +609,7 @@ TEST(installation, command_lines_beyond_what_an_exec_takes_cost_a_check_little_m
   };
   const long ordinary = peak_kib();
   // Named as an interpreter, whose command line the host reads.
-  const std::string python = tree.add_program("elsewhere/python3", SIGTERM_MODES_FILE);
+  const std::string python = tree.add_program("elsewhere/python3", harness::sigterm_modes_file);
   // Not read here: this process's own memory is its children's until they exec.
   std::vector<pid_t> huge;
   for (int i = 0; i < 3; ++i) {
@@ -765,7 +765,9 @@ TEST(installation, through_an_overlay_its_file_is_told_by_the_layers_handle_repl
       "for i in $(seq 1000); do [ \"$(readlink /proc/$!/exe)\" = \"$M/app/bin/corvane\" ] && "
       "break; sleep 0.01; done; "
       "cp /bin/sleep \"$M/app/bin/new\" && mv \"$M/app/bin/new\" \"$M/app/bin/corvane\" && "
-      "'" CORVANE_HOST_FILE "' --json check --root \"$M/app\"; status=$?; kill $!; exit $status"));
+      "'" +
+          std::string(harness::host_file) +
+          "' --json check --root \"$M/app\"; status=$?; kill $!; exit $status"));
   ASSERT_EQ(inside.status, 3) << inside.out << inside.err;
   EXPECT_EQ(inside.pids().size(), 1U);
 }
@@ -797,7 +799,7 @@ TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_a
 TEST(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for_ended) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;
-  const std::string program = tree.add_program("corvane/bin/leader", SIGTERM_MODES_FILE);
+  const std::string program = tree.add_program("corvane/bin/leader", harness::sigterm_modes_file);
   child leader({program, "leader"}, "", harness::sigterm_is::ignored);
   ASSERT_TRUE(harness::eventually([&leader] {
     return harness::read_file("/proc/" + std::to_string(leader.pid()) + "/stat").find(") Z") !=
@@ -813,7 +815,7 @@ TEST(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for
 TEST(installation, a_proc_of_another_pid_namespace_is_refused) {
   SKIP_WHERE(can_unshare("--pid --fork") ? "" : "no pid namespaces here");
   const temp_tree tree;
-  const auto run = harness::run({"/usr/bin/unshare", "--pid", "--fork", CORVANE_HOST_FILE, "check",
+  const auto run = harness::run({"/usr/bin/unshare", "--pid", "--fork", harness::host_file, "check",
                                  "--root", tree.add_directory("corvane")});
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(run.err.find("not this pid namespace's"), std::string::npos) << run.err;

@@ -21,7 +21,7 @@ using namespace harness;
 // The check's run, ended by force after ten seconds, as a hung one would be.
 host_run bounded_check(const temp_tree& tree, const std::string& root) {
   const pid_t host =
-      start({CORVANE_HOST_FILE, "--json", "--fs-timeout", "2", "check", "--root", root},
+      start({harness::host_file, "--json", "--fs-timeout", "2", "check", "--root", root},
             tree.path() + "/out", tree.path() + "/err");
   int status = 0;
   if (!eventually([&] { return waitpid(host, &status, WNOHANG) == host; })) {
@@ -53,12 +53,9 @@ TEST(stalled_file_system, a_users_is_never_entered_and_roots_own_is_given_up_in_
     ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, fuse.st_rdev), 0);
     ASSERT_EQ(chmod(device.c_str(), 0666), 0);
     ASSERT_EQ(chmod(tree.path().c_str(), 0755), 0);
-    std::vector<std::string> argv = {STALLED_FUSE_FILE,
-                                     users ? "own" : "here",
-                                     device,
-                                     tree.add_directory("corvane/data"),
-                                     tree.add_directory("lower"),
-                                     scripts};
+    std::vector<std::string> argv = {
+        harness::stalled_fuse_file,         users ? "own" : "here",      device,
+        tree.add_directory("corvane/data"), tree.add_directory("lower"), scripts};
     if (users) {
       argv.insert(argv.begin(), {"/usr/bin/unshare", "-Ur"});
       argv = as_user("nobody", "nogroup", argv);

@@ -53,7 +53,7 @@ TEST_F(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last
   const std::string session = tree.path() + "/session";
   harness::write_file(session, corvane_host::encode_session(big));
   const std::vector<std::string> args = {"/usr/bin/prlimit", "--nofile=64",
-                                         "--fsize=2000000",  CORVANE_HOST_FILE,
+                                         "--fsize=2000000",  harness::host_file,
                                          "--session",        session,
                                          "--json",           "run",
                                          "--root",           tree.path() + "/corvane",
@@ -88,7 +88,7 @@ TEST_F(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_co
   const child chain({"/bin/sh", "-c", R"("$0" 1000; exec "$1" 1000)",
                      tree.add_program("corvane/bin/first"), tree.add_program("corvane/bin/next")});
   // Daemons that block SIGTERM and still take it at once.
-  const std::string modes = tree.add_program("corvane/bin/modes", SIGTERM_MODES_FILE);
+  const std::string modes = tree.add_program("corvane/bin/modes", harness::sigterm_modes_file);
   child by_signalfd({modes, "signalfd"}, "ready");
   child by_sigwait({modes, "sigwait"}, "ready");
   child by_worker({modes, "worker"}, "ready");
@@ -253,8 +253,8 @@ TEST_F(termination, an_id_reused_while_the_plugin_runs_is_never_signalled) {
   const temp_tree tree;
   (void)tree.add_program("corvane/bin/victim");
   const std::string log = tree.path() + "/log";
-  const auto run = run_host(
-      {"--plugin", REUSE_PLUGIN_FILE, "--log", log, "run", "--root", tree.path() + "/corvane"});
+  const auto run = run_host({"--plugin", harness::reuse_plugin_file, "--log", log, "run", "--root",
+                             tree.path() + "/corvane"});
   int listed = 0;
   int victim = 0;
   int stranger = 0;
@@ -355,9 +355,9 @@ TEST_F(termination, reaped_before_the_wait_or_left_alone_by_the_plugin) {
   ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
             3);
   const auto start = std::chrono::steady_clock::now();
-  const auto run =
-      harness::run({"/usr/bin/env", "REUSE_PLUGIN_SIGNALS=first", CORVANE_HOST_FILE, "--plugin",
-                    REUSE_PLUGIN_FILE, "--session", session, "--json", "kill", "--wait", "30"});
+  const auto run = harness::run({"/usr/bin/env", "REUSE_PLUGIN_SIGNALS=first", harness::host_file,
+                                 "--plugin", harness::reuse_plugin_file, "--session", session,
+                                 "--json", "kill", "--wait", "30"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20))
       << "it waited for what had already ended";
   EXPECT_EQ(run.outcomes(), (outcomes{{reaped, "ended on SIGTERM"}, {left.pid(), "left alone"}}));
@@ -375,8 +375,8 @@ TEST_F(termination, a_plugin_that_throws_after_a_signal_still_gets_its_report) {
   ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
             3);
   const auto run =
-      harness::run({"/usr/bin/env", "REUSE_PLUGIN_SIGNALS=throw", CORVANE_HOST_FILE, "--plugin",
-                    REUSE_PLUGIN_FILE, "--session", session, "--json", "kill"});
+      harness::run({"/usr/bin/env", "REUSE_PLUGIN_SIGNALS=throw", harness::host_file, "--plugin",
+                    harness::reuse_plugin_file, "--session", session, "--json", "kill"});
   EXPECT_EQ(run.status, 6) << run.err;
   EXPECT_EQ(run.outcomes(), (outcomes{{signalled.pid(), "sent SIGTERM"}})) << run.out;
   EXPECT_NE(run.err.find("kill_corvane threw: the plug-in's own failure"), std::string::npos)
@@ -409,7 +409,7 @@ sleep 1000 & wait
 TEST_F(termination, stopped_programs_take_sigterm_and_a_namespace_init_is_named) {
   SKIP_WHERE(harness::missing("/usr/bin/unshare"));
   const temp_tree tree;
-  const std::string modes = tree.add_program("corvane/bin/modes", SIGTERM_MODES_FILE);
+  const std::string modes = tree.add_program("corvane/bin/modes", harness::sigterm_modes_file);
   const std::string handled = tree.path() + "/handled";
   child plain(tree.add_program("corvane/bin/stopped\nname"));
   const child daemon({modes, "handler", handled}, "ready");
