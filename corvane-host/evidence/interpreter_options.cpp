@@ -152,7 +152,11 @@ constexpr letter lua_letters[] = {{'e', takes::value},
                                   {'O', takes::rest},
                                   {'b', takes::nothing, does::no_file_last}};
 
-constexpr std::string_view java_flag_words[] = {"-showversion",
+constexpr std::string_view java_flag_words[] = {"-zero",
+                                                "-dcevm",
+                                                "-disable-@files",
+                                                "--disable-@files",
+                                                "-showversion",
                                                 "--show-version",
                                                 "--show-module-resolution",
                                                 "--enable-preview",
