@@ -472,18 +472,20 @@ TEST(interpreters, every_option_the_interpreters_here_list_is_read) {
     std::regex line;            // (short form)? (option) (value's mark)?
     strings after;              // the program, after the options
     std::string unproven = {};  // the option whose program no word shows
-  } helps[] = {
-      {"/usr/bin/node",
-       "--help",
-       std::regex(R"(^  (?:(-\w), )?(--\w[\w.-]*)(\[?=)?)"),
-       {"/c/a.js"}},
-      {"/usr/bin/python3.11",
-       "--help",
-       std::regex(R"(^()(-[\w-]+)( \w+| \S+\|\S+)? *:)"),
-       {"/c/a.py"}},
-      {"/usr/bin/java", "--help", std::regex(R"(^    ()(-[\w:?@-]+)( <)?)"), {"-jar", "/c/a.jar"}},
-      {"/usr/bin/bash", "--help", std::regex(R"(^\t()(--[\w-]+)()$)"), {"/c/a.sh"}},
-      {"/usr/bin/perl", "-h", std::regex(R"(^  ()(-\w)( \w)?)"), {"/c/a.pl"}, "-S"}};
+  } helps[] = {{"/usr/bin/node",
+                "--help",
+                std::regex(R"(^  (?:(--?\w[\w.-]*), )?(--\w[\w.-]*)(\[?=)?)"),
+                {"/c/a.js"}},
+               {"/usr/bin/python3.11",
+                "--help",
+                std::regex(R"(^()(-[\w-]+)( \w+| \S+\|\S+)? *:)"),
+                {"/c/a.py"}},
+               {"/usr/bin/java",
+                "--help",
+                std::regex(R"(^    (?:(-\w+) \| )?(-[\w:?@-]+)( <)?)"),
+                {"-jar", "/c/a.jar"}},
+               {"/usr/bin/bash", "--help", std::regex(R"(^\t()(--[\w-]+)()$)"), {"/c/a.sh"}},
+               {"/usr/bin/perl", "-h", std::regex(R"(^  ()(-\w)( \w)?)"), {"/c/a.pl"}, "-S"}};
   for (const auto& help : helps) {
     SKIP_WHERE(harness::missing(help.file));
     const auto listed = harness::run({help.file, help.ask});
