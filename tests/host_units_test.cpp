@@ -24,6 +24,7 @@
 #include "ending/pid_guard.h"
 #include "ending/warnings.h"
 #include "evidence/interpreters.h"
+#include "files/overlay_handle.h"
 #include "files/paths.h"
 #include "files/resolver.h"
 #include "files/session.h"
@@ -271,6 +272,33 @@ TEST(warnings, what_the_kernel_will_do_with_one_sigterm) {
       }
     }
     EXPECT_EQ(warnings_of(view), fields[3] == "-" ? strings{} : strings{fields[3]}) << row;
+  }
+}
+
+// An overlay's handle of a file: the aligned type's three bytes of padding, then version 0,
+// magic 0xfb, length, flags, the layer's handle type, the layer's UUID and its handle (the
+// rest of the length). Row: type, padding, version, magic, length | the layer's handle read.
+TEST(overlay_handle, a_layers_handle_only_from_a_well_formed_one) {
+  const std::string uuid(16, 'u');
+  for (const auto& [type, pad, version, magic, length, read] :
+       std::vector<std::tuple<int, std::string, char, char, int, std::string>>{
+           {0xfb, "", 0, '\xfb', 25, "LAYR"},
+           {0xf8, "pad", 0, '\xfb', 25, "LAYR"},
+           {0xfb, "", 0, '\xfb', 24, "LAY"},
+           {0xfb, "", 0, '\xfb', 22, "L"},
+           {0xfb, "", 0, '\xfb', 21, "-"},
+           {0xfb, "", 0, '\xfb', 26, "-"},
+           {0xf8, "", 0, '\xfb', 25, "-"},
+           {0xfa, "", 0, '\xfb', 25, "-"},
+           {0xfb, "", 1, '\xfb', 25, "-"},
+           {0xfb, "", 0, '\xfa', 25, "-"}}) {
+    const std::string header{version, magic, static_cast<char>(length), 0, 'T'};
+    const auto layer = parse_overlay_handle({type, pad + header + uuid + "LAYR"});
+    EXPECT_EQ(layer ? layer->file.bytes : "-", read) << type << " " << length;
+    if (layer) {
+      EXPECT_EQ(layer->file.type, 'T');
+      EXPECT_EQ(std::string(layer->uuid.begin(), layer->uuid.end()), uuid);
+    }
   }
 }
 
