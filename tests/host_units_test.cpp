@@ -293,7 +293,8 @@ TEST(overlay_handle, a_layers_handle_only_from_a_well_formed_one) {
            {0xfb, "", 1, '\xfb', 25, "-"},
            {0xfb, "", 0, '\xfa', 25, "-"}}) {
     const std::string header{version, magic, static_cast<char>(length), 0, 'T'};
-    const auto layer = parse_overlay_handle({type, pad + header + uuid + "LAYR"});
+    const auto layer =
+        parse_overlay_handle({type, std::string(pad).append(header).append(uuid).append("LAYR")});
     EXPECT_EQ(layer ? layer->file.bytes : "-", read) << type << " " << length;
     if (layer) {
       EXPECT_EQ(layer->file.type, 'T');

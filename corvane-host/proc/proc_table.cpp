@@ -56,7 +56,6 @@ void keep_facts(const struct statx& facts, reached_file& reached) {
   reached.facts.st_ino = facts.stx_ino;
   reached.facts.st_mode = facts.stx_mode;
   reached.facts.st_nlink = facts.stx_nlink;
-  reached.facts.st_uid = facts.stx_uid;
 }
 
 }  // namespace
