@@ -1,18 +1,19 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
-# The dynamic interfaces between plug-in and host: the library's SONAME, binding at load
+# The dynamic interfaces between plug-in and host: the library's SONAME and release, binding at load
 # time, its exports (its version script's) and the host services it needs, unversioned
 # (the host's dynamic list; sanitizers' functions and operator new and delete aside); the
 # host exports those and kill(), nothing else of its own, and never calls that kill().
-#   exports_test.sh LIBRARY VERSION_SCRIPT HOST DYNAMIC_LIST
+#   exports_test.sh LIBRARY VERSION_SCRIPT HOST DYNAMIC_LIST RELEASE
 set -euo pipefail
-library=$1 script=$2 host=$3 list=$4
+library=$1 script=$2 host=$3 list=$4 release=$5
 fail() { echo "FAILED: $*"; exit 1; }
 listed() { sed -n 's/^ *"\(.*\)";$/\1/p; s/^ *\([A-Za-z_][A-Za-z0-9_]*\);$/\1/p' "$1" | LC_ALL=C sort; }
 differ() { diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") || fail "$1 (< listed, > built)"; }
 
 readelf -d "$library" | grep -q 'Library soname: \[libcorvane-kill.so.1n\]' || fail "SONAME"
 readelf -d "$library" | grep -q 'FLAGS.*NOW' || fail "the library is not bound at load time"
+strings -a "$library" | grep -qx "corvane-kill $release" || fail "the release is not readable in the library"
 [ "$(listed "$script" | wc -l)" -eq 5 ] || fail "expected five exports in $script"
 [ "$(listed "$list" | wc -l)" -eq 8 ] || fail "expected seven services and kill in $list"
 

@@ -378,18 +378,24 @@ TEST(paths, normal_paths_directories_and_broad_roots) {
   }
 }
 
+// Each text and the error said, whole; "P" at its end stands for the advice to give plain seconds.
 TEST(seconds, plain_decimal_seconds_in_range_or_what_is_wrong) {
   for (const char* row :
-       {"0 | -", "0.5 | -", "3600 | -", "19.9 | -", "3600.5 | is more than 3600 seconds",
-        "nan | NaN is not", "-NaN | NaN is not", "inf | endless", "Infinity | endless",
-        "0x10 | hexadecimal", "-1 | negative", "10s | \"s\" after the number",
-        "1e3 | \"e3\" after the number", "1. | \".\" after the number", ".5 | is not a number",
-        "+5 | is not a number", " | empty", "ten | is not a number"}) {
+       {"0 | -", "0.5 | -", "3600 | -", "19.9 | -", "3600.5 | 3600.5 is more than 3600 seconds",
+        "nan | NaN is not a number of secondsP", "-NaN | NaN is not a number of secondsP",
+        "inf | an endless time is not allowed; give at most 3600 seconds",
+        "Infinity | an endless time is not allowed; give at most 3600 seconds",
+        "0x10 | 0x10 is hexadecimalP", "-1 | a negative time is not allowedP",
+        "10s | 10s has \"s\" after the numberP", "1e3 | 1e3 has \"e3\" after the numberP",
+        "1. | 1. has \".\" after the numberP", ".5 | .5 is not a number of secondsP",
+        "+5 | +5 is not a number of secondsP", " | an empty value is not a number of secondsP",
+        "ten | ten is not a number of secondsP"}) {
     const strings text_message = harness::split(row, '|');
-    const std::string error = seconds_error(text_message[0], 3600);
-    EXPECT_TRUE(text_message[1] == "-" ? error.empty()
-                                       : error.find(text_message[1]) != std::string::npos)
-        << row << ": " << error;
+    std::string said = text_message[1] == "-" ? "" : text_message[1];
+    if (!said.empty() && said.back() == 'P') {
+      said.replace(said.size() - 1, 1, "; give plain decimal seconds, such as 30 or 0.5");
+    }
+    EXPECT_EQ(seconds_error(text_message[0], 3600), said) << row;
   }
 }
 

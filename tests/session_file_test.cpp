@@ -133,6 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
         "no_command | | 2 | A subcommand is required",
         "malformed_session | kill | 1 | corvane-host: the session TREE/s is malformed: line 2: no "
         "\"=\" | | printf 'corvane-host session 1\\nx\\n' >s",
+        "not_a_session | kill | 1 | corvane-host: the session TREE/s is malformed: not a "
+        "corvane-host session (the first line is not \"corvane-host session 1\") | | printf 'x\\n' "
+        ">s",
         "session_no_check_wrote | kill | 1 | corvane-host: the session TREE/s holds no check's "
         "records: run check with it first | | : >s",
         "session_of_16_mib | kill | 1 | corvane-host: the session TREE/s holds no check's records: "
@@ -290,7 +293,8 @@ TEST(session_file, only_the_sessions_owner_can_make_root_wait) {
 }
 
 // A new log or session is root's alone, an existing log is appended to, "-" is standard
-// error; a save killed midway leaves no lasting temporary.
+// error and /dev/stdout standard output; a host started with standard input closed works; a
+// save killed midway leaves no lasting temporary.
 TEST(session_file, new_files_are_private_logs_appended_to_and_killed_saves_leave_no_temporary) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   const temp_tree tree;
@@ -308,6 +312,13 @@ TEST(session_file, new_files_are_private_logs_appended_to_and_killed_saves_leave
   const std::string line = "corvane_killer: check_running_corvane entered\n";
   EXPECT_EQ(text.find(line), text.rfind(line) - text.size() / 2) << text;
   EXPECT_NE(run_host({"--log", "-", "check", "--root", root}).err.find(line), std::string::npos);
+  EXPECT_NE(run_host({"--log", "/dev/stdout", "check", "--root", root}).out.find(line),
+            std::string::npos);
+  // With standard input closed, the first file it opens takes descriptor 0.
+  const auto closed =
+      harness::run({"/bin/sh", "-c", "exec \"$0\" --log /dev/null check --root \"$1\" <&-",
+                    harness::host_file, root});
+  EXPECT_EQ(closed.status, 0) << closed.err;
   session_t big;
   big.values["BIG"] = std::string(15 << 20, 'x');
   harness::write_file(session, corvane_host::encode_session(big));
