@@ -13,7 +13,7 @@ differ() { diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") || fail "$1 (< liste
 
 readelf -d "$library" | grep -q 'Library soname: \[libcorvane-kill.so.1n\]' || fail "SONAME"
 readelf -d "$library" | grep -q 'FLAGS.*NOW' || fail "the library is not bound at load time"
-strings -a "$library" | grep -qx "corvane-kill $release" || fail "the release is not readable in the library"
+strings -a "$library" | grep -x "corvane-kill $release" >/dev/null || fail "the release is not readable in the library"
 [ "$(listed "$script" | wc -l)" -eq 5 ] || fail "expected five exports in $script"
 [ "$(listed "$list" | wc -l)" -eq 8 ] || fail "expected seven services and kill in $list"
 
