@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "boundary/plugin_call.h"
+#include "boundary/plugin_loader.h"
 #include "files/log_file.h"
 #include "host-services.h"
 #include "host_harness.h"
@@ -120,6 +121,31 @@ TEST(boundary, a_call_is_bound_while_it_runs_and_a_service_that_throws_hands_an_
   EXPECT_EQ(kill(getpid(), 0), 0);
   // Outside calls there is no installation to list.
   EXPECT_TRUE(get_process_list().empty());
+}
+
+// The plug-in itself, its log made to fail: it goes on with the error it is handed, and the
+// host fails the call, naming the service.
+TEST(boundary, an_entry_point_handed_an_error_fails) {
+  const harness::temp_tree tree;
+  const unique_fd proc = open_proc();
+  const log_file log(tree.path() + "/log");
+  plugin_call call(call_basics{log.stream(), proc.get(), nullptr});
+  call.where = installation_at(tree.path());
+  call.fault = [](service which) {
+    if (which == service::print_log) {
+      throw std::runtime_error("disk full");
+    }
+  };
+  session_t session;
+  session.values["CORVANE_PATH"] = tree.path();
+  try {
+    (void)loaded_plugin(harness::plugin_file).check_running_corvane(session, call);
+    ADD_FAILURE() << "the call did not fail";
+  } catch (const plugin_error& error) {
+    EXPECT_STREQ(error.what(),
+                 "check_running_corvane was handed an error: the host service "
+                 "print_log failed (disk full)");
+  }
 }
 
 }  // namespace
