@@ -66,7 +66,7 @@ class refused : public testing::TestWithParam<const char*> {};
 // in the tree (by default s) | a shell command that makes it, run in the tree
 // as root, $user acting as another user (by default, a session that records
 // the running program, whose ID is $pid). The message, whole, is the first line said
-// (TREE for the tree). Nothing changes, quickly.
+// (after "corvane-host: "; TREE for the tree). Nothing changes, quickly.
 TEST_P(refused, with_one_clear_message_and_nothing_changed) {
   std::vector<std::string> row = harness::split(GetParam(), '|');
   row.resize(6);
@@ -96,6 +96,7 @@ TEST_P(refused, with_one_clear_message_and_nothing_changed) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(run.status, std::stoi(row[2])) << run.err;
   std::string said = run.err.substr(0, run.err.find('\n'));
+  said.erase(0, said.rfind("corvane-host: ", 0) == 0 ? 14 : 0);
   for (std::size_t at; (at = said.find(tree.path())) != std::string::npos;) {
     said.replace(at, tree.path().size(), "TREE");
   }
@@ -108,22 +109,19 @@ TEST_P(refused, with_one_clear_message_and_nothing_changed) {
 INSTANTIATE_TEST_SUITE_P(
     cases, refused,
     testing::Values(
-        "missing_plugin | --plugin /nonexistent.so kill | 1 | corvane-host: cannot load the "
-        "plug-in: /nonexistent.so: cannot open shared object file: No such file or directory",
-        "plugin_without_entry_points | --plugin libm.so.6 kill | 1 | corvane-host: libm.so.6 is "
-        "not a corvane-kill plug-in: it has no entry point check_running_corvane",
-        "root_missing | check --root /nonexistent/corvane | 2 | corvane-host: --root "
-        "/nonexistent/corvane: No such file or directory",
-        "root_empty | check --root EMPTY | 2 | corvane-host: --root is empty",
-        "root_huge | check --root LONG | 2 | corvane-host: --root is 4096 bytes long; a path has "
-        "at most 4095",
-        "root_with_a_line_feed | check --root /tmp\nx | 2 | corvane-host: --root holds a control "
-        "character",
-        "root_selects_everything | run --root / | 2 | corvane-host: --root / (/) cannot be an "
-        "installation: it would select every process on this machine",
-        "root_in_a_system_directory | check --root /bin/sh | 2 | corvane-host: --root /bin/sh "
-        "(/usr/bin/) cannot be an installation: it is a system directory: its programs are the "
-        "system's",
+        "missing_plugin | --plugin /nonexistent.so kill | 1 | cannot load the plug-in: "
+        "/nonexistent.so: cannot open shared object file: No such file or directory",
+        "plugin_without_entry_points | --plugin libm.so.6 kill | 1 | libm.so.6 is not a "
+        "corvane-kill plug-in: it has no entry point check_running_corvane",
+        "root_missing | check --root /nonexistent/corvane | 2 | --root /nonexistent/corvane: No "
+        "such file or directory",
+        "root_empty | check --root EMPTY | 2 | --root is empty",
+        "root_huge | check --root LONG | 2 | --root is 4096 bytes long; a path has at most 4095",
+        "root_with_a_line_feed | check --root /tmp\nx | 2 | --root holds a control character",
+        "root_selects_everything | run --root / | 2 | --root / (/) cannot be an installation: it "
+        "would select every process on this machine",
+        "root_in_a_system_directory | check --root /bin/sh | 2 | --root /bin/sh (/usr/bin/) cannot "
+        "be an installation: it is a system directory: its programs are the system's",
         "wait_nan | run --root ROOT --wait nan | 2 | --wait: NaN is not a number of seconds; give "
         "plain decimal seconds, such as 30 or 0.5",
         "wait_too_long | run --root ROOT --wait 3600.5 | 2 | --wait: 3600.5 is more than 3600 "
@@ -131,56 +129,55 @@ INSTANTIATE_TEST_SUITE_P(
         "lock_timeout_hexadecimal | --lock-timeout 0x10 kill | 2 | --lock-timeout: 0x10 is "
         "hexadecimal; give plain decimal seconds, such as 30 or 0.5",
         "no_command | | 2 | A subcommand is required",
-        "malformed_session | kill | 1 | corvane-host: the session TREE/s is malformed: line 2: no "
-        "\"=\" | | printf 'corvane-host session 1\\nx\\n' >s",
-        "not_a_session | kill | 1 | corvane-host: the session TREE/s is malformed: not a "
-        "corvane-host session (the first line is not \"corvane-host session 1\") | | printf 'x\\n' "
-        ">s",
-        "session_no_check_wrote | kill | 1 | corvane-host: the session TREE/s holds no check's "
-        "records: run check with it first | | : >s",
-        "session_of_16_mib | kill | 1 | corvane-host: the session TREE/s holds no check's records: "
-        "run check with it first | | printf 'corvane-host session 1\\nB=' >s && truncate -s "
-        "16777215 s && echo >>s",
-        "kill_without_a_session | kill | 1 | corvane-host: there is no session TREE/mistyped: kill "
-        "ends what a check recorded there; run check with it first | mistyped | :",
-        "session_is_a_pipe | check --root ROOT | 1 | corvane-host: the session TREE/s is a pipe, "
-        "not a regular file | | mkfifo s",
-        "session_is_a_directory | check --root ROOT | 1 | corvane-host: the session TREE/corvane "
-        "is a directory, not a regular file | corvane | :",
-        "link_to_nothing_through_a_link | check --root ROOT | 1 | corvane-host: the session TREE/s "
-        "is a symbolic link to TREE/d/missing, which does not exist | | mkdir d && ln -s d dl && "
-        "ln -s dl/missing s",
-        "link_to_a_device | check --root ROOT | 1 | corvane-host: the session /dev/zero is a "
-        "device, not a regular file | | ln -s /dev/zero s",
-        "link_in_a_world_writable_directory | check --root ROOT | 1 | corvane-host: the session "
-        "TREE/sticky/s is a symbolic link in a world-writable directory; name its target instead | "
-        "sticky/s | ln -s $PWD/target/precious sticky/s",
-        "link_owned_by_another_user | check --root ROOT | 1 | corvane-host: the session TREE/s is "
-        "a symbolic link owned by another user; name its target instead | | ln -s target/precious "
-        "s && chown -h nobody s",
-        "users_link_in_a_component | check --root ROOT | 1 | corvane-host: the session TREE/u/link "
-        "is a symbolic link owned by another user; name its target instead | u/link/s | $user ln "
-        "-s ../target u/link",
-        "users_link_in_a_sticky_component | check --root ROOT | 1 | corvane-host: the session "
-        "TREE/sticky/link belongs to uid 65534, in a directory that is not root's alone and not "
-        "theirs; refused | sticky/link/s | $user ln -s ../target sticky/link",
-        "another_users_session_in_a_sticky_directory | check --root ROOT | 1 | corvane-host: the "
-        "session TREE/sticky/s belongs to uid 65534, in a directory that is not root's alone and "
-        "not theirs; refused | sticky/s | $user touch sticky/s",
-        "hard_linked_session | check --root ROOT | 1 | corvane-host: the session TREE/u/s has 2 "
-        "links; only a file with one name is used | u/s | ln target/precious u/s",
-        "sparse_4_gib_session | check --root ROOT | 1 | corvane-host: the session TREE/u/s holds "
-        "more than the 16 MiB a session may hold; it is 4294967296 bytes and was not read | u/s | "
-        "$user truncate -s 4G u/s",
-        "log_through_a_users_link | --log TREE/u/log check --root ROOT | 1 | corvane-host: the log "
-        "TREE/u/log is a symbolic link owned by another user; name its target instead | | $user ln "
-        "-s ../target/log u/log",
-        "log_is_a_pipe | --log TREE/u/log check --root ROOT | 1 | corvane-host: the log TREE/u/log "
-        "is a pipe, not a regular file | | $user mkfifo u/log",
-        "log_is_a_device | --log /dev/zero check --root ROOT | 1 | corvane-host: the log /dev/zero "
-        "is a device, not a regular file | | :",
-        "log_hard_linked | --log TREE/u/log check --root ROOT | 1 | corvane-host: the log "
-        "TREE/u/log has 2 links; only a file with one name is used | | ln target/precious u/log"),
+        "malformed_session | kill | 1 | the session TREE/s is malformed: line 2: no \"=\" | | "
+        "printf 'corvane-host session 1\\nx\\n' >s",
+        "not_a_session | kill | 1 | the session TREE/s is malformed: not a corvane-host session "
+        "(the first line is not \"corvane-host session 1\") | | printf 'x\\n' >s",
+        "session_no_check_wrote | kill | 1 | the session TREE/s holds no check's records: run "
+        "check with it first | | : >s",
+        "session_of_16_mib | kill | 1 | the session TREE/s holds no check's records: run check "
+        "with it first | | printf 'corvane-host session 1\\nB=' >s && truncate -s 16777215 s && "
+        "echo >>s",
+        "kill_without_a_session | kill | 1 | there is no session TREE/mistyped: kill ends what a "
+        "check recorded there; run check with it first | mistyped | :",
+        "session_is_a_pipe | check --root ROOT | 1 | the session TREE/s is a pipe, not a regular "
+        "file | | mkfifo s",
+        "session_is_a_directory | check --root ROOT | 1 | the session TREE/corvane is a directory, "
+        "not a regular file | corvane | :",
+        "link_to_nothing_through_a_link | check --root ROOT | 1 | the session TREE/s is a symbolic "
+        "link to TREE/d/missing, which does not exist | | mkdir d && ln -s d dl && ln -s "
+        "dl/missing s",
+        "link_to_a_device | check --root ROOT | 1 | the session /dev/zero is a device, not a "
+        "regular file | | ln -s /dev/zero s",
+        "link_in_a_world_writable_directory | check --root ROOT | 1 | the session TREE/sticky/s is "
+        "a symbolic link in a world-writable directory; name its target instead | sticky/s | ln -s "
+        "$PWD/target/precious sticky/s",
+        "link_owned_by_another_user | check --root ROOT | 1 | the session TREE/s is a symbolic "
+        "link owned by another user; name its target instead | | ln -s target/precious s && chown "
+        "-h nobody s",
+        "users_link_in_a_component | check --root ROOT | 1 | the session TREE/u/link is a symbolic "
+        "link owned by another user; name its target instead | u/link/s | $user ln -s ../target "
+        "u/link",
+        "users_link_in_a_sticky_component | check --root ROOT | 1 | the session TREE/sticky/link "
+        "belongs to uid 65534, in a directory that is not root's alone and not theirs; refused | "
+        "sticky/link/s | $user ln -s ../target sticky/link",
+        "another_users_session_in_a_sticky_directory | check --root ROOT | 1 | the session "
+        "TREE/sticky/s belongs to uid 65534, in a directory that is not root's alone and not "
+        "theirs; refused | sticky/s | $user touch sticky/s",
+        "hard_linked_session | check --root ROOT | 1 | the session TREE/u/s has 2 links; only a "
+        "file with one name is used | u/s | ln target/precious u/s",
+        "sparse_4_gib_session | check --root ROOT | 1 | the session TREE/u/s holds more than the "
+        "16 MiB a session may hold; it is 4294967296 bytes and was not read | u/s | $user truncate "
+        "-s 4G u/s",
+        "log_through_a_users_link | --log TREE/u/log check --root ROOT | 1 | the log TREE/u/log is "
+        "a symbolic link owned by another user; name its target instead | | $user ln -s "
+        "../target/log u/log",
+        "log_is_a_pipe | --log TREE/u/log check --root ROOT | 1 | the log TREE/u/log is a pipe, "
+        "not a regular file | | $user mkfifo u/log",
+        "log_is_a_device | --log /dev/zero check --root ROOT | 1 | the log /dev/zero is a device, "
+        "not a regular file | | :",
+        "log_hard_linked | --log TREE/u/log check --root ROOT | 1 | the log TREE/u/log has 2 "
+        "links; only a file with one name is used | | ln target/precious u/log"),
     [](const auto& info) { return harness::split(info.param, '|')[0]; });
 
 // A user's session used by root. Reached through root's link, setgid, beside a lock and a
@@ -314,7 +311,6 @@ TEST(session_file, new_files_are_private_logs_appended_to_and_killed_saves_leave
   EXPECT_NE(run_host({"--log", "-", "check", "--root", root}).err.find(line), std::string::npos);
   EXPECT_NE(run_host({"--log", "/dev/stdout", "check", "--root", root}).out.find(line),
             std::string::npos);
-  // With standard input closed, the first file it opens takes descriptor 0.
   const auto closed =
       harness::run({"/bin/sh", "-c", "exec \"$0\" --log /dev/null check --root \"$1\" <&-",
                     harness::host_file, root});
