@@ -96,6 +96,7 @@ TEST_F(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_co
   harness::write_file(tree.path() + "/corvane/away",
                       "trap 'exec sleep 1000' TERM\nsleep 1000 & wait\n");
   const child away({"/bin/sh", tree.path() + "/corvane/away"}, "/bin/sh");
+  harness::child_of(away.pid(), "sleep");  // before its exec, the forked shell is ours too
   const pid_t served_pid = harness::child_of(supervisor.pid(), "served");
   const pid_t first_pid = harness::child_of(chain.pid(), "first");
 
