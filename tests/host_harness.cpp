@@ -63,12 +63,9 @@ namespace {
 
 // In a forked child: run `words`, or _exit(127).
 [[noreturn]] void exec(std::vector<std::string> words) {
-  std::vector<char*> argv;
-  argv.reserve(words.size() + 1);
-  for (std::string& word : words) {
-    argv.push_back(word.data());
-  }
-  argv.push_back(nullptr);
+  std::vector<char*> argv(words.size() + 1);  // ends with nullptr
+  std::transform(words.begin(), words.end(), argv.begin(),
+                 [](std::string& word) { return word.data(); });
   execv(argv[0], argv.data());
   _exit(127);
 }
@@ -166,11 +163,10 @@ std::string missing(const std::string& program) {
 }
 
 temp_tree::temp_tree() {
-  std::string pattern = (fs::temp_directory_path() / "corvane-test.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
+  path_ = (fs::temp_directory_path() / "corvane-test.XXXXXX").string();
+  if (mkdtemp(path_.data()) == nullptr) {
     throw std::runtime_error("mkdtemp");
   }
-  path_ = pattern;
 }
 
 temp_tree::~temp_tree() {

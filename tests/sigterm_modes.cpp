@@ -91,9 +91,7 @@ int main(int argc, char** argv) {
     const std::string stat((std::istreambuf_iterator<char>(stat_file)), {});
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
     std::vector<std::string> field(2);  // the ID and the name come before ")"
-    for (std::string word; fields >> word;) {
-      field.push_back(word);
-    }
+    field.insert(field.end(), std::istream_iterator<std::string>(fields), {});
     const auto at = [&field](std::size_t number) { return std::stoul(field.at(number - 1)); };
     prctl_mm_map map{};
     map.start_code = at(26);

@@ -12,6 +12,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,16 +29,9 @@ int fail(const char* what) {
 }
 
 void reply(int fuse, std::uint64_t unique, int error, const void* body, std::size_t size) {
-  fuse_out_header out{};
-  out.len = static_cast<std::uint32_t>(sizeof out + size);
-  out.error = -error;
-  out.unique = unique;
-  std::vector<char> message(out.len);
-  std::memcpy(message.data(), &out, sizeof out);
-  if (size > 0) {
-    std::memcpy(message.data() + sizeof out, body, size);
-  }
-  static_cast<void>(write(fuse, message.data(), message.size()));
+  fuse_out_header out{static_cast<std::uint32_t>(sizeof out + size), -error, unique};
+  iovec parts[] = {{&out, sizeof out}, {const_cast<void*>(body), size}};
+  static_cast<void>(writev(fuse, parts, 2));
 }
 
 // Answers as an empty directory, caching nothing, until `freeze` is readable.
@@ -116,7 +110,8 @@ int main(int argc, char** argv) {
   // The shell first: it holds its script, whose name then leads into the overlay.
   int started[2];
   int input[2];
-  if (pipe(started) != 0 || pipe(input) != 0) {
+  int freeze[2];
+  if (pipe(started) != 0 || pipe(input) != 0 || pipe(freeze) != 0) {
     return fail("pipe");
   }
   if (fork() == 0) {
@@ -136,10 +131,6 @@ int main(int argc, char** argv) {
   if (fuse < 0 || mount("stalled", fuse_dir.c_str(), "fuse.stalled", MS_NOSUID | MS_NODEV,
                         options.c_str()) != 0) {
     return fail("the FUSE mount");
-  }
-  int freeze[2];
-  if (pipe(freeze) != 0) {
-    return fail("pipe");
   }
   if (fork() == 0) {
     serve(fuse, freeze[0]);
