@@ -64,7 +64,7 @@ TEST(proc_parse, status_sigterm_masks_namespace_and_the_uid_line) {
   const auto stopped = parse_status(
       "Name:\tcorvane\nState:\tT (stopped)\nNSpid:\t77\nUid:\t1000\t1001\t1002\t1003\n"
       "Gid:\t2000\t2001\t2002\t2003\nSigPnd:\t0000000000004000\nSigBlk:\t0000000000000000\n"
-      "SigIgn:\t0000000000004000\nSigCgt:\t0000000000000000\n");
+      "SigIgn:\t0000000000004000\nSigCgt:\t000000000000b000\n");
   ASSERT_TRUE(stopped);
   EXPECT_EQ(std::tie(stopped->state, stopped->real_uid, stopped->effective_uid, stopped->saved_uid),
             std::make_tuple('T', 1000U, 1001U, 1002U));
@@ -426,7 +426,7 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "python3 | python3 -I -m pkg.sub | module pkg.sub -P -E",
            "python3 | python3 -Pm pkg | module pkg -P",
            "python3 | python3 -- - /opt/c/a.py | none",
-           "python3 | python3 -Z /opt/c/a.py | unknown -Z",
+           "python3 | python3 -Z -Y /opt/c/a.py | unknown -Z",
            "python3 | python3 -m mod -Z /opt/c/a.py | module mod",
            "python3 | python3 - /opt/c/a.py | none",
            "python3.9 | python3.9 /opt/c/a.py | file /opt/c/a.py",
@@ -472,6 +472,7 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "java | java -version | none",
            "java | java -cp /opt/c/a.jar Tool.java | unknown Tool.java",
            "java | java -XX:VMOptionsFile=/o -cp /c/a.jar Main | unknown -XX:VMOptionsFile=/o",
+           "java | java -Zfoo -cp /c/a.jar Main | unknown -Zfoo",
            "ld-linux-x86-64.so.2 | /lib64/ld-linux-x86-64.so.2 --library-path /x /c/c | file /c/c",
            "ld-linux-x86-64.so.2 | ld.so --list /opt/c/bin/x | none",
            "ld-linux-x86-64.so.2 | ld.so --frob /opt/c/bin/x | unknown --frob",
@@ -486,6 +487,7 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "node /opt/c/app/server.js,,, | node,/opt/c/app/server.js",
            "node \t /opt/c/a.js | node,/opt/c/a.js",
            "python3,/opt/c/my app.py | python3,/opt/c/my app.py",
+           "node /opt/c/a.js,x,, | node /opt/c/a.js,x,,",
        }) {
     const strings fields = harness::split(row, '|');
     EXPECT_EQ(command_words(harness::split(fields[0], ',')), harness::split(fields[1], ',')) << row;
@@ -582,10 +584,14 @@ TEST(report, text_for_people) {
   clear.uninspected = {{"not proven: x", 1}};
   clear.hidden = "this /proc hides other users' processes (hidepid=2)";
   clear.as_root = true;  // root is told the reasons, not to become root
+  clear.index_timed_out = true;
+  clear.not_indexed = {"/opt/c/m\n"};
   EXPECT_EQ(render_text(clear, kill_outcome{}),
             "No corvane process is running from /opt/c/.\n"
             "Could not inspect 1 process(es) (not proven: x: 1): their programs are unknown.\n"
             "Could not see every process: this /proc hides other users' processes (hidepid=2).\n"
+            "Could not index every file of the installation: a file system it leads to did not "
+            "answer in time.\nNot indexed, another mount: /opt/c/m\\x0a\n"
             "No other process uses files of the installation.\n"
             "Critical prerequisite raised: no\nNo process to end.\nkill_corvane returned -1\n");
 }

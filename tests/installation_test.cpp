@@ -153,16 +153,12 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   EXPECT_EQ(check["using_files"][1]["files"],
             nlohmann::json::parse(R"([{"path": ")" + data + R"("}])"));
   // Glanced at first, without --files-in-use: each under the name the kernel knows.
-  const auto glanced = run_host({"--json", "check", "--root", root}).json();
+  const auto glanced = run_host({"--json", "check", "--root", root});
+  EXPECT_EQ(glanced.pids(), harness::pids_of(ours));
   std::map<int, std::string> commands;
-  for (const auto& process : glanced["check"]["processes"]) {
+  for (const auto& process : nlohmann::json(glanced.json()["check"]["processes"])) {
     commands[process["pid"].get<int>()] = process["command"].get<std::string>();
   }
-  std::vector<int> found_at_a_glance;
-  for (const auto& [pid, command] : commands) {
-    found_at_a_glance.push_back(pid);
-  }
-  EXPECT_EQ(found_at_a_glance, harness::pids_of(ours));
   EXPECT_EQ(commands[ours.front().pid()], program);
   EXPECT_EQ(commands[by_alias], alias);
   EXPECT_NE(run.err.find("corvane root: " + root + "\n"), std::string::npos) << run.err;
@@ -176,16 +172,22 @@ bool make_jars(const temp_tree& tree,
                const std::vector<std::pair<std::string, std::string>>& jars) {
   const std::string classes = tree.path() + "/classes";
   words javac = {"/usr/bin/javac", "-d", classes};
+  const auto file_of = [](std::string name) {  // "pkg.Name": Name in the package pkg
+    std::replace(name.begin(), name.end(), '.', '/');
+    return name;
+  };
   for (const auto& [jar, name] : jars) {
-    javac.push_back(tree.add_file("sources/" + name + ".java",
-                                  "public class " + name +
+    const std::size_t dot = name.rfind('.') + 1;
+    javac.push_back(tree.add_file("sources/" + file_of(name) + ".java",
+                                  (dot > 0 ? "package " + name.substr(0, dot - 1) + ";" : "") +
+                                      "public class " + name.substr(dot) +
                                       " { public static void main(String[] a) throws Exception "
                                       "{ Thread.sleep(1000000); } }\n"));
   }
   bool made = harness::run(javac).status == 0;
   for (const auto& [jar, name] : jars) {
     made = made && harness::run({"/usr/bin/jar", "cf", tree.add_file(jar, ""), "-C", classes,
-                                 name + ".class"})
+                                 file_of(name) + ".class"})
                            .status == 0;
   }
   return made;
@@ -219,6 +221,8 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   std::list<child> ours;
   ours.emplace_back(words{other + "/hardlink", "1000"});
   ours.emplace_back(words{root + "/venv/bin/python", "-c", "import time; time.sleep(1000)"});
+  fs::create_symlink("/bin/sleep", root + "/venv/bin/sleeper");  // any program, by its link
+  ours.emplace_back(words{root + "/venv/bin/sleeper", "1000"});
   ours.emplace_back(words{"/bin/sh", "-c", R"(cd "$0" && exec bash ./run.sh)", root}, "bash");
   ours.emplace_back(words{"/usr/bin/node", root + "/app/server.js"},
                     "node " + root + "/app/server.js");
@@ -229,13 +233,12 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
     harness::wait_for_open(jvm->pid(), "app.jar");
   }
   const child other_node({"/usr/bin/node", other + "/server.js"});
-  const child other_jvm(
-      {"/usr/bin/java", "-cp", other + "/app.jar:" + root + "/missing.jar", "Main"});
+  const child other_jvm({"/usr/bin/env", "CLASSPATH=" + root + "/lib/app.jar", "/usr/bin/java",
+                         "-cp", other + "/app.jar:" + root + "/missing.jar", "Main"},
+                        "/usr/bin/java");  // its -cp, not CLASSPATH, is what java reads
   const child relative_python(
       {"/bin/sh", "-c", R"(cd "$0" && exec /usr/bin/python3.11 agent.py)", root},
       "/usr/bin/python3.11");
-  const child admins_script(
-      {"/bin/sh", "-c", R"(cd "$0" && exec bash ./report.sh "$1")", other, root}, "bash");
   const child perl({"/usr/bin/perl", "-I", root, other + "/report.pl"});
   // A hard link in a directory of the installation that anyone, or its group, may write to
   // vouches for nothing.
@@ -260,6 +263,14 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   fs::create_directory_symlink(root + "/venv", tree.path() + "/gone (deleted)");
   const child user({"/bin/sh", "-c", R"(exec /bin/sleep 1000 <"$0")", other + "/datalink"},
                    "/bin/sleep");
+  // Its script is the administrator's; what it holds open beside it proves nothing.
+  const child admins_script({"/bin/sh", "-c", R"(cd "$0" && exec bash ./report.sh "$1" 3<"$2")",
+                             other, root, tree.add_file("corvane/myreport.sh", "")},
+                            "bash");
+  // Words it wrote over its command line, one of them an option no table knows: counted.
+  const child retitled(
+      {"/usr/bin/perl", "-e", "$0 = qq(perl -Q $ARGV[0]/run.sh); sleep 1000", root},
+      "perl -Q " + root + "/run.sh");
   // One script's name, walked first where it leads elsewhere, from a root the
   // process changed to, then where it leads to ours.
   const std::string jail = tree.add_file("corvane/jail.py", R"(import os, sys, time
@@ -281,7 +292,8 @@ time.sleep(1000)
   EXPECT_EQ(check["processes"][0]["command"], other + "/hardlink");
   EXPECT_EQ(check["uninspected"]["reasons"],
             nlohmann::json::parse(
-                R"({"not proven: a relative script name, and no open handle to the script": 1})"));
+                R"({"not proven: a relative script name, and no open handle to the script": 1,
+                "not proven: a command line with an option corvane-host does not know": 1})"));
   EXPECT_EQ(check["using_files"][0]["pid"], user.pid());
   EXPECT_EQ(check["using_files"][0]["files"][0]["path"], other + "/datalink");
   std::string handed = root + "/bin/corvane";  // the plug-in folds case
@@ -326,15 +338,15 @@ TEST(installation, code_proven_where_the_runtime_found_it) {
                           tree.add_file("code.c", "int corvane_code(void) { return 1; }\n")})
                 .status,
             0);
-  ASSERT_TRUE(make_jars(
-      tree,
-      {{"corvane/lib/app.jar", "Main"}, {"system/util.jar", "Util"}, {"system/tool.jar", "Tool"}}));
+  ASSERT_TRUE(make_jars(tree, {{"corvane/lib/app.jar", "app.Main"},
+                               {"system/util.jar", "Util"},
+                               {"system/tool.jar", "Tool"}}));
   const std::string util = tree.path() + "/system/util.jar";
   const std::string python = "/usr/bin/python3.11";
   const std::string load = "import ctypes, sys, time; ctypes.CDLL(sys.argv[1]); time.sleep(1000)";
 
   std::list<child> ours;
-  ours.emplace_back(words{"/usr/bin/java", "-cp", util + ":" + lib + "/app.jar", "Main"});
+  ours.emplace_back(words{"/usr/bin/java", "-cp", util + ":" + lib + "/app.jar", "app.Main"});
   harness::wait_for_open(ours.back().pid(), "app.jar");
   ours.emplace_back(words{"/bin/sh", "-c", R"(cd "$0" && exec "$1" -m pkg)", lib, python}, python);
   fs::create_symlink("pkg/__main__.py", lib + "/linked.py");  // a module by another name
@@ -793,6 +805,11 @@ TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_a
                          ours + ": sent SIGTERM\nkill_corvane returned 0\n"),
             std::string::npos)
       << run.out;
+  fs::remove(root + "/plugin/libcorvane-kill.so.1n");  // the one it would load
+  EXPECT_EQ(harness::run({host, "check", "--root", root}).err,
+            "corvane-host: the plug-in is missing: " + root +
+                "/plugin/libcorvane-kill.so.1n (this corvane-host loads only the library built "
+                "beside it); name another with --plugin\n");
 }
 
 // It ignores SIGTERM: while its other thread runs, it has not ended.

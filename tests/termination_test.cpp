@@ -385,6 +385,18 @@ TEST_F(termination, a_plugin_that_throws_after_a_signal_still_gets_its_report) {
   EXPECT_TRUE(signalled.ended_by_sigterm());
 }
 
+// A report that cannot be written once signals are out is said, after them.
+TEST_F(termination, a_report_that_cannot_be_written_is_a_failure_after_the_signals) {
+  const temp_tree tree;
+  child signalled(tree.add_program("corvane/bin/corvane"));
+  const auto run =
+      harness::run({"/bin/sh", "-c", R"(exec "$0" --log /dev/null run --root "$1" >/dev/full)",
+                    harness::host_file, tree.path() + "/corvane"});
+  EXPECT_EQ(run.status, 6) << run.err;
+  EXPECT_EQ(run.err, "corvane-host: cannot write the report: No space left on device\n");
+  EXPECT_TRUE(signalled.ended_by_sigterm());
+}
+
 // A program that, on SIGTERM, moves the installation away: the look after
 // --wait fails, yet what was signalled is reported first.
 TEST_F(termination, a_root_gone_during_the_wait_is_reported_after_the_fates) {

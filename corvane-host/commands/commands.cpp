@@ -262,7 +262,6 @@ exit_status after_signals(std::optional<std::string>& failure, Save&& save, Repo
   }
   try {
     report();
-    std::cout.flush();
   } catch (...) {
     note_failure(failure, std::current_exception());
   }
@@ -336,7 +335,13 @@ exit_status execute(const options& options, const std::shared_ptr<time_bound>& t
   };
   const auto report = [&] {
     std::cout << (options.json ? render_json(plugin_file, checked, killed)
-                               : render_text(checked, killed));
+                               : render_text(checked, killed))
+              << std::flush;
+    // A report that went nowhere (a full disk, a closed pipe) is a failure.
+    if (!std::cout) {
+      throw failure(failure_kind::system,
+                    std::string("cannot write the report: ") + std::strerror(errno));
+    }
   };
   if (killed && killed->sent > 0) {
     return after_signals(killed->failure, save, report, status_of(checked, killed));

@@ -164,9 +164,6 @@ evidence script_evidence(const process_handle& process, const std::string& progr
         id_at(found.kernel_name) == *held) {
       found.unproven = unproven::script_where_others_write;
     }
-    if (!found.file) {
-      found.kernel_name.clear();
-    }
     return found;
   }
   // No handle: it may be the installation's, if the name leads there now or

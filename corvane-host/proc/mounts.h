@@ -18,11 +18,12 @@
 
 namespace corvane_host {
 
+// The cautious verdict first: a verdict made by default enters nothing.
 enum class mount_verdict {
-  enter,          // a local file system, or root's own overlay
+  unknown,        // not in the process's mountinfo (detached, or mounted since)
   may_stall,      // served by a user or over a network
   users_overlay,  // an overlay in a mount namespace a user namespace owns
-  unknown         // not in the process's mountinfo (detached, or mounted since)
+  enter           // a local file system, or root's own overlay
 };
 
 // The judgement: `type` is the mount's file system type from mountinfo
