@@ -17,7 +17,6 @@
 #include <list>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <thread>
 
 #include "base/kernel_file.h"
@@ -102,15 +101,11 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   const std::string children = "/proc/" + std::to_string(lingering.pid()) + "/task/" +
                                std::to_string(lingering.pid()) + "/children";
   ASSERT_TRUE(harness::eventually([&children] {
-    std::istringstream pids(harness::read_file(children));
-    std::string pid;
-    while (pids >> pid) {
+    const auto pids = harness::split(harness::read_file(children), ' ');
+    return std::any_of(pids.begin(), pids.end(), [](const std::string& pid) {
       const auto fields = corvane_host::parse_stat(harness::read_file("/proc/" + pid + "/stat"));
-      if (fields && fields->exiting() && fields->state != 'Z') {
-        return true;
-      }
-    }
-    return false;
+      return fields && fields->exiting() && fields->state != 'Z';
+    });
   }));
   for (const std::string& file : {replaced, gui}) {  // an upgrade replaces them
     fs::remove(file);
@@ -306,13 +301,11 @@ time.sleep(1000)
   const auto open_to_all = run_host({"--json", "check", "--root", root});
   ASSERT_EQ(open_to_all.status, 5) << open_to_all.err << open_to_all.out;
   EXPECT_EQ(open_to_all.pids(), std::vector<int>{}) << open_to_all.out;
-  const std::string unproven =
-      "not proven: a script in a directory of the installation that others may write";
-  EXPECT_EQ(open_to_all.json()["check"]["uninspected"]["reasons"][unproven], 3) << open_to_all.out;
+  nlohmann::json reasons = open_to_all.json()["check"]["uninspected"]["reasons"];
   EXPECT_EQ(
-      open_to_all.json()["check"]["uninspected"]["reasons"]
-                        ["not proven: a class path in the installation, but none of its jars open"],
-      2);
+      reasons["not proven: a script in a directory of the installation that others may write"], 3)
+      << open_to_all.out;
+  EXPECT_EQ(reasons["not proven: a class path in the installation, but none of its jars open"], 2);
 }
 
 // Code found where the runtimes find it: the class path entry that supplies the main class,
@@ -648,8 +641,7 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   const corvane_host::unique_fd proc_fd(open((tree.path() + "/proc").c_str(), O_PATH));
   const auto pinned = corvane_host::process_handle::pin(one.pid(), proc_fd.get());
   ASSERT_TRUE(pinned.handle) << pinned.error;
-  const auto status = corvane_host::read_status(*pinned.handle);
-  EXPECT_EQ(status.error, EBADMSG);
+  EXPECT_EQ(corvane_host::read_status(*pinned.handle).error, EBADMSG);
   (void)tree.add_file(dir + "/maps", std::string(std::size_t{3} * 4096, 'm'));
   EXPECT_EQ(corvane_host::read_file_at(pinned.handle->proc_dir(), "maps", 4096).text.size(), 4096U);
   // A one-line file ends with its newline: no read waits past it.
@@ -676,6 +668,13 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   EXPECT_EQ(corvane_host::process_handle::pin(getpid(), proc_fd.get()).error, ENOENT);
 }
 
+// `argv`, a script and its arguments, run by sh in a private mount namespace.
+words in_own_mounts(words argv) {
+  argv.insert(argv.begin(),
+              {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c"});
+  return argv;
+}
+
 TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found_in_any_namespace) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   SKIP_WHERE(can_unshare("--mount") ? "" : "no mount namespaces here");
@@ -683,10 +682,8 @@ TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found
   const std::string ours = tree.add_program("corvane/bin/corvane");
   const std::string other = tree.add_program("container/sleep");
   // Private mount namespaces: one with `other` mounted over `ours`, one without.
-  const auto in_namespace = [&ours](std::vector<std::string> argv, const std::string& ready = "") {
-    argv.insert(argv.begin(),
-                {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c"});
-    return child(argv, ready.empty() ? ours : ready);
+  const auto in_namespace = [&ours](const words& argv, const std::string& ready = "") {
+    return child(in_own_mounts(argv), ready.empty() ? ours : ready);
   };
   const child look_alike =
       in_namespace({R"(mount --bind "$1" "$0" && exec "$0" 1000)", ours, other});
@@ -741,19 +738,11 @@ TEST(installation, through_an_overlay_its_file_is_told_by_the_layers_handle_repl
     for (const char* part : {"/upper", "/work", "/merged"}) {
       (void)tree.add_directory(at + part);
     }
-    const std::string layers = tree.path() + "/" + at;
-    return std::vector<std::string>{
-        "/usr/bin/unshare",
-        "--mount",
-        "--propagation",
-        "private",
-        "/bin/sh",
-        "-c",
-        "mount -t overlay overlay -o lowerdir=\"$0\",upperdir=\"$1/upper\",workdir=\"$1/work\" "
-        "\"$1/merged\" || exit 1; M=\"$1/merged\"; " +
-            then,
-        lower,
-        layers};
+    return in_own_mounts(
+        {"mount -t overlay overlay -o lowerdir=\"$0\",upperdir=\"$1/upper\","
+         "workdir=\"$1/work\" \"$1/merged\" || exit 1; M=\"$1/merged\"; " +
+             then,
+         lower, tree.path() + "/" + at});
   };
   const child ours(in_overlay(root + "/bin", "mine", R"(exec "$M/corvane" 1000)"),
                    tree.path() + "/mine/merged/corvane");

@@ -257,8 +257,7 @@ TEST(session_file, only_the_sessions_owner_can_make_root_wait) {
   for (const bool owner : {true, false}) {
     const temp_tree tree;
     hostile_layout(tree);
-    const std::string session = tree.path() + "/s";
-    harness::write_file(session, "corvane-host session 1\nA=1\n");
+    const std::string session = tree.add_file("s", "corvane-host session 1\nA=1\n");
     chmod(session.c_str(), owner ? 0600 : 0644);
     const corvane_host::unique_fd mine(open(session.c_str(), O_RDONLY | O_CLOEXEC));
     std::optional<harness::child> user;

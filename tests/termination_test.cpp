@@ -9,15 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <list>
-#include <thread>
 #include <tuple>
 
-#include "ending/pid_guard.h"
+#include "ending/session_records.h"
 #include "files/session.h"
 #include "host_harness.h"
 #include "proc/process_handle.h"
@@ -29,7 +28,18 @@ using harness::run_host;
 using harness::sigterm_is;
 using harness::temp_tree;
 using outcomes = std::map<int, std::string>;
+using warnings = std::map<int, std::vector<std::string>>;
 namespace fs = std::filesystem;
+
+// Each process the check found, with its warnings.
+warnings warnings_of(const harness::host_run& run) {
+  warnings found;
+  const nlohmann::json report = run.json();
+  for (const auto& process : report["check"]["processes"]) {
+    found[process["pid"]] = process["warnings"];
+  }
+  return found;
+}
 
 // Every test here sends real signals.
 class termination : public testing::Test {
@@ -50,8 +60,7 @@ TEST_F(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last
   session_t big;
   // Larger than the files it may write, which leave room for any report, whatever TMPDIR is.
   big.values["BIG"] = std::string(4000000, 'x');
-  const std::string session = tree.path() + "/session";
-  harness::write_file(session, corvane_host::encode_session(big));
+  const std::string session = tree.add_file("session", corvane_host::encode_session(big));
   const std::vector<std::string> args = {"/usr/bin/prlimit", "--nofile=64",
                                          "--fsize=2000000",  harness::host_file,
                                          "--session",        session,
@@ -103,21 +112,16 @@ TEST_F(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_co
   const auto run =
       run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "1", "--force"});
   EXPECT_EQ(run.status, 4) << run.err;
-  const nlohmann::json report = run.json();
-  std::map<int, std::vector<std::string>> warnings;
-  for (const auto& process : report["check"]["processes"]) {
-    warnings[process["pid"]] = process["warnings"];
-  }
-  EXPECT_EQ(warnings, (std::map<int, std::vector<std::string>>{
-                          {plain.pid(), {}},
-                          {ignoring.pid(), {"it ignores SIGTERM: it will not end"}},
-                          {blocking.pid(), {"it blocks SIGTERM: it ends only once it unblocks it"}},
-                          {served_pid, {}},
-                          {first_pid, {}},
-                          {by_signalfd.pid(), {}},
-                          {by_sigwait.pid(), {}},
-                          {by_worker.pid(), {}},
-                          {away.pid(), {}}}));
+  EXPECT_EQ(warnings_of(run),
+            (warnings{{plain.pid(), {}},
+                      {ignoring.pid(), {"it ignores SIGTERM: it will not end"}},
+                      {blocking.pid(), {"it blocks SIGTERM: it ends only once it unblocks it"}},
+                      {served_pid, {}},
+                      {first_pid, {}},
+                      {by_signalfd.pid(), {}},
+                      {by_sigwait.pid(), {}},
+                      {by_worker.pid(), {}},
+                      {away.pid(), {}}}));
   outcomes expected = {
       {plain.pid(), "ended on SIGTERM"},      {ignoring.pid(), "ended on SIGKILL"},
       {blocking.pid(), "ended on SIGKILL"},   {served_pid, "ended on SIGTERM"},
@@ -273,10 +277,9 @@ TEST_F(termination, an_id_reused_while_the_plugin_runs_is_never_signalled) {
       << run.out;
   EXPECT_NE(run.out.find("Sent SIGTERM to 0 process(es)"), std::string::npos) << run.out;
   // The stranger, an orphan now, is this namespace's first process's to reap.
-  int status = 0;
-  EXPECT_EQ(waitpid(stranger, &status, WNOHANG), 0) << "the stranger was signalled";
+  EXPECT_EQ(waitpid(stranger, nullptr, WNOHANG), 0) << "the stranger was signalled";
   kill(stranger, SIGKILL);
-  waitpid(stranger, &status, 0);
+  waitpid(stranger, nullptr, 0);
 }
 
 // Between check and kill, launchers hand over: to the installation's real program, which is
@@ -302,11 +305,9 @@ TEST_F(termination, launchers_that_hand_over_between_check_and_kill) {
     const std::string name = "launcher" + std::to_string(i);
     const std::string go = tree.path() + "/go-" + name;
     ASSERT_EQ(mkfifo(go.c_str(), 0600), 0);
-    launchers.emplace_back(
-        std::vector<std::string>{
-            "/bin/sh", tree.add_file("corvane/bin/" + name,
-                                     "read x <" + go + "\nexec " + handovers[i].first + "\n")},
-        "/bin/sh");
+    const std::string script = tree.add_file(
+        "corvane/bin/" + name, "read x <" + go + "\nexec " + handovers[i].first + "\n");
+    launchers.emplace_back(std::vector<std::string>{"/bin/sh", script}, "/bin/sh");
     harness::wait_for_open(launchers.back().pid(), name);
   }
   const child trigger(
@@ -402,8 +403,7 @@ TEST_F(termination, a_report_that_cannot_be_written_is_a_failure_after_the_signa
 TEST_F(termination, a_root_gone_during_the_wait_is_reported_after_the_fates) {
   const temp_tree tree;
   const std::string root = tree.path() + "/corvane";
-  fs::create_directories(root);
-  harness::write_file(root + "/leaver", R"(trap 'mv "$1" "$1.moved"; exit 0' TERM
+  (void)tree.add_file("corvane/leaver", R"(trap 'mv "$1" "$1.moved"; exit 0' TERM
 sleep 1000 & wait
 )");
   child leaver({"/bin/sh", root + "/leaver", root}, "/bin/sh");
@@ -438,20 +438,15 @@ TEST_F(termination, stopped_programs_take_sigterm_and_a_namespace_init_is_named)
   harness::child_of(init, "sleep");
   const auto run = run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "5"});
   EXPECT_EQ(run.status, 0) << run.err;
-  const nlohmann::json report = run.json();
-  std::map<int, std::vector<std::string>> warnings;
-  for (const auto& process : report["check"]["processes"]) {
-    warnings[process["pid"]] = process["warnings"];
-  }
   const std::string stopped =
       "it is stopped: it will be continued right after its SIGTERM, so that it takes it";
-  EXPECT_EQ(warnings, (std::map<int, std::vector<std::string>>{
-                          {plain.pid(), {stopped}},
-                          {daemon.pid(), {stopped}},
-                          {init,
-                           {"it is the first process of its pid namespace (a container's init): "
-                            "when it ends, the kernel kills every other process of that namespace "
-                            "(1 running) without a SIGTERM of their own"}}}));
+  EXPECT_EQ(warnings_of(run),
+            (warnings{{plain.pid(), {stopped}},
+                      {daemon.pid(), {stopped}},
+                      {init,
+                       {"it is the first process of its pid namespace (a container's init): "
+                        "when it ends, the kernel kills every other process of that namespace "
+                        "(1 running) without a SIGTERM of their own"}}}));
   EXPECT_EQ(run.outcomes(), (outcomes{{plain.pid(), "ended on SIGTERM"},
                                       {daemon.pid(), "ended on SIGTERM"},
                                       {init, "ended on SIGTERM"}}));
@@ -520,8 +515,7 @@ TEST_F(termination, an_ordinary_user_cannot_inspect_or_signal_another_users_proc
   EXPECT_EQ(kill.status, 4) << kill.err;
   EXPECT_EQ(kill.out, "Sent SIGTERM to 0 process(es).\n  " + std::to_string(theirs.pid()) + "  " +
                           program +
-                          ": not permitted (Permission denied)\nkill_corvane "
-                          "returned -1\n");
+                          ": not permitted (Permission denied)\nkill_corvane returned -1\n");
   EXPECT_TRUE(theirs.running());
 }
 
