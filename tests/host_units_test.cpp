@@ -34,6 +34,7 @@
 #include "proc/environ_parse.h"
 #include "proc/mounts.h"
 #include "proc/proc_parse.h"
+#include "proc/proc_table.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ TEST(proc_parse, stat_fields_after_the_last_parenthesis) {
         << name;
     EXPECT_FALSE(fields->kernel_thread()) << name;
   }
+  EXPECT_EQ(user_name(0) + " " + user_name(4242424), "root 4242424");  // a number without a name
   EXPECT_TRUE(parse_stat("2 (kthreadd) S 0 0 0 0 -1 2129984 0 0 0 0 0 0 0 0 20 0 1 0 5 0 0\n")
                   ->kernel_thread());
 }
@@ -299,11 +301,23 @@ TEST(session_format, round_trips_every_byte_and_rejects_what_it_did_not_write) {
   const std::string text = encode_session(session);
   EXPECT_EQ(decode_session(text).values, session.values);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1 + 3);  // one line per key
-  for (const char* bad :
-       {"", "other header\n", "corvane-host session 1\nA\n", "corvane-host session 1\nA=1",
-        "corvane-host session 1\nA=%4\n", "corvane-host session 1\nA=%zz\n",
-        "corvane-host session 1\nA=1\nA=2\n"}) {
-    EXPECT_THROW(decode_session(bad), session_error) << testing::PrintToString(bad);
+  const std::string not_ours =
+      "not a corvane-host session (the first line is not \"corvane-host session 1\")";
+  for (const auto& [bad, said] : std::vector<std::pair<std::string, std::string>>{
+           {"", not_ours},
+           {"other header\n", not_ours},
+           {"corvane-host session 1\nA\n", "line 2: no \"=\""},
+           {"corvane-host session 1\nA=1", "line 2: no line end (truncated file?)"},
+           {"corvane-host session 1\nA=%4\n", "line 2: bad escape"},
+           {"corvane-host session 1\nB=1\n%zz=1\n", "line 3: bad escape"},
+           {"corvane-host session 1\nA=1\nA=2\n", "line 3: the key stands twice"}}) {
+    std::string what = "decoded";
+    try {
+      (void)decode_session(bad);
+    } catch (const session_error& error) {
+      what = error.what();
+    }
+    EXPECT_EQ(what, said) << testing::PrintToString(bad);
   }
   // What an interrupted save of "s" leaves, and what it does not.
   EXPECT_TRUE(is_temporary_of("s", "s.corvane-tmp.a1B2c3"));
@@ -411,6 +425,7 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "bash | bash -x --norc /opt/c/run | unknown --norc",
            "bash | bash +c /opt/c/run | unknown +c",
            "zsh | zsh -oerrexit /opt/c/run | file /opt/c/run",
+           "mksh | mksh -T /dev/tty2 /opt/c/run | file /opt/c/run",
            "python3.11 | python3 -uB -W ignore -Xdev /opt/c/a.py | file /opt/c/a.py",
            "python3 | python3 -c x /opt/c/a.py | none",
            "python3 | python3 -m venv /opt/c | module venv",

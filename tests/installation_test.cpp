@@ -642,6 +642,7 @@ TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) 
   const auto pinned = corvane_host::process_handle::pin(one.pid(), proc_fd.get());
   ASSERT_TRUE(pinned.handle) << pinned.error;
   EXPECT_EQ(corvane_host::read_status(*pinned.handle).error, EBADMSG);
+  EXPECT_EQ(corvane_host::read_file_at(pinned.handle->proc_dir(), "missing").error, ENOENT);
   (void)tree.add_file(dir + "/maps", std::string(std::size_t{3} * 4096, 'm'));
   EXPECT_EQ(corvane_host::read_file_at(pinned.handle->proc_dir(), "maps", 4096).text.size(), 4096U);
   // A one-line file ends with its newline: no read waits past it.
