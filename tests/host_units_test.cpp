@@ -364,6 +364,7 @@ TEST(resolver, links_views_and_judged_steps) {
 TEST(paths, normal_paths_directories_and_broad_roots) {
   EXPECT_EQ(normal_path("/opt//corvane/./bin/../"), "/opt/corvane");
   EXPECT_EQ(normal_path("/.."), "/");
+  EXPECT_EQ(normal_path("/etc/passwd/x/../y"), "/etc/passwd/y");  // past a file: as written
   EXPECT_EQ(normal_path("rel/x"), std::filesystem::current_path().string() + "/rel/x");
   EXPECT_EQ(directory_of("/tmp"), "/tmp/");
   EXPECT_EQ(directory_of("/bin/sh"), "/bin/");
@@ -373,6 +374,8 @@ TEST(paths, normal_paths_directories_and_broad_roots) {
                               "/usr/local/", "/usr/local/bin/", "/var/lib/", "/home/ann/"}) {
     EXPECT_NE(broad_root_reason(refused, homes), "") << refused;
   }
+  EXPECT_EQ(broad_root_reason("/home/ann/", homes),
+            "it is a user's home directory: its programs are the user's own");
   for (const char* allowed : {"/opt/corvane/", "/usr/lib/corvane/", "/usr/local/lib/corvane/",
                               "/var/lib/corvane/", "/home/ann/corvane/", "/home/bob/", "/usrx/"}) {
     EXPECT_EQ(broad_root_reason(allowed, homes), "") << allowed;

@@ -63,9 +63,10 @@ TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
   if (fs::exists("/lib64/ld-linux-x86-64.so.2")) {
     ours.emplace_back(words{"/lib64/ld-linux-x86-64.so.2", program, "1000"});
   }
-  // Options enough to put its script's name past the first page of its command line.
+  // Its script's name past the first page of its command line, the 65,536th word: the most the
+  // host reads.
   words options_first{"/bin/sh"};
-  options_first.insert(options_first.end(), 2000, "-e");
+  options_first.insert(options_first.end(), 65534, "-e");
   options_first.push_back(tree.add_file("opt/CorVane/bin/late", tree.waiting_script()));
   ours.emplace_back(options_first, "/bin/sh");
   // A shell that an upgrade replaced while it runs the installation's script.
@@ -221,7 +222,8 @@ TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words
   ours.emplace_back(words{"/bin/sh", "-c", R"(cd "$0" && exec bash ./run.sh)", root}, "bash");
   ours.emplace_back(words{"/usr/bin/node", root + "/app/server.js"},
                     "node " + root + "/app/server.js");
-  ours.emplace_back(words{"/usr/bin/java", "-cp", root + "/lib/app.jar", "Main"});
+  fs::create_symlink("app.jar", root + "/lib/current.jar");  // the class path names a link
+  ours.emplace_back(words{"/usr/bin/java", "-cp", root + "/lib/current.jar", "Main"});
   ours.emplace_back(words{"/bin/sh", "-c", R"(exec java -classpath "$0/lib/*" Main)", root},
                     "java");
   for (auto jvm = std::prev(ours.end(), 2); jvm != ours.end(); ++jvm) {  // until it has its jar
