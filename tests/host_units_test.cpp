@@ -479,6 +479,7 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "java | java -p /opt/c/mods -m app/a.Main x | class_path /opt/c/mods a.Main -p",
            "java | java @/tmp/args Main | unknown @/tmp/args",
            "java | java -version | none",
+           "java | java -cp /c/a.jar - | unknown -",
            "java | java -cp /opt/c/a.jar Tool.java | unknown Tool.java",
            "java | java -XX:VMOptionsFile=/o -cp /c/a.jar Main | unknown -XX:VMOptionsFile=/o",
            "java | java -Zfoo -cp /c/a.jar Main | unknown -Zfoo",
@@ -501,6 +502,11 @@ TEST(interpreters, the_file_an_interpreter_runs) {
     const strings fields = harness::split(row, '|');
     EXPECT_EQ(command_words(harness::split(fields[0], ',')), harness::split(fields[1], ',')) << row;
   }
+  std::string variables;  // where each takes its search path from
+  for (const char* name : {"python3.11", "node", "java", "perl", "ruby3.1", "bash"}) {
+    variables += std::string(search_path_variable(name)) + ";";
+  }
+  EXPECT_EQ(variables, "PYTHONPATH;NODE_PATH;CLASSPATH;PERL5LIB;RUBYLIB;;");
 }
 
 // Every option the interpreters on this machine list in their own help is one the tables
