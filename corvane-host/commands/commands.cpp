@@ -334,13 +334,16 @@ exit_status execute(const options& options, const std::shared_ptr<time_bound>& t
     }
   };
   const auto report = [&] {
+    errno = 0;
     std::cout << (options.json ? render_json(plugin_file, checked, killed)
                                : render_text(checked, killed))
               << std::flush;
     // A report that went nowhere (a full disk, a closed pipe) is a failure.
     if (!std::cout) {
+      const int error = errno;
       throw failure(failure_kind::system,
-                    std::string("cannot write the report: ") + std::strerror(errno));
+                    std::string("cannot write the report") +
+                        (error != 0 ? std::string(": ") + std::strerror(error) : ""));
     }
   };
   if (killed && killed->sent > 0) {

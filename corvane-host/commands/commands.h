@@ -35,7 +35,8 @@ inline constexpr exit_status_meaning exit_status_meanings[] = {
      "/proc is not this pid namespace's; the session or --log file may not be reached; the "
      "session cannot be read, is malformed, holds more than 16 MiB, or its lock was not had "
      "within --lock-timeout; kill on a session that no check wrote, that names no installation "
-     "or another than --root, or that another user could have written (without --root)."},
+     "or another than --root, or that another user could have written (without --root); or, "
+     "with the session saved, a report that cannot be written."},
     {exit_usage,
      "a wrong command line (--wait and --lock-timeout take plain decimal seconds; kill needs "
      "--session), or a --root that does not exist, is empty, too long, holds control "
@@ -53,8 +54,8 @@ inline constexpr exit_status_meaning exit_status_meanings[] = {
      "prove, which may be the installation's and still run."},
     {exit_signalled_after_failure,
      "kill and run: signals went out, but a later step failed (the look after --wait, for "
-     "instance because the installation was moved away, or the save of the session); the "
-     "report of what was signalled is printed first, then the error."},
+     "instance because the installation was moved away, the save of the session, or the "
+     "report); the report of what was signalled is printed first, then the error."},
 };
 
 enum class command {

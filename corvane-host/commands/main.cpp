@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 
 #include "commands/commands.h"
@@ -99,6 +100,9 @@ int parse_and_run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A report into a closed pipe is a failure to say, not a silent death. No
+  // program this host starts inherits the setting: it starts none.
+  std::signal(SIGPIPE, SIG_IGN);
   // Descriptors are no scarce resource here: take the whole hard limit.
   rlimit files{};
   if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
