@@ -24,6 +24,7 @@
 #include "ending/session_records.h"
 #include "ending/warnings.h"
 #include "evidence/interpreters.h"
+#include "evidence/jar_entries.h"
 #include "files/overlay_handle.h"
 #include "files/paths.h"
 #include "files/resolver.h"
@@ -206,6 +207,9 @@ TEST(proc_parse, signalfd_masks_and_lock_holders) {
                                 "sigmask:\t0000000000004002\n"),
             std::optional<std::uint64_t>(0x4002));
   EXPECT_EQ(parse_signalfd_mask("pos:\t0\nflags:\t02\n"), std::nullopt);
+  // A jar's end record, empty: it is the file's last 22 bytes, or the file is not a jar.
+  const std::string end_record = std::string("PK\x05\x06") + std::string(18, '\0');
+  EXPECT_TRUE(zip_directory_of(end_record, 22) && !zip_directory_of(end_record, 21));
   // /proc/locks: the holder of a lock on device 08:01, inode 12; "-" for none.
   for (const char* row : {
            "1: FLOCK  ADVISORY  WRITE 77 08:01:12 0 EOF | 77",
@@ -369,7 +373,7 @@ TEST(paths, normal_paths_directories_and_broad_roots) {
   EXPECT_EQ(directory_of("/tmp"), "/tmp/");
   EXPECT_EQ(directory_of("/bin/sh"), "/bin/");
   EXPECT_EQ(directory_of("/nonexistent/corvane"), "/nonexistent/");
-  const strings homes = {"/home/ann/"};
+  const strings homes = {"/home/ann"};  // as passwd has it: taken as a directory
   for (const char* refused : {"/", "/usr/", "/opt/", "/home/", "/lib64/", "/usr/bin/", "/usr/lib/",
                               "/usr/local/", "/usr/local/bin/", "/var/lib/", "/home/ann/"}) {
     EXPECT_NE(broad_root_reason(refused, homes), "") << refused;
