@@ -450,6 +450,7 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "perl | perl -pie s/a/b/ /opt/c/x.pl | file s/a/b/",
            "perl | perl -0777 -Mstrict -d:NYTProf -- /opt/c/x.pl | file /opt/c/x.pl",
            "perl | perl -c /opt/c/x.pl | none",
+           "perl | perl -I | unknown -I",
            "ruby | ruby -e 1 /opt/c/a.rb | none",
            "ruby | ruby -r json /opt/c/a.rb | file /opt/c/a.rb",
            "ruby | ruby -rjson -I /x --disable-gems --enable jit /opt/c/a.rb | file /opt/c/a.rb",
