@@ -32,7 +32,7 @@ using warnings = std::map<int, std::vector<std::string>>;
 namespace fs = std::filesystem;
 
 // Each process the check found, with its warnings.
-warnings warnings_of(const harness::host_run& run) {
+warnings warnings_by_pid(const harness::host_run& run) {
   warnings found;
   const nlohmann::json report = run.json();
   for (const auto& process : report["check"]["processes"]) {
@@ -113,7 +113,7 @@ TEST_F(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_co
   const auto run =
       run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "1", "--force"});
   EXPECT_EQ(run.status, 4) << run.err;
-  EXPECT_EQ(warnings_of(run),
+  EXPECT_EQ(warnings_by_pid(run),
             (warnings{{plain.pid(), {}},
                       {ignoring.pid(), {"it ignores SIGTERM: it will not end"}},
                       {blocking.pid(), {"it blocks SIGTERM: it ends only once it unblocks it"}},
@@ -444,7 +444,7 @@ TEST_F(termination, stopped_programs_take_sigterm_and_a_namespace_init_is_named)
   EXPECT_EQ(run.status, 0) << run.err;
   const std::string stopped =
       "it is stopped: it will be continued right after its SIGTERM, so that it takes it";
-  EXPECT_EQ(warnings_of(run),
+  EXPECT_EQ(warnings_by_pid(run),
             (warnings{{plain.pid(), {stopped}},
                       {daemon.pid(), {stopped}},
                       {init,
