@@ -205,10 +205,14 @@ std::string temp_tree::add_built_host(const std::string& relative) const {
   return add_program(relative + "/corvane-host/corvane-host", host_file);
 }
 
-child::child(std::vector<std::string> argv, const std::string& ready_argv0, sigterm_is sigterm) {
+child::child(std::vector<std::string> argv, const std::string& ready_argv0, sigterm_is sigterm,
+             int directory) {
   pid_ = fork();
   if (pid_ == 0) {
     setpgid(0, 0);  // its own group, which the destructor ends whole
+    if (directory >= 0 && fchdir(directory) != 0) {
+      _exit(126);
+    }
     signal(SIGTERM, sigterm == sigterm_is::ignored ? SIG_IGN : SIG_DFL);
     sigset_t term;
     sigemptyset(&term);

@@ -91,9 +91,10 @@ enum class sigterm_is { handled_by_default, ignored, blocked };
 // group and reaped when this goes.
 class child {
  public:
-  // Runs the file argv[0], and waits until its argv[0] is `ready_argv0` (by default argv[0]).
+  // Runs the file argv[0] (in the directory open as `directory`, if given), and waits until
+  // its argv[0] is `ready_argv0` (by default argv[0]).
   explicit child(std::vector<std::string> argv, const std::string& ready_argv0 = "",
-                 sigterm_is sigterm = sigterm_is::handled_by_default);
+                 sigterm_is sigterm = sigterm_is::handled_by_default, int directory = -1);
   // An idle program: `program 1000`.
   explicit child(const std::string& program, sigterm_is sigterm = sigterm_is::handled_by_default)
       : child({program, "1000"}, "", sigterm) {}

@@ -40,8 +40,13 @@ bool can_unshare(const std::string& flags) {
   return std::system(("/usr/bin/unshare " + flags + " true 2>/dev/null").c_str()) == 0;
 }
 
-TEST(installation, the_programs_that_run_its_files_and_nothing_else) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+// Its tests send real signals and count every process.
+class installation : public testing::Test {
+ protected:
+  void SetUp() override { SKIP_WHERE(harness::no_private_pid_namespace()); }
+};
+
+TEST_F(installation, the_programs_that_run_its_files_and_nothing_else) {
   const temp_tree tree;
   const std::string root = tree.path() + "/opt/CorVane";
   fs::create_directory_symlink("opt", tree.path() + "/apps");  // the root is given through it
@@ -190,8 +195,7 @@ bool make_jars(const temp_tree& tree,
 }
 
 // What real machines run from /opt, proven by the kernel; and what only says it is ours.
-TEST(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+TEST_F(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_words) {
   for (const char* runtime : {"/usr/bin/python3.11", "/usr/bin/javac", "/usr/bin/node"}) {
     SKIP_WHERE(harness::missing(runtime));
   }
@@ -313,8 +317,7 @@ time.sleep(1000)
 // Code found where the runtimes find it: the class path entry that supplies the main class,
 // wherever it stands; a module from the working directory; the search path a process was
 // started with; the program the loader maps; and a library only loaded, which is not signalled.
-TEST(installation, code_proven_where_the_runtime_found_it) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+TEST_F(installation, code_proven_where_the_runtime_found_it) {
   const std::string loader = "/lib64/ld-linux-x86-64.so.2";
   for (const std::string& tool : {std::string("/usr/bin/python3.11"), std::string("/usr/bin/javac"),
                                   std::string("/usr/bin/cc"), loader}) {
@@ -380,72 +383,47 @@ TEST(installation, code_proven_where_the_runtime_found_it) {
 }
 
 // `depth` directories below `base`, each made beneath the last by descriptor, as deep build
-// trees are: no call takes the whole path. Removed the same way, climbing "..".
+// trees are: no call takes the whole path (the temporary tree removes them).
 class deep_tree {
  public:
   deep_tree(const std::string& base, int depth)
-      : depth_(depth), dir_(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+      : dir_(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    const std::string level(40, 'd');
     for (int i = 0; i < depth && dir_; ++i) {
-      mkdirat(dir_.get(), level_.c_str(), 0755);
+      mkdirat(dir_.get(), level.c_str(), 0755);
       dir_ = corvane_host::unique_fd(
-          openat(dir_.get(), level_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    }
-  }
-  deep_tree(const deep_tree&) = delete;
-  deep_tree& operator=(const deep_tree&) = delete;
-  ~deep_tree() {
-    for (const std::string& name : names_) {
-      unlinkat(dir_.get(), name.c_str(), 0);
-    }
-    for (int i = 0; i < depth_ && dir_; ++i) {
-      dir_ = corvane_host::unique_fd(openat(dir_.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-      unlinkat(dir_.get(), level_.c_str(), AT_REMOVEDIR);
+          openat(dir_.get(), level.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
   }
   // A copy of `program` in the deepest directory.
-  void add_program(const std::string& name, const std::string& program = "/bin/sleep") {
+  void add_program(const std::string& name, const std::string& program = "/bin/sleep") const {
     const std::string bytes = harness::read_file(program);
     const corvane_host::unique_fd file(
         openat(dir_.get(), name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0755));
-    names_.push_back(name);
     if (write(file.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
       throw std::runtime_error("cannot write " + name);
     }
   }
   // Starts `argv` in the deepest directory: its path is never spelled out.
   void start(std::list<harness::child>& children, const words& argv) const {
-    const corvane_host::unique_fd here(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fchdir(dir_.get()) != 0) {
-      throw std::runtime_error("cannot work in the deep tree");
-    }
-    try {
-      children.emplace_back(argv);
-    } catch (...) {
-      (void)fchdir(here.get());
-      throw;
-    }
-    (void)fchdir(here.get());
+    children.emplace_back(argv, "", harness::sigterm_is::handled_by_default, dir_.get());
   }
   [[nodiscard]] int fd() const { return dir_.get(); }
 
  private:
-  const std::string level_ = std::string(40, 'd');
-  int depth_;
   corvane_host::unique_fd dir_;
-  words names_;
 };
 
 // An upgrade deletes or replaces scripts as they run: the script a shell holds proves it, a
 // python that has let its script go is counted. Programs deeper than the kernel shows a path
 // for: the installation's is found by its file, one deleted there is counted, another's is not.
-TEST(installation, deleted_scripts_and_programs_deeper_than_the_kernel_shows) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+TEST_F(installation, deleted_scripts_and_programs_deeper_than_the_kernel_shows) {
   const temp_tree tree;
   const std::string root = tree.path() + "/corvane";
   const std::string bin = tree.add_directory("corvane/bin") + "/";
   constexpr int depth = 110;  // 41 bytes each: beyond PATH_MAX
-  deep_tree deep_ours(root, depth);
-  deep_tree deep_others(tree.add_directory("other"), depth);
+  const deep_tree deep_ours(root, depth);
+  const deep_tree deep_others(tree.add_directory("other"), depth);
   deep_ours.add_program("corvane");
   deep_ours.add_program("gone");
   deep_others.add_program("corvane");
@@ -526,8 +504,7 @@ TEST(installation, deleted_scripts_and_programs_deeper_than_the_kernel_shows) {
 
 // A process only looked at is pinned by the read of its stat, and found gone
 // if it has gone by then.
-TEST(installation, a_process_looked_at_is_pinned_by_its_stat_or_found_gone) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+TEST_F(installation, a_process_looked_at_is_pinned_by_its_stat_or_found_gone) {
   const temp_tree tree;
   child live(tree.add_program("bin/live"));
   child gone(tree.add_program("bin/gone"));
@@ -552,8 +529,7 @@ TEST(installation, a_process_looked_at_is_pinned_by_its_stat_or_found_gone) {
 // the installation's script, examined as the program its glance saw, is passed over when that
 // program takes no script; a program that only names the script, glanced at as python, is
 // examined afresh as what it runs, and proves nothing.
-TEST(installation, a_glance_may_pass_over_and_what_is_found_stands_on_what_runs_now) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+TEST_F(installation, a_glance_may_pass_over_and_what_is_found_stands_on_what_runs_now) {
   const temp_tree tree;
   const std::string script = tree.add_file("corvane/bin/launch", tree.waiting_script());
   child shell({"/bin/sh", script}, "/bin/sh");
@@ -590,8 +566,7 @@ TEST(installation, a_glance_may_pass_over_and_what_is_found_stands_on_what_runs_
 // file up to its newline.
 // Any process may show a command line of 64 MiB (prctl): the host reads no more of one than an
 // exec can have written, so three of them cost a check little memory.
-TEST(installation, command_lines_beyond_what_an_exec_takes_cost_a_check_little_memory) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+TEST_F(installation, command_lines_beyond_what_an_exec_takes_cost_a_check_little_memory) {
   const temp_tree tree;
   (void)tree.add_program("corvane/bin/corvane");
   const std::string root = tree.path() + "/corvane";
@@ -632,7 +607,7 @@ TEST(installation, command_lines_beyond_what_an_exec_takes_cost_a_check_little_m
   EXPECT_LT(grown, 64 * 1024);
 }
 
-TEST(installation, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
+TEST(proc_files, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
   const temp_tree tree;
   const child one(tree.add_program("corvane/bin/one"));
   const std::string dir = "proc/" + std::to_string(one.pid());
@@ -678,8 +653,8 @@ words in_own_mounts(words argv) {
   return argv;
 }
 
-TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found_in_any_namespace) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+TEST_F(installation,
+       a_containers_look_alikes_are_left_alone_and_our_file_is_found_in_any_namespace) {
   SKIP_WHERE(can_unshare("--mount") ? "" : "no mount namespaces here");
   const temp_tree tree;
   const std::string ours = tree.add_program("corvane/bin/corvane");
@@ -728,8 +703,7 @@ TEST(installation, a_containers_look_alikes_are_left_alone_and_our_file_is_found
   EXPECT_TRUE(unseen_script.running());
 }
 
-TEST(installation, through_an_overlay_its_file_is_told_by_the_layers_handle_replaced_or_not) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+TEST_F(installation, through_an_overlay_its_file_is_told_by_the_layers_handle_replaced_or_not) {
   SKIP_WHERE(can_unshare("--mount") ? "" : "no mount namespaces here");
   const temp_tree tree;
   const std::string root = tree.path() + "/corvane";
@@ -776,8 +750,7 @@ TEST(installation, through_an_overlay_its_file_is_told_by_the_layers_handle_repl
   EXPECT_EQ(inside.pids().size(), 1U);
 }
 
-TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_alone) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+TEST_F(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_alone) {
   const temp_tree tree;
   const std::string root = tree.path() + "/corvane";
   const std::string host = tree.add_built_host("corvane");
@@ -805,8 +778,7 @@ TEST(installation, the_host_inside_it_and_an_updater_calling_the_host_are_left_a
 }
 
 // It ignores SIGTERM: while its other thread runs, it has not ended.
-TEST(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for_ended) {
-  SKIP_WHERE(harness::no_private_pid_namespace());
+TEST_F(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for_ended) {
   const temp_tree tree;
   const std::string program = tree.add_program("corvane/bin/leader", harness::sigterm_modes_file);
   child leader({program, "leader"}, "", harness::sigterm_is::ignored);
@@ -821,7 +793,7 @@ TEST(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_for
   EXPECT_FALSE(leader.ended_by_sigterm());  // reaped, by SIGKILL
 }
 
-TEST(installation, a_proc_of_another_pid_namespace_is_refused) {
+TEST(proc_files, one_of_another_pid_namespace_is_refused) {
   SKIP_WHERE(can_unshare("--pid --fork") ? "" : "no pid namespaces here");
   const temp_tree tree;
   const auto run = harness::run({"/usr/bin/unshare", "--pid", "--fork", harness::host_file, "check",
