@@ -50,10 +50,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     const pid_t first = fork();
-    if (first == 0) {
-      pause();
-    }
-    const pid_t other = first > 0 ? fork() : -1;
+    const pid_t other = first > 0 ? fork() : first;  // the first pauses too
     if (other == 0) {
       pause();
     }
@@ -93,19 +90,13 @@ int main(int argc, char** argv) {
     std::vector<std::string> field(2);  // the ID and the name come before ")"
     field.insert(field.end(), std::istream_iterator<std::string>(fields), {});
     const auto at = [&field](std::size_t number) { return std::stoul(field.at(number - 1)); };
-    prctl_mm_map map{};
-    map.start_code = at(26);
-    map.end_code = at(27);
-    map.start_stack = at(28);
-    map.start_data = at(45);
-    map.end_data = at(46);
-    map.start_brk = at(47);
-    map.brk = reinterpret_cast<unsigned long>(sbrk(0));
-    map.arg_start = reinterpret_cast<unsigned long>(text);
-    map.arg_end = map.arg_start + size;
-    map.env_start = at(50);
-    map.env_end = at(51);
-    map.exe_fd = static_cast<std::uint32_t>(-1);
+    const auto arguments = reinterpret_cast<unsigned long>(text);
+    const auto brk = reinterpret_cast<unsigned long>(sbrk(0));
+    // In the order of its fields: code, data, heap, stack, arguments, environment, no auxiliary
+    // vector, the same executable.
+    prctl_mm_map map{
+        at(26),    at(27),           at(45), at(46), at(47),  brk, at(28),
+        arguments, arguments + size, at(50), at(51), nullptr, 0,   static_cast<std::uint32_t>(-1)};
     if (prctl(PR_SET_MM, PR_SET_MM_MAP, &map, sizeof map, 0) != 0) {
       return 3;
     }
