@@ -15,12 +15,6 @@ namespace {
 
 using namespace harness;
 
-// The check's run, ended by force after ten seconds (status 137), as a hung one would be.
-host_run bounded_check(const std::string& root) {
-  return run({"/usr/bin/timeout", "-s", "KILL", "10", host_file, "--json", "--fs-timeout", "2",
-              "check", "--root", root});
-}
-
 // A user's, in the user's own namespaces, is never looked into: the shell is passed over at
 // once. Root's own overlay is looked into, and the lookup given up within the bound: the
 // shell is counted with that reason, and the FUSE mount inside the installation left out of
@@ -53,7 +47,9 @@ TEST(stalled_file_system, a_users_is_never_entered_and_roots_own_is_given_up_in_
     } catch (const std::runtime_error&) {
       GTEST_SKIP() << "cannot mount FUSE and an overlay on it here";
     }
-    const host_run check = bounded_check(root);
+    // Ended by force after ten seconds (status 137), as a hung check would be.
+    const host_run check = run({"/usr/bin/timeout", "-s", "KILL", "10", host_file, "--json",
+                                "--fs-timeout", "2", "check", "--root", root});
     server.reset();  // its end aborts the connection, and what waits on it fails
     umount2(scripts.c_str(), MNT_DETACH);
     umount2((root + "/data").c_str(), MNT_DETACH);
