@@ -41,16 +41,24 @@ warnings warnings_by_pid(const harness::host_run& run) {
   return found;
 }
 
-// Every test here sends real signals.
+// Every test here sends real signals, in a tree of its own: the installation corvane/ and a
+// session beside it.
 class termination : public testing::Test {
  protected:
   void SetUp() override { SKIP_WHERE(harness::no_private_pid_namespace()); }
+  // A check that records into the session: its exit status.
+  [[nodiscard]] int check() const {
+    return run_host({"--session", session, "check", "--root", root}).status;
+  }
+
+  const temp_tree tree;
+  const std::string root = tree.path() + "/corvane";
+  const std::string session = tree.path() + "/session";
 };
 
 // With few descriptors, and a session file that cannot grow: every process
 // ends, and the report of what was signalled comes before the failed save.
 TEST_F(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last) {
-  const temp_tree tree;
   const std::string program = tree.add_program("corvane/bin/corvane");
   std::list<child> children;
   outcomes expected;
@@ -61,12 +69,10 @@ TEST_F(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last
   // Larger than the files it may write, which leave room for any report, whatever TMPDIR is.
   big.values["BIG"] = std::string(4000000, 'x');
   const std::string session = tree.add_file("session", corvane_host::encode_session(big));
-  const std::vector<std::string> args = {"/usr/bin/prlimit", "--nofile=64",
-                                         "--fsize=2000000",  harness::host_file,
-                                         "--session",        session,
-                                         "--json",           "run",
-                                         "--root",           tree.path() + "/corvane",
-                                         "--wait",           "20"};
+  const std::vector<std::string> args = {
+      "/usr/bin/prlimit", "--nofile=64", "--fsize=2000000", harness::host_file,
+      "--session",        session,       "--json",          "run",
+      "--root",           root,          "--wait",          "20"};
   const auto run = harness::run(args);
   EXPECT_EQ(run.status, 6) << run.err.substr(0, 2000);
   EXPECT_EQ(run.outcomes(), expected);
@@ -87,7 +93,6 @@ TEST_F(termination, hundreds_end_under_small_limits_and_a_failed_save_comes_last
 }
 
 TEST_F(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_comebacks_count) {
-  const temp_tree tree;
   child plain(tree.add_program("corvane/bin/plain"));
   child ignoring(tree.add_program("corvane/bin/ignoring"), sigterm_is::ignored);
   child blocking(tree.add_program("corvane/bin/blocking"), sigterm_is::blocked);
@@ -110,8 +115,7 @@ TEST_F(termination, warnings_name_what_sigterm_will_not_end_force_ends_it_and_co
   const pid_t served_pid = harness::child_of(supervisor.pid(), "served");
   const pid_t first_pid = harness::child_of(chain.pid(), "first");
 
-  const auto run =
-      run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "1", "--force"});
+  const auto run = run_host({"--json", "run", "--root", root, "--wait", "1", "--force"});
   EXPECT_EQ(run.status, 4) << run.err;
   EXPECT_EQ(warnings_by_pid(run),
             (warnings{{plain.pid(), {}},
@@ -153,11 +157,11 @@ bool kernel_has_pidfs() {
 // start time, then its pidfs inode, differs from what the check recorded.
 TEST_F(termination, an_id_that_names_another_process_now_is_never_signalled) {
   for (const bool forged_start_time : {true, false}) {
-    const temp_tree tree;
-    const std::string session = tree.path() + "/session";
-    child ended(tree.add_program("corvane/bin/ended"));
-    const child other(tree.add_program("corvane/bin/other"));
-    ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
+    const temp_tree fresh;  // each round's
+    const std::string session = fresh.path() + "/session";
+    child ended(fresh.add_program("corvane/bin/ended"));
+    const child other(fresh.add_program("corvane/bin/other"));
+    ASSERT_EQ(run_host({"--session", session, "check", "--root", fresh.path() + "/corvane"}).status,
               3);
     kill(ended.pid(), SIGKILL);
     ASSERT_FALSE(ended.ended_by_sigterm());
@@ -175,8 +179,8 @@ TEST_F(termination, an_id_that_names_another_process_now_is_never_signalled) {
     const auto kill = run_host({"--session", session, "kill"});
     EXPECT_EQ(kill.status, 0) << kill.err;
     EXPECT_EQ(kill.out, "Sent SIGTERM to 0 process(es).\n  " + std::to_string(ended.pid()) + "  " +
-                            tree.path() + "/corvane/bin/ended: already gone\n  " +
-                            std::to_string(other.pid()) + "  " + tree.path() +
+                            fresh.path() + "/corvane/bin/ended: already gone\n  " +
+                            std::to_string(other.pid()) + "  " + fresh.path() +
                             "/corvane/bin/other: left alone (the ID now belongs to another "
                             "process)\nkill_corvane returned -1\n");
     EXPECT_TRUE(other.running());
@@ -186,13 +190,10 @@ TEST_F(termination, an_id_that_names_another_process_now_is_never_signalled) {
 // A session is a hint: what a user writes can make root leave a process alone, never
 // signal one (a stranger, with its true identity and a file of the installation).
 TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
-  const temp_tree tree;
-  const std::string session = tree.path() + "/session";
-  const std::string root = tree.path() + "/corvane";
   const child ours(tree.add_program("corvane/bin/corvane"));
   const child zombie(tree.add_program("corvane/bin/zombie"));
   const child stranger(tree.add_program("elsewhere/corvane"));
-  ASSERT_EQ(run_host({"--session", session, "check", "--root", root}).status, 3);
+  ASSERT_EQ(check(), 3);
   kill(zombie.pid(), SIGKILL);  // not reaped: its ID stays taken, its program is gone
   EXPECT_NE(harness::read_file(session).find("\ncorvane_host_IDENTITIES="), std::string::npos)
       << "the key other tools read";
@@ -256,11 +257,10 @@ TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
 // The plug-in ends a listed process and has its ID handed to a stranger before it
 // records the ID: the identity recorded is the scan's, so the stranger gets nothing.
 TEST_F(termination, an_id_reused_while_the_plugin_runs_is_never_signalled) {
-  const temp_tree tree;
   (void)tree.add_program("corvane/bin/victim");
   const std::string log = tree.path() + "/log";
-  const auto run = run_host({"--plugin", harness::reuse_plugin_file, "--log", log, "run", "--root",
-                             tree.path() + "/corvane"});
+  const auto run =
+      run_host({"--plugin", harness::reuse_plugin_file, "--log", log, "run", "--root", root});
   int listed = 0;
   int victim = 0;
   int stranger = 0;
@@ -288,9 +288,6 @@ TEST_F(termination, an_id_reused_while_the_plugin_runs_is_never_signalled) {
 // alone; to one elsewhere that, once another is signalled, hands back to the installation: the
 // look after the wait finds it still running.
 TEST_F(termination, launchers_that_hand_over_between_check_and_kill) {
-  const temp_tree tree;
-  const std::string root = tree.path() + "/corvane";
-  const std::string session = tree.path() + "/session";
   const std::string real = tree.add_program("corvane/bin/corvane-real");
   const std::string elsewhere = tree.add_program("other/sleep");
   const std::string back = tree.path() + "/back";
@@ -316,7 +313,7 @@ TEST_F(termination, launchers_that_hand_over_between_check_and_kill) {
                                 "trap 'echo >" + back + "; exit 0' TERM\nsleep 1000 & wait\n")},
       "/bin/sh");
   harness::child_of(trigger.pid(), "sleep");  // before, the forked shell is ours too
-  ASSERT_EQ(run_host({"--session", session, "check", "--root", root}).status, 3);
+  ASSERT_EQ(check(), 3);
   auto launcher = launchers.begin();
   for (std::size_t i = 0; i < handovers.size(); ++i, ++launcher) {
     harness::write_file(tree.path() + "/go-launcher" + std::to_string(i), "\n");
@@ -349,14 +346,11 @@ TEST_F(termination, launchers_that_hand_over_between_check_and_kill) {
 // ended, with nothing left to hold) and then ends, so that nothing may start it again; it
 // leaves the other alone (said, not counted as sent).
 TEST_F(termination, reaped_before_the_wait_or_left_alone_by_the_plugin) {
-  const temp_tree tree;
   const std::string program = tree.add_program("corvane/bin/corvane");
   const child parent({"/bin/sh", "-c", R"("$0" 1000 & wait)", program}, "/bin/sh");
   const pid_t reaped = harness::child_of(parent.pid(), "corvane");
   const child left(program);
-  const std::string session = tree.path() + "/session";
-  ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
-            3);
+  ASSERT_EQ(check(), 3);
   const auto start = std::chrono::steady_clock::now();
   const auto run = harness::run({"/usr/bin/env", "REUSE_PLUGIN_SIGNALS=first", harness::host_file,
                                  "--plugin", harness::reuse_plugin_file, "--session", session,
@@ -372,11 +366,8 @@ TEST_F(termination, reaped_before_the_wait_or_left_alone_by_the_plugin) {
 // The plug-in throws once its first signal is out: the report still comes first, then the
 // failure, and the exit status says signals went out.
 TEST_F(termination, a_plugin_that_throws_after_a_signal_still_gets_its_report) {
-  const temp_tree tree;
   child signalled(tree.add_program("corvane/bin/corvane"));
-  const std::string session = tree.path() + "/session";
-  ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
-            3);
+  ASSERT_EQ(check(), 3);
   const auto run =
       harness::run({"/usr/bin/env", "REUSE_PLUGIN_SIGNALS=throw", harness::host_file, "--plugin",
                     harness::reuse_plugin_file, "--session", session, "--json", "kill"});
@@ -390,13 +381,12 @@ TEST_F(termination, a_plugin_that_throws_after_a_signal_still_gets_its_report) {
 // A report that cannot be written once signals are out (its pipe's reader gone) is said after them.
 TEST_F(termination, a_report_that_cannot_be_written_is_a_failure_after_the_signals) {
   SKIP_WHERE(harness::missing("/usr/bin/python3"));
-  const temp_tree tree;
   child signalled(tree.add_program("corvane/bin/corvane"));
   const auto run = harness::run(
       {"/usr/bin/python3", "-c",
        "import os, signal, sys; signal.signal(signal.SIGPIPE, signal.SIG_DFL); r, w = os.pipe(); "
        "os.close(r); os.dup2(w, 1); os.execv(sys.argv[1], sys.argv[1:])",
-       harness::host_file, "--log", "/dev/null", "run", "--root", tree.path() + "/corvane"});
+       harness::host_file, "--log", "/dev/null", "run", "--root", root});
   EXPECT_EQ(run.status, 6) << run.err;
   EXPECT_EQ(run.err, "corvane-host: cannot write the report: Broken pipe\n");
   EXPECT_TRUE(signalled.ended_by_sigterm());
@@ -405,8 +395,6 @@ TEST_F(termination, a_report_that_cannot_be_written_is_a_failure_after_the_signa
 // A program that, on SIGTERM, moves the installation away: the look after
 // --wait fails, yet what was signalled is reported first.
 TEST_F(termination, a_root_gone_during_the_wait_is_reported_after_the_fates) {
-  const temp_tree tree;
-  const std::string root = tree.path() + "/corvane";
   (void)tree.add_file("corvane/leaver", R"(trap 'mv "$1" "$1.moved"; exit 0' TERM
 sleep 1000 & wait
 )");
@@ -426,7 +414,6 @@ sleep 1000 & wait
 // handler; a namespace's init is named for what its end takes down.
 TEST_F(termination, stopped_programs_take_sigterm_and_a_namespace_init_is_named) {
   SKIP_WHERE(harness::missing("/usr/bin/unshare"));
-  const temp_tree tree;
   const std::string modes = tree.add_program("corvane/bin/modes", harness::sigterm_modes_file);
   const std::string handled = tree.path() + "/handled";
   child plain(tree.add_program("corvane/bin/stopped\nname"));
@@ -440,7 +427,7 @@ TEST_F(termination, stopped_programs_take_sigterm_and_a_namespace_init_is_named)
                         "/usr/bin/unshare");
   const pid_t init = harness::child_of(container.pid(), "modes");
   harness::child_of(init, "sleep");
-  const auto run = run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "5"});
+  const auto run = run_host({"--json", "run", "--root", root, "--wait", "5"});
   EXPECT_EQ(run.status, 0) << run.err;
   const std::string stopped =
       "it is stopped: it will be continued right after its SIGTERM, so that it takes it";
@@ -463,14 +450,11 @@ TEST_F(termination, stopped_programs_take_sigterm_and_a_namespace_init_is_named)
 // for the rest of its time, and a retried one, which signals nothing new, still sees it; with
 // no wait, the report names the parent that may start it again.
 TEST_F(termination, a_comeback_is_watched_for_and_a_possible_one_is_said) {
-  const temp_tree tree;
-  const std::string session = tree.path() + "/session";
   const std::string served = tree.add_program("corvane/bin/served");
   const child supervisor({"/bin/sh", "-c", R"(while :; do "$0" 1000; sleep 1; done)", served},
                          "/bin/sh");
   harness::child_of(supervisor.pid(), "served");
-  ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
-            3);
+  ASSERT_EQ(check(), 3);
   int again = 0;
   for (const int sent : {1, 0}) {
     const auto kill = run_host({"--session", session, "--json", "kill", "--wait", "3"});
@@ -482,7 +466,7 @@ TEST_F(termination, a_comeback_is_watched_for_and_a_possible_one_is_said) {
     }
     EXPECT_EQ(last, "started again") << kill.out;
   }
-  const auto unwaited = run_host({"run", "--root", tree.path() + "/corvane"});
+  const auto unwaited = run_host({"run", "--root", root});
   EXPECT_NE(unwaited.out.find("  " + std::to_string(again) + "  " + served +
                               ": sent SIGTERM; its parent " + std::to_string(supervisor.pid()) +
                               " (sh) may start it again\n"),
@@ -493,29 +477,26 @@ TEST_F(termination, a_comeback_is_watched_for_and_a_possible_one_is_said) {
 // An ordinary user can neither see what another user's process runs nor signal it.
 TEST_F(termination, an_ordinary_user_cannot_inspect_or_signal_another_users_process) {
   SKIP_WHERE(harness::not_root());
-  const temp_tree tree;
   const std::string host = tree.add_built_host("build");
   chmod(tree.path().c_str(), 0777);
-  const std::string session = tree.path() + "/session";
   const std::string program = tree.add_program("corvane/bin/corvane");
   const child theirs(harness::as_user("nobody", "nogroup", {program, "1000"}), program);
   const auto as_daemon = [&host](std::vector<std::string> args) {
     args.insert(args.begin(), host);
     return harness::run(harness::as_user("daemon", "daemon", args));
   };
-  const auto blind = as_daemon({"check", "--root", tree.path() + "/corvane"});
+  const auto blind = as_daemon({"check", "--root", root});
   EXPECT_EQ(blind.status, 5) << blind.err;
   EXPECT_EQ(blind.out, "No corvane process is running from " + tree.path() +
                            "/corvane/.\nCould not inspect 1 process(es) (Permission denied: 1): "
                            "their programs are unknown; a complete check needs root.\nCritical "
                            "prerequisite raised: no\n");
 
-  ASSERT_EQ(run_host({"--session", session, "check", "--root", tree.path() + "/corvane"}).status,
-            3);
+  ASSERT_EQ(check(), 3);
   chmod(session.c_str(), 0666);
   chmod((session + ".lock").c_str(), 0666);
   EXPECT_EQ(as_daemon({"--session", session, "kill"}).status, 1) << "a session root wrote";
-  const auto kill = as_daemon({"--session", session, "kill", "--root", tree.path() + "/corvane"});
+  const auto kill = as_daemon({"--session", session, "kill", "--root", root});
   EXPECT_EQ(kill.status, 4) << kill.err;
   EXPECT_EQ(kill.out, "Sent SIGTERM to 0 process(es).\n  " + std::to_string(theirs.pid()) + "  " +
                           program +
