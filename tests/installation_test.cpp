@@ -618,30 +618,28 @@ TEST(proc_files, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
   const corvane_host::unique_fd proc_fd(open((tree.path() + "/proc").c_str(), O_PATH));
   const auto pinned = corvane_host::process_handle::pin(one.pid(), proc_fd.get());
   ASSERT_TRUE(pinned.handle) << pinned.error;
+  const int at = pinned.handle->proc_dir();
   EXPECT_EQ(corvane_host::read_status(*pinned.handle).error, EBADMSG);
-  EXPECT_EQ(corvane_host::read_file_at(pinned.handle->proc_dir(), "missing").error, ENOENT);
+  EXPECT_EQ(corvane_host::read_file_at(at, "missing").error, ENOENT);
   (void)tree.add_file(dir + "/maps", std::string(std::size_t{3} * 4096, 'm'));
-  EXPECT_EQ(corvane_host::read_file_at(pinned.handle->proc_dir(), "maps", 4096).text.size(), 4096U);
+  EXPECT_EQ(corvane_host::read_file_at(at, "maps", 4096).text.size(), 4096U);
   // A one-line file ends with its newline: no read waits past it.
   const std::string fifo = tree.path() + "/" + dir + "/line";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const corvane_host::unique_fd writer(open(fifo.c_str(), O_RDWR));
   ASSERT_EQ(write(writer.get(), "a line\n", 7), 7);
-  const auto line = corvane_host::read_line_file_at(pinned.handle->proc_dir(), "line");
-  EXPECT_EQ(line.text, "a line\n");
-  EXPECT_EQ(line.error, 0);
+  const auto line = corvane_host::read_line_file_at(at, "line");
+  EXPECT_EQ(std::tie(line.text, line.error), std::make_tuple("a line\n", 0));
   // A file made whole ends with a read that brings less than it asked for; a
   // full read is not its end.
   ASSERT_EQ(write(writer.get(), "two\nlines\n", 10), 10);
-  const auto whole = corvane_host::read_whole_file_at(pinned.handle->proc_dir(), "line");
-  EXPECT_EQ(whole.text, "two\nlines\n");
-  EXPECT_EQ(whole.error, 0);
-  EXPECT_EQ(corvane_host::read_whole_file_at(pinned.handle->proc_dir(), "maps").text.size(),
-            std::size_t{3} * 4096);
+  const auto whole = corvane_host::read_whole_file_at(at, "line");
+  EXPECT_EQ(std::tie(whole.text, whole.error), std::make_tuple("two\nlines\n", 0));
+  EXPECT_EQ(corvane_host::read_whole_file_at(at, "maps").text.size(), std::size_t{3} * 4096);
   for (const char* fd : {"0", "1", "2"}) {
     (void)tree.add_directory(dir + "/fd/" + fd);
   }
-  EXPECT_EQ(corvane_host::read_entries(pinned.handle->proc_dir(), "fd", 2).size(), 2U);
+  EXPECT_EQ(corvane_host::read_entries(at, "fd", 2).size(), 2U);
   // A live process without a directory in this /proc: the error is the directory's.
   EXPECT_EQ(corvane_host::process_handle::pin(getpid(), proc_fd.get()).error, ENOENT);
 }
