@@ -197,10 +197,9 @@ TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
   session_t values = corvane_host::decode_session(harness::read_file(session));
   const corvane_host::unique_fd proc = corvane_host::open_proc();
   const auto pinned = corvane_host::process_handle::pin(stranger.pid(), proc.get());
-  ASSERT_TRUE(pinned.handle);
   // This test, which calls the host, and `ours` listed twice: signalled once.
   const auto caller = corvane_host::process_handle::pin(getpid(), proc.get());
-  ASSERT_TRUE(caller.handle);
+  ASSERT_TRUE(pinned.handle && caller.handle);
   values.values["RUNNING_PROC_LIST"] += ";0;" + std::to_string(stranger.pid()) + ";" +
                                         std::to_string(getpid()) + ";" + std::to_string(ours.pid());
   values.values[corvane_host::identities_key] +=
