@@ -256,10 +256,9 @@ bool child::running() const {
 }
 
 std::vector<int> pids_of(const std::list<child>& children) {
-  std::vector<int> pids;
-  for (const child& one : children) {
-    pids.push_back(one.pid());
-  }
+  std::vector<int> pids(children.size());
+  std::transform(children.begin(), children.end(), pids.begin(),
+                 [](const child& one) { return one.pid(); });
   std::sort(pids.begin(), pids.end());
   return pids;
 }
