@@ -91,10 +91,13 @@ constexpr std::string_view ruby_value_words[] = {
     "--enable", "--disable",         "--encoding",    "--external-encoding", "--internal-encoding",
     "--parser", "--backtrace-limit", "--crash-report"};
 constexpr std::string_view ruby_no_file_words[] = {"--help", "--version", "--copyright"};
-constexpr std::string_view ruby_prefix_words[] = {"--enable-", "--disable-", "--yjit-",
-                                                  "--rjit-",   "--debug-",   "-W:"};
-constexpr word ruby_words[] = {
-    {"--yjit", takes::attached}, {"--rjit", takes::attached}, {"--debug", takes::attached}};
+// --mjit is 3.1's, --rjit 3.3's.
+constexpr std::string_view ruby_prefix_words[] = {"--enable-", "--disable-", "--yjit-", "--rjit-",
+                                                  "--mjit-",   "--debug-",   "-W:"};
+constexpr word ruby_words[] = {{"--yjit", takes::attached},
+                               {"--rjit", takes::attached},
+                               {"--mjit", takes::attached},
+                               {"--debug", takes::attached}};
 
 // php -B and -E wrap standard input's lines; -F names the program run on each.
 constexpr letter php_letters[] = {{'f', takes::value, does::program},
