@@ -180,6 +180,20 @@ INSTANTIATE_TEST_SUITE_P(
         "links; only a file with one name is used | | ln target/precious u/log"),
     [](const auto& info) { return harness::split(info.param, '|')[0]; });
 
+// The home of the user who runs the host, and of the user behind sudo, is refused as a root
+// (root's own is a system directory); man's is one that is not.
+TEST(refused_root, the_calling_users_home) {
+  SKIP_WHERE(harness::not_root());
+  for (auto as : {std::vector<std::string>{"/usr/bin/env", "SUDO_USER=man"},
+                  harness::as_user("man", "man", {})}) {
+    as.insert(as.end(), {harness::host_file, "check", "--root", "/var/cache/man"});
+    EXPECT_EQ(harness::run(as).err,
+              "corvane-host: --root /var/cache/man (/var/cache/man/) cannot be an installation: "
+              "it is a user's home directory: its programs are the user's own\n")
+        << as[0];
+  }
+}
+
 // A user's session used by root. Reached through root's link, setgid, beside a lock and a
 // temporary that are hard links to root's setuid file: used by root, then by the user again,
 // it keeps the user's owner and its mode less setgid, and nothing is handed over. Its
