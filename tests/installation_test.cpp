@@ -352,6 +352,17 @@ TEST_F(installation, code_proven_where_the_runtime_found_it) {
                     python);
   ours.emplace_back(
       words{"/bin/sh", "-c", R"(cd "$0" && exec "$1" bin/corvane 1000)", root, loader}, loader);
+  // A search path proven by a file it holds open there; not by one in a directory beside it.
+  const auto holding = [&lib](const std::string& file) {
+    return words{"/usr/bin/env",
+                 "PERL5LIB=" + lib,
+                 "/usr/bin/perl",
+                 "-e",
+                 "open(F, '<', shift) or die; sleep 1000",
+                 file};
+  };
+  ours.emplace_back(holding(lib + "/pkg/__main__.py"), "/usr/bin/perl");
+  harness::wait_for_open(ours.back().pid(), "__main__.py");
   ours.emplace_back(words{"/usr/bin/env", "PYTHONPATH=" + lib, python, "-c", load, code}, python);
   // Its main class comes from a jar elsewhere, though it looked in ours first.
   const child tool(
@@ -360,6 +371,8 @@ TEST_F(installation, code_proven_where_the_runtime_found_it) {
   const child unconfirmed({"/usr/bin/env", "-C", "/", "PYTHONPATH=" + lib, python, "-m", "other"},
                           python);
   const child loaded({loader, python, "-c", load, code});
+  const child beside(holding(tree.add_file("corvane/libx/data", "")), "/usr/bin/perl");
+  harness::wait_for_open(beside.pid(), "data");
   ASSERT_TRUE(harness::eventually([&] {
     return harness::read_file("/proc/" + std::to_string(loaded.pid()) + "/maps").find(code) !=
                std::string::npos &&
@@ -374,7 +387,7 @@ TEST_F(installation, code_proven_where_the_runtime_found_it) {
   EXPECT_EQ(check["uninspected"]["reasons"],
             nlohmann::json({{"not proven: a search path from its environment in the installation, "
                              "and no file there open or mapped",
-                             1}}));
+                             2}}));
   std::map<int, bool> users;  // by ID: whether it runs code of the installation
   for (const auto& user : check["using_files"]) {
     users[user["pid"].get<int>()] = user["runs_code"].get<bool>();

@@ -140,6 +140,8 @@ INSTANTIATE_TEST_SUITE_P(
         "echo >>s",
         "kill_without_a_session | kill | 1 | there is no session TREE/mistyped: kill ends what a "
         "check recorded there; run check with it first | mistyped | :",
+        "session_past_a_file | check --root ROOT | 1 | the session TREE/target/precious: Not a "
+        "directory | target/precious/s | :",
         "session_is_a_pipe | check --root ROOT | 1 | the session TREE/s is a pipe, not a regular "
         "file | | mkfifo s",
         "session_is_a_directory | check --root ROOT | 1 | the session TREE/corvane is a directory, "
