@@ -268,6 +268,12 @@ TEST_F(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_wor
   const child admins_script({"/bin/sh", "-c", R"(cd "$0" && exec bash ./report.sh "$1" 3<"$2")",
                              other, root, tree.add_file("corvane/myreport.sh", "")},
                             "bash");
+  // Classes read from a directory and let go: ours counted; one elsewhere, first, supplies.
+  fs::copy_file(tree.path() + "/classes/Main.class",
+                tree.add_directory("corvane/classes") + "/Main.class");
+  const child classes({"/usr/bin/java", "-cp", root + "/classes", "Main"});
+  const child first(
+      {"/usr/bin/java", "-cp", tree.path() + "/classes:" + root + "/classes", "Main"});
   // Words it wrote over its command line, one of them an option no table knows: counted.
   const child retitled(
       {"/usr/bin/perl", "-e", "$0 = qq(perl -Q $ARGV[0]/run.sh); sleep 1000", root},
@@ -294,7 +300,8 @@ time.sleep(1000)
   EXPECT_EQ(check["uninspected"]["reasons"],
             nlohmann::json::parse(
                 R"({"not proven: a relative script name, and no open handle to the script": 1,
-                "not proven: a command line with an option corvane-host does not know": 1})"));
+                "not proven: a command line with an option corvane-host does not know": 1,
+                "not proven: a class path in the installation, but none of its jars open": 1})"));
   EXPECT_EQ(check["using_files"][0]["pid"], user.pid());
   EXPECT_EQ(check["using_files"][0]["files"][0]["path"], other + "/datalink");
   std::string handed = root + "/bin/corvane";  // the plug-in folds case
@@ -311,7 +318,7 @@ time.sleep(1000)
   EXPECT_EQ(
       reasons["not proven: a script in a directory of the installation that others may write"], 3)
       << open_to_all.out;
-  EXPECT_EQ(reasons["not proven: a class path in the installation, but none of its jars open"], 2);
+  EXPECT_EQ(reasons["not proven: a class path in the installation, but none of its jars open"], 3);
 }
 
 // Code found where the runtimes find it: the class path entry that supplies the main class,
