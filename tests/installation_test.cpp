@@ -561,9 +561,6 @@ TEST_F(installation, a_glance_may_pass_over_and_what_is_found_stands_on_what_run
   }
 }
 
-// A live process whose status does not parse is an error of its own, not an
-// end; a file is read up to its limit, not a block further, and a one-line
-// file up to its newline.
 // Any process may show a command line of 64 MiB (prctl): the host reads no more of one than an
 // exec can have written, so three of them cost a check little memory.
 TEST_F(installation, command_lines_beyond_what_an_exec_takes_cost_a_check_little_memory) {
@@ -607,6 +604,8 @@ TEST_F(installation, command_lines_beyond_what_an_exec_takes_cost_a_check_little
   EXPECT_LT(grown, 64 * 1024);
 }
 
+// A live process whose status does not parse is an error of its own, not an end; a file is read
+// up to its limit, not a block further, and a one-line file up to its newline.
 TEST(proc_files, a_bad_status_is_an_error_and_a_long_file_stops_at_its_limit) {
   const temp_tree tree;
   const child one(tree.add_program("corvane/bin/one"));
