@@ -14,10 +14,9 @@ namespace {
 
 using fuzz_reference::log_call;
 
-// The input, readable so that seeds can be written by hand: CORVANE_PATH's
-// value on the first line ("(unset)": no such key), the directory that
-// get_dirname() returns on the second, then one process per line, "PID
-// COMMAND" (a line that does not start with a number is skipped; a later
+// The input, readable so that seeds can be written by hand: CORVANE_PATH's value on the first line
+// ("(unset)": no such key), the directory that get_dirname() returns on the second, then one
+// process per line, "PID COMMAND" (a line that does not start with a number is skipped; a later
 // line replaces an earlier one of the same ID).
 struct input {
   std::string root;

@@ -75,9 +75,8 @@ std::string get_dirname(const std::string& p) {
   return fake::host().dirname(p);
 }
 
-// Interposes the C library's kill() for the plug-in, which binds to the
-// executable's definition first: no signal leaves a test, whatever ID a
-// regression hands to kill().
+// Interposes the C library's kill() for the plug-in, which binds to the executable's definition
+// first: no signal leaves a test, whatever ID a regression hands to kill().
 extern "C" int kill(pid_t pid, int signal) {
   fake::record(
       &fake::host().session,

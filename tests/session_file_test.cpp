@@ -61,12 +61,11 @@ void hostile_layout(const temp_tree& tree) {
 
 class refused : public testing::TestWithParam<const char*> {};
 
-// A row: its name | the arguments after --session FILE, ROOT standing for the
-// installation and TREE for the tree | the exit status | the message | FILE,
-// in the tree (by default s) | a shell command that makes it, run in the tree
-// as root, $user acting as another user (by default, a session that records
-// the running program, whose ID is $pid). The message, whole, is the first line said
-// (after "corvane-host: "; TREE for the tree). Nothing changes, quickly.
+// A row: its name | the arguments after --session FILE, ROOT standing for the installation and TREE
+// for the tree | the exit status | the message | FILE, in the tree (by default s) | a shell command
+// that makes it, run in the tree as root, $user acting as another user (by default, a session that
+// records the running program, whose ID is $pid). The message, whole, is the first line said (after
+// "corvane-host: "; TREE for the tree). Nothing changes, quickly.
 TEST_P(refused, with_one_clear_message_and_nothing_changed) {
   std::vector<std::string> row = harness::split(GetParam(), '|');
   row.resize(6);
@@ -196,12 +195,11 @@ TEST(refused_root, the_calling_users_home) {
   }
 }
 
-// A user's session used by root. Reached through root's link, setgid, beside a lock and a
-// temporary that are hard links to root's setuid file: used by root, then by the user again,
-// it keeps the user's owner and its mode less setgid, and nothing is handed over. Its
-// directory swapped by the user for a link to root's after the host read it (the host then
-// waits for a process whose SIGTERM is blocked): the save goes to the directory that was
-// read, never to root's.
+// A user's session used by root. Reached through root's link, setgid, beside a lock and a temporary
+// that are hard links to root's setuid file: used by root, then by the user again, it keeps the
+// user's owner and its mode less setgid, and nothing is handed over. Its directory swapped by the
+// user for a link to root's after the host read it (the host then waits for a process whose SIGTERM
+// is blocked): the save goes to the directory that was read, never to root's.
 TEST(session_file, a_users_session_stays_the_users_and_is_saved_where_it_was_read) {
   SKIP_WHERE(harness::no_private_pid_namespace());
   SKIP_WHERE(harness::not_root());

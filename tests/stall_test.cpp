@@ -15,10 +15,9 @@ namespace {
 
 using namespace harness;
 
-// A user's, in the user's own namespaces, is never looked into: the shell is passed over at
-// once. Root's own overlay is looked into, and the lookup given up within the bound: the
-// shell is counted with that reason, and the FUSE mount inside the installation left out of
-// its index.
+// A user's, in the user's own namespaces, is never looked into: the shell is passed over at once.
+// Root's own overlay is looked into, and the lookup given up within the bound: the shell is counted
+// with that reason, and the FUSE mount inside the installation left out of its index.
 TEST(stalled_file_system, a_users_is_never_entered_and_roots_own_is_given_up_in_time) {
   SKIP_WHERE(not_root());
   SKIP_WHERE(no_private_pid_namespace());

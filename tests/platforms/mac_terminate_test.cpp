@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The macOS terminate_process, run here: it is the POSIX kill() of Linux too, so
-// it delivers a real SIGTERM to a real child and says so, and fails for the ID of
-// a child already reaped. It runs as the first process of a private pid namespace
-// (scripts/check-platforms puts it there): no ID it signals can name a process of
-// the machine's. Anywhere else it does nothing and exits with 77.
+// The macOS terminate_process, run here: it is the POSIX kill() of Linux too, so it delivers a real
+// SIGTERM to a real child and says so, and fails for the ID of a child already reaped. It runs as
+// the first process of a private pid namespace (scripts/check-platforms puts it there): no ID it
+// signals can name a process of the machine's. Anywhere else it does nothing and exits with 77.
 #include <sys/wait.h>
 #include <unistd.h>
 
