@@ -559,10 +559,10 @@ TEST(interpreters, every_option_the_interpreters_here_list_is_read) {
 }
 
 // The other way round: every word the tables read is one the interpreter here takes, or one
-// it refuses that the row names (a newer release's). A row: the family, the program, the words
-// after the option that make it run no file, and what it says of a word it does not know. Each
-// runs in the temporary directory (node's profilers and ruby's JIT write there) with a network
-// of its own (node's inspector listens).
+// it refuses that the row names (a newer release's, in order). A row: the family, the program,
+// the words after the option that make it run no file, and what it says of a word it does not
+// know. Eight at a time, each in the temporary directory (node's profilers and ruby's JIT write
+// there) with a network of its own (node's inspector listens).
 TEST(interpreters, every_word_read_is_one_the_interpreter_here_takes) {
   using namespace interpreter_options;
   SKIP_WHERE(harness::not_root());
@@ -571,60 +571,38 @@ TEST(interpreters, every_word_read_is_one_the_interpreter_here_takes) {
     std::string program, code, refuses, refused;
   } rows[] = {{family::php, "/usr/bin/php", "-r ;", "Error in argument", ""},
               {family::ruby, "/usr/bin/ruby", "--version", "invalid option",
-               "--parser --crash-report --rjit "},
+               "--crash-report --parser --rjit "},
               {family::node, "/usr/bin/node", "--version", "bad option",
                "--experimental-global-navigator --experimental-sqlite --experimental-strip-types "
-               "--experimental-transform-types --experimental-webstorage --permission "
-               "--localstorage-file --run "
+               "--experimental-transform-types --experimental-webstorage --localstorage-file "
                // V8's own, which take their value after '=' alone
-               "--max-old-space-size --max-semi-space-size --stack-size --stack-trace-limit "},
+               "--max-old-space-size --max-semi-space-size --permission --run --stack-size "
+               "--stack-trace-limit "},
               {family::python, "/usr/bin/python3.11", "-c pass", "unknown option", ""},
               // java lists -disable-@files, yet hands it on to its VM, which refuses it.
               {family::java, "/usr/bin/java", "-version", "Unrecognized option",
-               "-disable-@files --disable-@files "},
+               "--disable-@files -disable-@files "},
               {family::bash, "/usr/bin/bash", "-c :", "invalid option", ""},
               {family::perl, "/usr/bin/perl", "-e 1", "Unrecognized switch", ""},
               {family::zsh, "/usr/bin/zsh", "-c :", "no such option", ""},
               {family::loader, "/lib64/ld-linux-x86-64.so.2", "/bin/true", "unrecognized", ""}};
+  const std::string script = R"(cd "$0" && export TMPDIR="$0" && p="$1" c="$2" r="$3" && shift 3 &&
+printf '%s\n' "$@" | xargs -d '\n' -P 8 -n 1 sh -fc 'unshare --net timeout -s KILL 9 $0 $3 $1 \
+</dev/null 2>&1 | grep -qF "$2" && echo ${3%% *}' "$p" "$c" "$r" | sort | tr '\n' ' ')";
   const harness::temp_tree outputs;
   for (const auto& row : rows) {
     SKIP_WHERE(harness::missing(row.program));
+    strings argv = {"/bin/sh", "-fc", script, outputs.path(), row.program, row.code, row.refuses};
     const grammar g = grammar_of(row.kind);
-    strings tries;  // an option and, where it takes one, a value
     for (const auto& words : {g.flag_words, g.no_file_words, g.value_words}) {
-      for (const auto word : words) {
-        tries.push_back(std::string(word) + (words.begin() == g.value_words.begin() ? " v" : ""));
+      for (const auto word : words) {  // an option and, where it takes one, a value
+        argv.push_back(std::string(word) + (words.begin() == g.value_words.begin() ? " v" : ""));
       }
     }
     for (const auto& word : g.words) {
-      tries.push_back(std::string(word.name) + (word.arity == takes::value ? " v" : ""));
+      argv.push_back(std::string(word.name) + (word.arity == takes::value ? " v" : ""));
     }
-    std::vector<pid_t> started;
-    for (const auto& option : tries) {
-      if (started.size() >= 8) {  // eight at a time
-        harness::exit_status_of(started[started.size() - 8]);
-      }
-      strings argv = {
-          "/bin/sh", "-c",
-          "cd \"$0\" && TMPDIR=\"$0\" exec unshare --net timeout -s KILL 9 \"$@\" </dev/null",
-          outputs.path()};
-      for (const auto& word : harness::split(row.program + " " + option + " " + row.code, ' ')) {
-        argv.push_back(word);
-      }
-      const std::string out = outputs.path() + "/" + std::to_string(started.size());
-      started.push_back(harness::start(argv, out, out));
-    }
-    std::string refused;
-    for (std::size_t i = 0; i < started.size(); ++i) {
-      if (i + 8 >= started.size()) {
-        harness::exit_status_of(started[i]);
-      }
-      if (harness::read_file(outputs.path() + "/" + std::to_string(i)).find(row.refuses) !=
-          std::string::npos) {
-        refused += tries[i].substr(0, tries[i].find(' ')) + " ";
-      }
-    }
-    EXPECT_EQ(refused, row.refused) << row.program;
+    EXPECT_EQ(harness::run(argv).out, row.refused) << row.program;
   }
 }
 
