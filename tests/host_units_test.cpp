@@ -558,11 +558,9 @@ TEST(interpreters, every_option_the_interpreters_here_list_is_read) {
   }
 }
 
-// The other way round: every word the tables read is one the interpreter here takes, or one
-// it refuses that the row names (a newer release's, in order). A row: the family, the program,
-// the words after the option that make it run no file, and what it says of a word it does not
-// know. Eight at a time, each in the temporary directory (node's profilers and ruby's JIT write
-// there) with a network of its own (node's inspector listens).
+// The other way round: each word the tables read is one the interpreter here takes, or one it
+// refuses that the row names (a newer release's, sorted). Eight at a time in the temporary
+// directory (node's profilers write there) with a network of their own (node's inspector).
 TEST(interpreters, every_word_read_is_one_the_interpreter_here_takes) {
   using namespace interpreter_options;
   SKIP_WHERE(harness::not_root());
@@ -572,10 +570,10 @@ TEST(interpreters, every_word_read_is_one_the_interpreter_here_takes) {
   } rows[] = {{family::php, "/usr/bin/php", "-r ;", "Error in argument", ""},
               {family::ruby, "/usr/bin/ruby", "--version", "invalid option",
                "--crash-report --parser --rjit "},
+              // node 22's, and V8's that take their value after '=' alone
               {family::node, "/usr/bin/node", "--version", "bad option",
                "--experimental-global-navigator --experimental-sqlite --experimental-strip-types "
                "--experimental-transform-types --experimental-webstorage --localstorage-file "
-               // V8's own, which take their value after '=' alone
                "--max-old-space-size --max-semi-space-size --permission --run --stack-size "
                "--stack-trace-limit "},
               {family::python, "/usr/bin/python3.11", "-c pass", "unknown option", ""},

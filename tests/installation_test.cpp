@@ -269,8 +269,7 @@ TEST_F(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_wor
                              other, root, tree.add_file("corvane/myreport.sh", "")},
                             "bash");
   // Classes read from a directory and let go: ours counted; one elsewhere, first, supplies.
-  fs::copy_file(tree.path() + "/classes/Main.class",
-                tree.add_directory("corvane/classes") + "/Main.class");
+  fs::copy(tree.path() + "/classes", root + "/classes");
   const child classes({"/usr/bin/java", "-cp", root + "/classes", "Main"});
   const child first(
       {"/usr/bin/java", "-cp", tree.path() + "/classes:" + root + "/classes", "Main"});
@@ -360,14 +359,11 @@ TEST_F(installation, code_proven_where_the_runtime_found_it) {
   ours.emplace_back(
       words{"/bin/sh", "-c", R"(cd "$0" && exec "$1" bin/corvane 1000)", root, loader}, loader);
   // A search path proven by a file it holds open there; not by one in a directory beside it.
-  const auto holding = [&lib](const std::string& file) {
-    return words{"/usr/bin/env",
-                 "PERL5LIB=" + lib,
-                 "/usr/bin/perl",
-                 "-e",
-                 "open(F, '<', shift) or die; sleep 1000",
-                 file};
+  const std::string hold = "open(F, '<', shift) or die; sleep 1000";
+  const auto holding = [&](const std::string& file) {
+    return words{"/usr/bin/env", "PERL5LIB=" + lib, "/usr/bin/perl", "-e", hold, file};
   };
+
   ours.emplace_back(holding(lib + "/pkg/__main__.py"), "/usr/bin/perl");
   harness::wait_for_open(ours.back().pid(), "__main__.py");
   ours.emplace_back(words{"/usr/bin/env", "PYTHONPATH=" + lib, python, "-c", load, code}, python);

@@ -181,8 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
         "links; only a file with one name is used | | ln target/precious u/log"),
     [](const auto& info) { return harness::split(info.param, '|')[0]; });
 
-// The home of the user who runs the host, and of the user behind sudo, is refused as a root
-// (root's own is a system directory); man's is one that is not.
+// The home of the user who runs the host, and of the user behind sudo (man's here), is refused.
 TEST(refused_root, the_calling_users_home) {
   SKIP_WHERE(harness::not_root());
   for (auto as : {std::vector<std::string>{"/usr/bin/env", "SUDO_USER=man"},
