@@ -564,34 +564,32 @@ TEST(interpreters, every_option_the_interpreters_here_list_is_read) {
 TEST(interpreters, every_word_read_is_one_the_interpreter_here_takes) {
   using namespace interpreter_options;
   SKIP_WHERE(harness::not_root());
-  const struct {
-    family kind;
-    std::string program, code, refuses, refused;
-  } rows[] = {{family::php, "/usr/bin/php", "-r ;", "Error in argument", ""},
-              {family::ruby, "/usr/bin/ruby", "--version", "invalid option",
-               "--crash-report --parser --rjit "},
-              // node 22's, and V8's that take their value after '=' alone
-              {family::node, "/usr/bin/node", "--version", "bad option",
-               "--experimental-global-navigator --experimental-sqlite --experimental-strip-types "
-               "--experimental-transform-types --experimental-webstorage --localstorage-file "
-               "--max-old-space-size --max-semi-space-size --permission --run --stack-size "
-               "--stack-trace-limit "},
-              {family::python, "/usr/bin/python3.11", "-c pass", "unknown option", ""},
-              // java lists -disable-@files, yet hands it on to its VM, which refuses it.
-              {family::java, "/usr/bin/java", "-version", "Unrecognized option",
-               "--disable-@files -disable-@files "},
-              {family::bash, "/usr/bin/bash", "-c :", "invalid option", ""},
-              {family::perl, "/usr/bin/perl", "-e 1", "Unrecognized switch", ""},
-              {family::zsh, "/usr/bin/zsh", "-c :", "no such option", ""},
-              {family::loader, "/lib64/ld-linux-x86-64.so.2", "/bin/true", "unrecognized", ""}};
+  const std::tuple<family, std::string, std::string, std::string, std::string> rows[] = {
+      {family::php, "/usr/bin/php", "-r ;", "Error in argument", ""},
+      {family::ruby, "/usr/bin/ruby", "--version", "invalid option",
+       "--crash-report --parser --rjit "},
+      // node 22's, and V8's that take their value after '=' alone
+      {family::node, "/usr/bin/node", "--version", "bad option",
+       "--experimental-global-navigator --experimental-sqlite --experimental-strip-types "
+       "--experimental-transform-types --experimental-webstorage --localstorage-file "
+       "--max-old-space-size --max-semi-space-size --permission --run --stack-size "
+       "--stack-trace-limit "},
+      {family::python, "/usr/bin/python3.11", "-c pass", "unknown option", ""},
+      // java lists -disable-@files, yet hands it on to its VM, which refuses it.
+      {family::java, "/usr/bin/java", "-version", "Unrecognized option",
+       "--disable-@files -disable-@files "},
+      {family::bash, "/usr/bin/bash", "-c :", "invalid option", ""},
+      {family::perl, "/usr/bin/perl", "-e 1", "Unrecognized switch", ""},
+      {family::zsh, "/usr/bin/zsh", "-c :", "no such option", ""},
+      {family::loader, "/lib64/ld-linux-x86-64.so.2", "/bin/true", "unrecognized", ""}};
   const std::string script = R"(cd "$0" && export TMPDIR="$0" && p="$1" c="$2" r="$3" && shift 3 &&
 printf '%s\n' "$@" | xargs -d '\n' -P 8 -n 1 sh -fc 'unshare --net timeout -s KILL 9 $0 $3 $1 \
 </dev/null 2>&1 | grep -qF "$2" && echo ${3%% *}' "$p" "$c" "$r" | sort | tr '\n' ' ')";
   const harness::temp_tree outputs;
-  for (const auto& row : rows) {
-    SKIP_WHERE(harness::missing(row.program));
-    strings argv = {"/bin/sh", "-fc", script, outputs.path(), row.program, row.code, row.refuses};
-    const grammar g = grammar_of(row.kind);
+  for (const auto& [kind, program, code, refuses, refused] : rows) {
+    SKIP_WHERE(harness::missing(program));
+    strings argv = {"/bin/sh", "-fc", script, outputs.path(), program, code, refuses};
+    const grammar g = grammar_of(kind);
     for (const auto& words : {g.flag_words, g.no_file_words, g.value_words}) {
       for (const auto word : words) {  // an option and, where it takes one, a value
         argv.push_back(std::string(word) + (words.begin() == g.value_words.begin() ? " v" : ""));
@@ -600,7 +598,7 @@ printf '%s\n' "$@" | xargs -d '\n' -P 8 -n 1 sh -fc 'unshare --net timeout -s KI
     for (const auto& word : g.words) {
       argv.push_back(std::string(word.name) + (word.arity == takes::value ? " v" : ""));
     }
-    EXPECT_EQ(harness::run(argv).out, row.refused) << row.program;
+    EXPECT_EQ(harness::run(argv).out, refused) << program;
   }
 }
 
