@@ -226,7 +226,7 @@ TEST(session_file, a_users_session_stays_the_users_and_is_saved_where_it_was_rea
   const auto as_user = harness::run(harness::as_user("nobody", "nogroup", args));
   EXPECT_EQ(as_user.status, 0) << as_user.err;
   EXPECT_EQ(snapshot(tree.path() + "/target"), before);
-
+  EXPECT_FALSE(fs::exists("/run/corvane-host")) << "the locks' directory goes with the last";
   const harness::child corvane(tree.add_program("corvane/bin/corvane"),
                                harness::sigterm_is::blocked);
   ASSERT_EQ(shell_in(tree, "$user mkdir u/dir && $user touch u/dir/s"), 0);

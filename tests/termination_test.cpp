@@ -500,9 +500,8 @@ TEST_F(termination, an_ordinary_user_cannot_inspect_or_signal_another_users_proc
   // The user's own ended; the look after the wait could not inspect the other's: incomplete.
   const std::string own = tree.add_program("corvane/bin/own");
   child ours(harness::as_user("daemon", "daemon", {own, "1000"}), own);
-  ASSERT_EQ(as_daemon({"--session", tree.path() + "/d", "check", "--root", root}).status, 3);
-  const auto waited =
-      as_daemon({"--session", tree.path() + "/d", "kill", "--root", root, "--wait", "9"});
+  ASSERT_EQ(as_daemon({"--session", session + "2", "check", "--root", root}).status, 3);
+  const auto waited = as_daemon({"--session", session + "2", "kill", "--root", root, "--wait=9"});
   EXPECT_EQ(std::make_tuple(waited.status, ours.ended_by_sigterm()), std::make_tuple(5, true));
 }
 
