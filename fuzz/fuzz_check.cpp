@@ -40,15 +40,13 @@ input parse_input(const std::string& text) {
   return parsed;
 }
 
-bool ends_with(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 bool selected_by_reference(const std::string& folded, const std::string& folded_directory) {
+  const auto ends_with = [&folded](const std::string& suffix) {
+    return folded.size() >= suffix.size() &&
+           folded.compare(folded.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
   return folded.compare(0, folded_directory.size(), folded_directory) == 0 &&
-         folded.size() >= folded_directory.size() && !ends_with(folded, "install.exe") &&
-         !ends_with(folded, "/install_gui") && !ends_with(folded, "/install.sh");
+         !ends_with("install.exe") && !ends_with("/install_gui") && !ends_with("/install.sh");
 }
 
 // The host calls of the whole check, from its first log line.

@@ -81,8 +81,7 @@ void seconds(const std::string& text) {
   const std::string whole = text.substr(0, dot);
   const std::string fraction = dot == std::string::npos ? "0" : text.substr(dot + 1);
   const auto digits = [](const std::string& part) {
-    return !part.empty() &&
-           std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !part.empty() && part.find_first_not_of("0123456789") == std::string::npos;
   };
   expect(seconds_error(text, 3600).empty() ==
              (digits(whole) && digits(fraction) && std::strtod(text.c_str(), nullptr) <= 3600),

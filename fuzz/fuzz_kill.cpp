@@ -27,17 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int expected = -1;
   for (const int pid : fuzz_reference::stream_parse(value)) {
     calls.push_back(log_call("process ID: ", std::to_string(pid)));
-    if (pid == -1) {
-      continue;
-    }
-    if (pid <= 0) {
+    if (pid > 0) {
+      calls.push_back("kill " + std::to_string(pid) + " 15");
+      expected = pid % 2 == 0 ? 0 : -1;
+      calls.push_back(log_call(expected == 0 ? "termination succeeded" : "termination failed: -1"));
+    } else if (pid != -1) {
       calls.push_back(log_call("termination refused, not a single process: ", std::to_string(pid)));
       expected = -1;
-      continue;
     }
-    calls.push_back("kill " + std::to_string(pid) + " 15");
-    expected = pid % 2 == 0 ? 0 : -1;
-    calls.push_back(log_call(expected == 0 ? "termination succeeded" : "termination failed: -1"));
   }
   fuzz_reference::expect(host.calls == calls, "kill_corvane calls the host otherwise");
   fuzz_reference::expect(result == expected, "the result is not the last outcome");
