@@ -29,8 +29,7 @@ TEST(boundary, a_call_is_bound_while_it_runs_and_a_service_that_throws_hands_an_
   const unique_fd proc = open_proc();
   const installation where = installation_at(tree.path());
   const log_file log(tree.path() + "/log");
-  session_t session;
-  session.values["KEY"] = "value";
+  session_t session{{{"KEY", "value"}}};
   EXPECT_EQ(call_in_progress(), nullptr);
   {
     plugin_call call(call_basics{log.stream(), proc.get(), nullptr});
@@ -51,8 +50,7 @@ TEST(boundary, a_call_is_bound_while_it_runs_and_a_service_that_throws_hands_an_
            return session.values.count("NEW") != 0 ? session.values["NEW"] : "";
          }},
         {service::print_log,
-         [&] {
-           // Written out at once: this call may signal.
+         [&] {  // written out at once: this call may signal
            const std::size_t before = harness::read_file(tree.path() + "/log").size();
            print_log("line %d", 1);
            return harness::read_file(tree.path() + "/log").size() > before ? "logged" : "";

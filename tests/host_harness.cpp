@@ -104,6 +104,11 @@ bool eventually(const std::function<bool()>& holds, int tries) {
   return false;
 }
 
+bool eventually_holds(pid_t pid, const std::string& file, const std::string& text) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/" + file;
+  return eventually([&] { return read_file(path).find(text) != std::string::npos; });
+}
+
 pid_t child_of(pid_t parent, const std::string& program) {
   const std::string children =
       "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
@@ -162,8 +167,7 @@ std::string missing(const std::string& program) {
   return access(program.c_str(), X_OK) == 0 ? "" : "needs " + program;
 }
 
-temp_tree::temp_tree() {
-  path_ = (fs::temp_directory_path() / "corvane-test.XXXXXX").string();
+temp_tree::temp_tree() : path_((fs::temp_directory_path() / "corvane-test.XXXXXX").string()) {
   if (mkdtemp(path_.data()) == nullptr) {
     throw std::runtime_error("mkdtemp");
   }
@@ -223,9 +227,7 @@ child::child(std::vector<std::string> argv, const std::string& ready_argv0, sigt
   // Running once its command line is the program's, not the test's copy before exec.
   const std::string ready = ready_argv0.empty() ? argv.front() : ready_argv0;
   const std::string cmdline = "/proc/" + std::to_string(pid_) + "/cmdline";
-  if (!eventually(
-          [&] { return read_file(cmdline).compare(0, ready.size() + 1, ready + '\0') == 0; },
-          400)) {
+  if (!eventually([&] { return read_file(cmdline).rfind(ready + '\0', 0) == 0; }, 400)) {
     kill(-pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
     throw std::runtime_error("the program did not start: " + ready);

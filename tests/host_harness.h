@@ -46,6 +46,8 @@ pid_t child_of(pid_t parent, const std::string& program = "");
 void wait_for_open(pid_t pid, const std::string& name);
 // Asks `holds` every 5 ms, at most `tries` times; whether it came to hold.
 bool eventually(const std::function<bool()>& holds, int tries = 2000);
+// Whether /proc/PID/`file` came to hold `text`, asked as eventually() asks.
+bool eventually_holds(pid_t pid, const std::string& file, const std::string& text);
 // `argv` as `user` of `group`, with no supplementary groups.
 std::vector<std::string> as_user(const std::string& user, const std::string& group,
                                  std::vector<std::string> argv);

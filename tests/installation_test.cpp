@@ -40,7 +40,6 @@ bool can_unshare(const std::string& flags) {
   return std::system(("/usr/bin/unshare " + flags + " true 2>/dev/null").c_str()) == 0;
 }
 
-// Its tests send real signals and count every process.
 class installation : public testing::Test {
  protected:
   void SetUp() override { SKIP_WHERE(harness::no_private_pid_namespace()); }
@@ -279,10 +278,9 @@ TEST_F(installation, proof_by_file_argv0_held_handles_and_class_paths_not_by_wor
       "perl -Q " + root + "/run.sh");
   // One script's name, walked first where it leads elsewhere, from a root the
   // process changed to, then where it leads to ours.
-  const std::string jail = tree.add_file("corvane/jail.py", R"(import os, sys, time
-if len(sys.argv) > 1: os.chroot(sys.argv[1])
-time.sleep(1000)
-)");
+  const std::string jail = tree.add_file(
+      "corvane/jail.py",
+      "import os, sys, time\nif len(sys.argv) > 1: os.chroot(sys.argv[1])\ntime.sleep(1000)\n");
   fs::create_directories(other + root);
   fs::copy_file(jail, other + jail);
   const child jailed({"/usr/bin/python3.11", jail, other});
@@ -324,9 +322,9 @@ time.sleep(1000)
 // wherever it stands; a module from the working directory; the search path a process was
 // started with; the program the loader maps; and a library only loaded, which is not signalled.
 TEST_F(installation, code_proven_where_the_runtime_found_it) {
-  const std::string loader = "/lib64/ld-linux-x86-64.so.2";
-  for (const std::string& tool : {std::string("/usr/bin/python3.11"), std::string("/usr/bin/javac"),
-                                  std::string("/usr/bin/cc"), loader}) {
+  const char* const loader = "/lib64/ld-linux-x86-64.so.2";
+  const char* const python = "/usr/bin/python3.11";
+  for (const char* tool : {python, "/usr/bin/javac", "/usr/bin/cc", loader}) {
     SKIP_WHERE(harness::missing(tool));
   }
   setenv("JAVA_TOOL_OPTIONS", "-XX:-UsePerfData", 1);
@@ -338,15 +336,12 @@ TEST_F(installation, code_proven_where_the_runtime_found_it) {
     (void)tree.add_file(module, "import time\ntime.sleep(1000)\n");
   }
   const std::string code = lib + "/libcode.so";
-  ASSERT_EQ(harness::run({"/usr/bin/cc", "-shared", "-fPIC", "-o", code,
-                          tree.add_file("code.c", "int corvane_code(void) { return 1; }\n")})
-                .status,
-            0);
+  const std::string source = tree.add_file("code.c", "int corvane_code(void) { return 1; }\n");
+  ASSERT_EQ(harness::run({"/usr/bin/cc", "-shared", "-fPIC", "-o", code, source}).status, 0);
   ASSERT_TRUE(make_jars(tree, {{"corvane/lib/app.jar", "app.Main"},
                                {"system/util.jar", "Util"},
                                {"system/tool.jar", "Tool"}}));
   const std::string util = tree.path() + "/system/util.jar";
-  const std::string python = "/usr/bin/python3.11";
   const std::string load = "import ctypes, sys, time; ctypes.CDLL(sys.argv[1]); time.sleep(1000)";
 
   std::list<child> ours;
@@ -376,12 +371,8 @@ TEST_F(installation, code_proven_where_the_runtime_found_it) {
   const child loaded({loader, python, "-c", load, code});
   const child beside(holding(tree.add_file("corvane/libx/data", "")), "/usr/bin/perl");
   harness::wait_for_open(beside.pid(), "data");
-  ASSERT_TRUE(harness::eventually([&] {
-    return harness::read_file("/proc/" + std::to_string(loaded.pid()) + "/maps").find(code) !=
-               std::string::npos &&
-           harness::read_file("/proc/" + std::to_string(ours.back().pid()) + "/maps").find(code) !=
-               std::string::npos;
-  }));
+  ASSERT_TRUE(harness::eventually_holds(loaded.pid(), "maps", code) &&
+              harness::eventually_holds(ours.back().pid(), "maps", code));
 
   const auto run = run_host({"--json", "check", "--files-in-use", "--root", root});
   ASSERT_EQ(run.status, 3) << run.err;
@@ -411,14 +402,8 @@ class deep_tree {
           openat(dir_.get(), level.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
   }
-  // A copy of `program` in the deepest directory.
   void add_program(const std::string& name, const std::string& program = "/bin/sleep") const {
-    const std::string bytes = harness::read_file(program);
-    const corvane_host::unique_fd file(
-        openat(dir_.get(), name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0755));
-    if (write(file.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-      throw std::runtime_error("cannot write " + name);
-    }
+    fs::copy_file(program, "/proc/self/fd/" + std::to_string(dir_.get()) + "/" + name);
   }
   // Starts `argv` in the deepest directory: its path is never spelled out.
   void start(std::list<harness::child>& children, const words& argv) const {
@@ -444,7 +429,7 @@ TEST_F(installation, deleted_scripts_and_programs_deeper_than_the_kernel_shows) 
   deep_ours.add_program("gone");
   deep_others.add_program("corvane");
   deep_others.add_program("sh", "/bin/sh");
-  const words scripts = {"relative.sh", "absolute.sh", "replaced.sh"};
+  const words scripts = {"relative.sh", "absolute.sh", "replaced.sh", "stays.sh"};
   for (const std::string& script : scripts) {
     (void)tree.add_file("corvane/bin/" + script, tree.waiting_script());
   }
@@ -454,7 +439,6 @@ TEST_F(installation, deleted_scripts_and_programs_deeper_than_the_kernel_shows) 
                     "/bin/sh");
   ours.emplace_back(words{"/bin/sh", bin + "absolute.sh"}, "/bin/sh");
   ours.emplace_back(words{"/bin/bash", bin + "replaced.sh"}, "/bin/bash");
-  (void)tree.add_file("corvane/bin/stays.sh", tree.waiting_script());
   deep_ours.start(ours, {"./corvane", "1000"});
   // A program deleted there, and, elsewhere, another's program and a shell whose name cannot
   // be read running a script of the installation: neither proven nor taken.
@@ -523,10 +507,9 @@ TEST_F(installation, a_process_looked_at_is_pinned_by_its_stat_or_found_gone) {
   const temp_tree tree;
   child live(tree.add_program("bin/live"));
   child gone(tree.add_program("bin/gone"));
-  const corvane_host::unique_fd proc_dir = corvane_host::open_proc();
-  const int proc = proc_dir.get();
-  auto looked = corvane_host::process_handle::look_at(live.pid(), proc);
-  auto left = corvane_host::process_handle::look_at(gone.pid(), proc);
+  const corvane_host::unique_fd proc = corvane_host::open_proc();
+  auto looked = corvane_host::process_handle::look_at(live.pid(), proc.get());
+  auto left = corvane_host::process_handle::look_at(gone.pid(), proc.get());
   ASSERT_TRUE(looked.handle && left.handle);
   EXPECT_FALSE(looked.handle->running()) << "nothing is pinned yet";
   kill(gone.pid(), SIGTERM);
@@ -535,7 +518,7 @@ TEST_F(installation, a_process_looked_at_is_pinned_by_its_stat_or_found_gone) {
   EXPECT_FALSE(left.handle->running());
   ASSERT_EQ(looked.handle->read_stat(), 0);
   EXPECT_TRUE(looked.handle->running());
-  const auto pinned = corvane_host::process_handle::pin(live.pid(), proc);
+  const auto pinned = corvane_host::process_handle::pin(live.pid(), proc.get());
   ASSERT_TRUE(pinned.handle);
   EXPECT_EQ(looked.handle->identity(), pinned.handle->identity());
 }
@@ -552,16 +535,6 @@ TEST_F(installation, a_glance_may_pass_over_and_what_is_found_stands_on_what_run
   harness::wait_for_open(shell.pid(), "launch");  // its script, held while it waits
   const corvane_host::unique_fd proc = corvane_host::open_proc();
   const auto where = corvane_host::installation_at(tree.path() + "/corvane/");
-  // The glance's facts of `file`, under the name `name`.
-  const auto glanced = [](const std::string& name, const std::string& file) {
-    struct statx facts {};
-    EXPECT_EQ(statx(AT_FDCWD, file.c_str(), 0, STATX_INO | corvane_host::unique_mount_id, &facts),
-              0);
-    return corvane_host::known_executable{
-        (facts.stx_mask & corvane_host::unique_mount_id) != 0 ? facts.stx_mnt_id : 0,
-        {makedev(facts.stx_dev_major, facts.stx_dev_minor), facts.stx_ino},
-        name};
-  };
   const std::string sh = fs::canonical("/bin/sh").string();
   const std::string found = fs::canonical(script).string();
   for (const auto& [pid, name, file, proven] :
@@ -570,7 +543,13 @@ TEST_F(installation, a_glance_may_pass_over_and_what_is_found_stands_on_what_run
         {locker.pid(), "/usr/bin/python3", "/bin/true", ""}}) {
     const auto looked = corvane_host::process_handle::look_at(pid, proc.get());
     ASSERT_TRUE(looked.handle);
-    const corvane_host::known_executable known = glanced(name, file);
+    struct statx facts {};  // the glance's, of `file` under the name `name`
+    EXPECT_EQ(statx(AT_FDCWD, file.c_str(), 0, STATX_INO | corvane_host::unique_mount_id, &facts),
+              0);
+    const corvane_host::known_executable known{
+        (facts.stx_mask & corvane_host::unique_mount_id) != 0 ? facts.stx_mnt_id : 0,
+        {makedev(facts.stx_dev_major, facts.stx_dev_minor), facts.stx_ino},
+        name};
     EXPECT_EQ(corvane_host::examine(*looked.handle, where, false, &known).file.value_or(""), proven)
         << pid << " glanced at as " << name;
   }
@@ -582,19 +561,14 @@ TEST_F(installation, command_lines_beyond_what_an_exec_takes_cost_a_check_little
   const temp_tree tree;
   (void)tree.add_program("corvane/bin/corvane");
   const std::string root = tree.path() + "/corvane";
-  const auto peak_kib = [&root] {  // of one check, which finds nothing
-    const pid_t host = fork();
-    if (host == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, STDOUT_FILENO);
-      dup2(null, STDERR_FILENO);
-      // Under AddressSanitizer freed memory is held back for a while: not here.
-      const char* const asan = std::getenv("ASAN_OPTIONS");
-      setenv("ASAN_OPTIONS",
-             (std::string(asan != nullptr ? asan : "") + ":quarantine_size_mb=0").c_str(), 1);
-      execl(harness::host_file, harness::host_file, "check", "--root", root.c_str(), nullptr);
-      _exit(127);
-    }
+  // Under AddressSanitizer freed memory is held back for a while: not here.
+  const char* const asan = std::getenv("ASAN_OPTIONS");
+  const std::string quarantine =
+      std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":quarantine_size_mb=0";
+  const auto peak_kib = [&] {  // of one check, which finds nothing
+    const pid_t host =
+        harness::start({"/usr/bin/env", quarantine, harness::host_file, "check", "--root", root},
+                       "/dev/null", "/dev/null");
     int status = -1;
     rusage usage{};
     EXPECT_EQ(wait4(host, &status, 0, &usage), host);
@@ -793,10 +767,7 @@ TEST_F(installation, a_program_whose_main_thread_exited_is_found_and_not_taken_f
   const temp_tree tree;
   const std::string program = tree.add_program("corvane/bin/leader", harness::sigterm_modes_file);
   child leader({program, "leader"}, "", harness::sigterm_is::ignored);
-  ASSERT_TRUE(harness::eventually([&leader] {
-    return harness::read_file("/proc/" + std::to_string(leader.pid()) + "/stat").find(") Z") !=
-           std::string::npos;
-  }));
+  ASSERT_TRUE(harness::eventually_holds(leader.pid(), "stat", ") Z"));
   const auto run =
       run_host({"--json", "run", "--root", tree.path() + "/corvane", "--wait", "0.5", "--force"});
   ASSERT_EQ(run.status, 0) << run.err;

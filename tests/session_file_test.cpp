@@ -233,10 +233,7 @@ TEST(session_file, a_users_session_stays_the_users_and_is_saved_where_it_was_rea
   const pid_t running =
       harness::start({host, "--session", u + "/dir/s", "run", "--root", root, "--wait", "30"},
                      "/dev/null", "/dev/null");
-  const std::string status = "/proc/" + std::to_string(corvane.pid()) + "/status";
-  ASSERT_TRUE(harness::eventually([&status] {
-    return harness::read_file(status).find("ShdPnd:\t0000000000004000") != std::string::npos;
-  }));
+  ASSERT_TRUE(harness::eventually_holds(corvane.pid(), "status", "ShdPnd:\t0000000000004000"));
   ASSERT_EQ(shell_in(tree, "$user mv u/dir u/old && $user ln -s ../target u/dir"), 0);
   // Meanwhile its lock file in /run (the session is readable by others) is replaced: not its own.
   const std::string lock = fs::directory_iterator("/run/corvane-host")->path();
@@ -323,8 +320,7 @@ TEST(session_file, new_files_are_private_logs_appended_to_and_killed_saves_leave
       harness::run({"/bin/sh", "-c", "exec \"$0\" --log /dev/null check --root \"$1\" <&-",
                     harness::host_file, root});
   EXPECT_EQ(closed.status, 0) << closed.err;
-  session_t big;
-  big.values["BIG"] = std::string(15 << 20, 'x');
+  session_t big{{{"BIG", std::string(15 << 20, 'x')}}};
   harness::write_file(session, corvane_host::encode_session(big));
   const std::vector<std::string> args = {harness::host_file, "--session", session,  "--log",
                                          "/dev/null",        "check",     "--root", root};
