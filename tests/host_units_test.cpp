@@ -203,14 +203,39 @@ TEST(proc_parse, environment_values_and_search_paths) {
   EXPECT_EQ(search_path_entries("/a::b:"), (std::vector<std::string_view>{"/a", ".", "b", "."}));
 }
 
+std::string little_endian_16(std::size_t value) {
+  return {static_cast<char>(value & 0xff), static_cast<char>(value >> 8)};
+}
+
+TEST(jar_entries, the_directory_found_from_the_end_record_behind_a_launcher) {
+  const auto entry = [](const std::string& name, std::size_t extra, std::size_t comment) {
+    return "PK\x01\x02" + std::string(24, '\0') + little_endian_16(name.size()) +
+           little_endian_16(extra) + little_endian_16(comment) + std::string(12, '\0') + name +
+           std::string(extra + comment, 'x');
+  };
+  const std::string directory = entry(std::string(300, 'a'), 3, 2) + entry("app/Main.class", 0, 0);
+  EXPECT_EQ(zip_names(directory, std::string(300, 'a')), true);
+  EXPECT_EQ(zip_names(directory, class_entry("app.Main")), true);
+  EXPECT_EQ(zip_names(directory, "app/Other.class"), false);
+  EXPECT_EQ(zip_names(directory.substr(0, directory.size() - 1), "app/Other.class"), std::nullopt);
+  // The end record, empty: it is the file's last 22 bytes, or the file is not a jar.
+  const std::string end = "PK\x05\x06" + std::string(18, '\0');
+  EXPECT_TRUE(zip_directory_of(end, 22) && !zip_directory_of(end, 21));
+  // After a launcher script larger than the end record and its longest comment.
+  const harness::temp_tree tree;
+  const std::string jar = std::string(70000, '#') + directory + end.substr(0, 12) +
+                          little_endian_16(directory.size()) + std::string(6, '\0') +
+                          little_endian_16(5) + "notes";
+  const unique_fd fd(open(tree.add_file("a.jar", jar).c_str(), O_RDONLY | O_CLOEXEC));
+  EXPECT_EQ(jar_holds(fd.get(), "app/Main.class"), true);
+  EXPECT_EQ(jar_holds(fd.get(), "Main.class"), false);
+}
+
 TEST(proc_parse, signalfd_masks_and_lock_holders) {
   EXPECT_EQ(parse_signalfd_mask("pos:\t0\nflags:\t02000002\nmnt_id:\t15\nino:\t1057\n"
                                 "sigmask:\t0000000000004002\n"),
             std::optional<std::uint64_t>(0x4002));
   EXPECT_EQ(parse_signalfd_mask("pos:\t0\nflags:\t02\n"), std::nullopt);
-  // A jar's end record, empty: it is the file's last 22 bytes, or the file is not a jar.
-  const std::string end_record = std::string("PK\x05\x06") + std::string(18, '\0');
-  EXPECT_TRUE(zip_directory_of(end_record, 22) && !zip_directory_of(end_record, 21));
   // /proc/locks: the holder of a lock on device 08:01, inode 12; "-" for none.
   for (const char* row : {
            "1: FLOCK  ADVISORY  WRITE 77 08:01:12 0 EOF | 77",
@@ -375,8 +400,9 @@ TEST(paths, normal_paths_directories_and_broad_roots) {
   EXPECT_EQ(directory_of("/tmp") + directory_of("/bin/sh") + directory_of("/nonexistent/corvane"),
             "/tmp//bin//nonexistent/");
   const strings homes = {"/home/ann"};  // as passwd has it: taken as a directory
-  for (const char* refused : {"/", "/usr/", "/opt/", "/home/", "/lib64/", "/usr/bin/", "/usr/lib/",
-                              "/usr/local/", "/usr/local/bin/", "/var/lib/", "/home/ann/"}) {
+  for (const char* refused :
+       {"/", "/usr/", "/opt/", "/home/", "/lib64/", "/media/", "/usr/bin/", "/usr/lib/",
+        "/usr/local/", "/usr/local/bin/", "/var/lib/", "/home/ann/"}) {
     EXPECT_NE(broad_root_reason(refused, homes), "") << refused;
   }
   EXPECT_EQ(broad_root_reason("/home/ann/", homes),
@@ -440,6 +466,7 @@ TEST(interpreters, the_file_an_interpreter_runs) {
            "python3 | python3 -I -m pkg.sub | module pkg.sub -P -E",
            "python3 | python3 -Pm pkg | module pkg -P",
            "python3 | python3 -- - /opt/c/a.py | none",
+           "python3 | python3 @a.py | file @a.py",
            "python3 | python3 -Z -Y /opt/c/a.py | unknown -Z",
            "python3 | python3 -m mod -Z /opt/c/a.py | module mod",
            "python3 | python3 - /opt/c/a.py | none",

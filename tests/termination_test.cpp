@@ -19,6 +19,7 @@
 #include "ending/session_records.h"
 #include "files/session.h"
 #include "host_harness.h"
+#include "proc/proc_parse.h"
 #include "proc/process_handle.h"
 
 namespace {
@@ -165,6 +166,10 @@ TEST_F(termination, an_id_that_names_another_process_now_is_never_signalled) {
     std::string& identities = values.values[corvane_host::identities_key];
     auto decoded = corvane_host::decode_identities(identities);
     ASSERT_EQ(decoded.back().who.pid, other.pid());
+    EXPECT_EQ(decoded.back().who.start_time,
+              corvane_host::parse_stat(
+                  harness::read_file("/proc/" + std::to_string(other.pid()) + "/stat"))
+                  ->start_time);
     SKIP_WHERE(forged_start_time || kernel_has_pidfs() ? "" : "no pidfs: only start times here");
     EXPECT_EQ(decoded.back().who.inode != 0, kernel_has_pidfs());
     // A forged inode of 0 must not skip the comparison.
@@ -199,8 +204,10 @@ TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
   // This test, which calls the host, and `ours` listed twice: signalled once.
   const auto caller = corvane_host::process_handle::pin(getpid(), proc.get());
   ASSERT_TRUE(pinned.handle && caller.handle);
+  EXPECT_EQ(corvane_host::process_handle::pin(0, proc.get()).error, EINVAL);
   values.values["RUNNING_PROC_LIST"] += ";0;" + std::to_string(stranger.pid()) + ";" +
-                                        std::to_string(getpid()) + ";" + std::to_string(ours.pid());
+                                        std::to_string(getpid()) + ";" +
+                                        std::to_string(ours.pid()) + ";99999";
   values.values[corvane_host::identities_key] +=
       ";" + corvane_host::encode_identities({{pinned.handle->identity(), root + "/bin/corvane"},
                                              {caller.handle->identity(), root + "/bin/corvane"}});
@@ -211,9 +218,10 @@ TEST_F(termination, a_rewritten_session_cannot_direct_a_signal) {
   EXPECT_EQ(killed.outcomes(), (outcomes{{ours.pid(), "sent SIGTERM"},
                                          {zombie.pid(), "already gone"},
                                          {stranger.pid(), "left alone"},
-                                         {getpid(), "left alone"}}));
+                                         {getpid(), "left alone"},
+                                         {99999, "left alone"}}));
   const nlohmann::json skipped = killed.json()["kill"]["processes"];  // in the list's order
-  EXPECT_EQ(skipped.size(), 5U) << killed.out;
+  EXPECT_EQ(skipped.size(), 6U) << killed.out;
   EXPECT_EQ(skipped[1]["reason"], "not a process ID") << killed.out;
   EXPECT_EQ(skipped[2]["reason"], "it no longer runs a file of the installation");
   EXPECT_EQ(skipped[3]["reason"], "it is this corvane-host or a process that called it");
@@ -406,8 +414,9 @@ sleep 1000 & wait
 }
 
 // Stopped programs are continued right after their SIGTERM and take it, a daemon through its
-// handler; a namespace's init is named for what its end takes down.
-TEST_F(termination, stopped_programs_take_sigterm_and_a_namespace_init_is_named) {
+// handler; a namespace's init is named for what its end takes down. Without --force, what
+// outlives the wait still runs.
+TEST_F(termination, stopped_programs_take_sigterm_a_namespace_init_is_named_and_no_force) {
   SKIP_WHERE(harness::missing("/usr/bin/unshare"));
   const std::string modes = tree.add_program("corvane/bin/modes", harness::sigterm_modes_file);
   const std::string handled = tree.path() + "/handled";
@@ -422,8 +431,9 @@ TEST_F(termination, stopped_programs_take_sigterm_and_a_namespace_init_is_named)
                         "/usr/bin/unshare");
   const pid_t init = harness::child_of(container.pid(), "modes");
   harness::child_of(init, "sleep");
-  const auto run = run_host({"--json", "run", "--root", root, "--wait", "5"});
-  EXPECT_EQ(run.status, 0) << run.err;
+  const child ignoring(tree.add_program("corvane/bin/ignoring"), sigterm_is::ignored);
+  const auto run = run_host({"--json", "run", "--root", root, "--wait", "2"});
+  EXPECT_EQ(run.status, 4) << run.err;
   const std::string stopped =
       "it is stopped: it will be continued right after its SIGTERM, so that it takes it";
   EXPECT_EQ(warnings_by_pid(run),
@@ -432,11 +442,13 @@ TEST_F(termination, stopped_programs_take_sigterm_and_a_namespace_init_is_named)
                       {init,
                        {"it is the first process of its pid namespace (a container's init): "
                         "when it ends, the kernel kills every other process of that namespace "
-                        "(1 running) without a SIGTERM of their own"}}}));
+                        "(1 running) without a SIGTERM of their own"}},
+                      {ignoring.pid(), {"it ignores SIGTERM: it will not end"}}}));
   EXPECT_EQ(run.outcomes(), (outcomes{{plain.pid(), "ended on SIGTERM"},
                                       {daemon.pid(), "ended on SIGTERM"},
-                                      {init, "ended on SIGTERM"}}));
-  EXPECT_TRUE(plain.ended_by_sigterm());
+                                      {init, "ended on SIGTERM"},
+                                      {ignoring.pid(), "still running"}}));
+  EXPECT_TRUE(plain.ended_by_sigterm() && ignoring.running());
   EXPECT_EQ(harness::read_file(handled), "SIGTERM");
   EXPECT_EQ(harness::read_file(handled + ".init"), "SIGTERM");
 }
