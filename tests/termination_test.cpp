@@ -32,7 +32,6 @@ using outcomes = std::map<int, std::string>;
 using warnings = std::map<int, std::vector<std::string>>;
 namespace fs = std::filesystem;
 
-// Each process the check found, with its warnings.
 warnings warnings_by_pid(const harness::host_run& run) {
   warnings found;
   const nlohmann::json report = run.json();
