@@ -148,6 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
         "dl/missing s",
         "link_to_a_device | check --root ROOT | 1 | the session /dev/zero is a device, not a "
         "regular file | | ln -s /dev/zero s",
+        "links_in_a_cycle | check --root ROOT | 1 | the session TREE/s: Too many levels of "
+        "symbolic links | | ln -s t s && ln -s s t",
         "link_in_a_world_writable_directory | check --root ROOT | 1 | the session TREE/sticky/s is "
         "a symbolic link in a world-writable directory; name its target instead | sticky/s | ln -s "
         "$PWD/target/precious sticky/s",
