@@ -96,7 +96,7 @@ TEST(boundary, a_call_is_bound_while_it_runs_and_a_service_that_throws_hands_an_
       EXPECT_EQ(kill(getpid(), 0), -1);
       EXPECT_EQ(errno, error);
       ASSERT_TRUE(call.failure);
-      EXPECT_EQ(call.failure->service, service::kill);
+      EXPECT_STREQ(name_of(call.failure->service), "kill");
       const reason failed = call.signals->failure_of(getpid()).value_or(reason{why::has_ended});
       EXPECT_EQ(std::make_pair(failed.why, failed.error), std::make_pair(why::system_error, error));
     }
